@@ -1,0 +1,33 @@
+# Entry points. Each target does all set-up it needs on a fresh Debian 12.
+BUILD ?= build
+JOBS  ?= 2
+SHELL := /bin/bash
+export ZOL_WINE_ROOT := $(abspath $(BUILD))/wine
+
+.PHONY: all setup configure build prefix test demo demo-legacy demo-virtual bench fuzz clean
+
+all: build
+
+setup:
+	@scripts/setup.sh $(BUILD)
+
+configure: setup
+	@if [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_PREFIX_PATH=$(abspath $(BUILD))/expat/install \
+	    -DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/wine-run.sh >/dev/null; fi
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS) 2>&1 | grep -Ev '^\[ *[0-9]+%\]|^$$|^g?make\[[0-9]+\]: (Entering|Leaving)' ; exit $${PIPESTATUS[0]}
+
+prefix: setup
+	@scripts/make-prefix.sh $(BUILD)
+
+test: build prefix
+	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 900
+
+demo: build prefix
+	@scripts/demo.sh $(BUILD) chipset
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,170 @@
+// CBaseComponent: the installer-component framework. A package component
+// derives from it and overrides virtual operations; every framework operation
+// is called through the virtual table so that a derived class can replace it.
+// The order of the virtual operations is part of the class design.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "devices/devicelist.h"
+#include "log/cmplog.h"
+#include "support/str.h"
+
+class CZolXMLReader;
+class CWmiQuery;
+
+// One supported operating system from the package definition.
+struct SUPPORTEDOS {
+    wchar_t szPlatform[64];
+    int nMajor;       // -1 = any
+    int nMinor;       // -1 = any
+    int nServicePack; // minimum; -1 = any
+    WORD wEdition;    // edition mask; 0xFFFF = any
+};
+
+// Written by property 5 into the host's memory.
+struct PREREQSTATUS {
+    int nStatus;
+    wchar_t szMessage[1024];
+};
+
+enum PrereqStatusCode {
+    STATUS_INSTALLED_SAME = 1,
+    STATUS_INSTALLED_OLDER = 2,
+    STATUS_INSTALLED_NEWER = 3,
+    STATUS_INSTALLED_NO_HARDWARE = 4,
+    STATUS_NOT_INSTALLED = 5,
+    STATUS_NOT_APPLICABLE = 6,
+    STATUS_CANNOT_INSTALL = 7,
+    STATUS_UNDETERMINED = 8,
+};
+
+enum InfType {
+    INF_TYPE_NONE = -1,
+    INF_TYPE_LEGACY = 1,
+    INF_TYPE_PNP = 2,
+    INF_TYPE_VIRTUAL = 3,
+};
+
+// Source path passed with every located log line of the framework.
+#define BASECOMP_SOURCE L".\\Source\\basecomp.cpp"
+
+class CBaseComponent
+{
+public:
+    CBaseComponent();
+
+    // Virtual operations, in slot order.
+    virtual ~CBaseComponent();
+    virtual int Initialize();
+    virtual void Cleanup();
+    virtual int ReadPackageDefinition(const wchar_t* path);
+    virtual int ReadInstallerXml(const wchar_t* path);
+    virtual int FindPackageDefinitionFile(wchar_t* buffer, int capacity);
+    virtual int Install(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+    virtual int InstallLegacy(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+    virtual int InstallPnP(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+    virtual int InstallVirtual(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+    virtual int GetProperty(int type, void* out, int capacity, void* extra);
+    virtual int GetPackageName(wchar_t* buffer, int capacity, const wchar_t* language);
+    virtual int GetPackageDescription(wchar_t* buffer, int capacity, const wchar_t* language);
+    virtual int GetInstalledVersion(wchar_t* buffer, int capacity);
+    virtual int GetPackageVersion(wchar_t* buffer, int capacity);
+    virtual int CheckPrerequisites(PREREQSTATUS* status, int capacity, const wchar_t* language);
+    virtual int GetPropertyFlag6();
+    virtual int GetPropertyFlag7();
+    virtual int GetPropertyFlag8();
+    virtual int IsOperatingSystemSupported();
+    virtual int IsDiskSpaceAvailable(const wchar_t* drive);
+    virtual int IsHardwarePresent();
+    virtual int IsComponentInstalled();
+    virtual int IsMarkedForRemoval();
+    virtual int GetInstalledVersionStatus();
+    virtual int CheckAdditionalRequirements(wchar_t* message, int capacity, const wchar_t* language);
+    virtual int CheckDependencies(wchar_t* message, int capacity, const wchar_t* language);
+    virtual void SetSilentCapable(int value);
+    virtual void SetRequiredDiskSpace(int kilobytes);
+    virtual void SetRebootRequired(int value);
+    virtual void SetInstalledFilePath(const wchar_t* path);
+    virtual void SetInfFile(const wchar_t* name, int type);
+    virtual void AddSupportedHardwareId(const wchar_t* id);
+    virtual void AddSupportedOperatingSystem(const SUPPORTEDOS& os);
+    virtual const wchar_t* GetInfFileName();
+    virtual int Is64BitOperatingSystem();
+
+    // Non-virtual operations.
+    void AttachHostLog(CCmpLog* hostLog);
+    int BuildDeviceList(int flag);
+    int IsDevicePresent(const wchar_t* hardwareId);
+    int ServiceControlsAllDevices(const wchar_t* serviceName);
+    int LoadDependencyFile(CZolXMLReader* reader);
+    int FindSupportedModel(CZolXMLReader* reader, CWmiQuery* query);
+
+    static int FindSubstring(const wchar_t* text, const wchar_t* pattern);
+    static WORD GetEditionCode(const wchar_t* name);
+    static WORD GetSystemEditionCode(DWORD productType);
+    static int GetLanguageColumn(const wchar_t* language);
+    static const wchar_t* SelectInstallMessage(int message, const wchar_t* language);
+
+    // Accessors for the owner and for tests.
+    CCmpLog* GetLog() const { return m_pLog; }
+    const CStrList& GetSupportedHardwareIds() const { return m_vSupportedHardwareIds; }
+    const CStrList& GetPresentDeviceIds() const { return m_vPresentDeviceIds; }
+    const CStrList& GetScsiIds() const { return m_vScsiIds; }
+    const std::vector<SUPPORTEDOS>& GetSupportedOperatingSystems() const { return m_vSupportedOs; }
+    int GetInfType() const { return m_nInfType; }
+    const CStr& GetInfSection() const { return m_strInfSection; }
+    const CStr& GetServiceName() const { return m_strServiceName; }
+    const wchar_t* GetPackageFileName() const { return m_szPackageFileName; }
+    const wchar_t* GetShellExecuteFile() const { return m_szShellExecuteFile; }
+    const wchar_t* GetShellExecuteDir() const { return m_szShellExecuteDir; }
+    int IsSilentCapable() const { return m_bSilentCapable; }
+    int IsRebootRequired() const { return m_bRebootRequired; }
+    int Is64BitOs() const { return m_bIs64BitOs; }
+    DWORD GetRequiredDiskSpace() const { return m_nRequiredDiskSpaceKb; }
+    const CStr& GetInstalledFilePath() const { return m_strInstalledFilePath; }
+    CZolXMLReader* GetPackageReader() const { return m_pPackageReader; }
+    int IsDependencyChecked() const { return m_bDependencyChecked; }
+    int IsModelSupported() const { return m_bModelSupported; }
+
+    CBaseComponent(const CBaseComponent&) = delete;
+    CBaseComponent& operator=(const CBaseComponent&) = delete;
+
+protected:
+    int m_bDependencyChecked;
+    int m_bModelSupported;
+    CStr m_strInfFile;
+    CStr m_strInfSection;
+    CStr m_strServiceName;
+    int m_nInfType;
+    wchar_t m_szPackageFileName[128];
+    wchar_t m_szShellExecuteFile[MAX_PATH];
+    wchar_t m_szShellExecuteDir[MAX_PATH];
+    int m_bSilentCapable;
+    int m_bRebootRequired;
+    int m_bIs64BitOs;
+    DWORD m_nRequiredDiskSpaceKb;
+    CStr m_strInstalledFilePath;
+    CWin2000DeviceList m_DeviceList;
+    CZolXMLReader* m_pPackageReader;
+    std::vector<SUPPORTEDOS> m_vSupportedOs;
+    CStrList m_vSupportedHardwareIds;
+    CStrList m_vPresentDeviceIds;
+    CStrList m_vScsiIds;
+    int m_bOwnsLog;
+    CCmpLog* m_pLog;
+
+private:
+    // Set once the host's log has replaced the one the constructor created;
+    // the host's object is never destroyed here.
+    int m_bAdoptedHostLog;
+};
+
+// The module handle of the component library (set by DllMain; null in a
+// program that links the framework directly, which then stands for itself).
+extern HMODULE g_hModule;
+
+// Directory of the component's own module, without a trailing backslash.
+CStr GetComponentDirectory();

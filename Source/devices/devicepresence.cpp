@@ -1,0 +1,66 @@
+// The component's list of present hardware IDs and the presence test.
+#include "basecomp.h"
+
+#include <wchar.h>
+
+namespace {
+
+const DWORD kHardwareIdBufferBytes = 2048;
+
+bool EqualsAsciiNoCase(const wchar_t* a, const wchar_t* b)
+{
+    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    while (*a && *b) {
+        if (fold(*a) != fold(*b))
+            return false;
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+} // namespace
+
+int CBaseComponent::BuildDeviceList(int flag)
+{
+    CWin2000DeviceList list;
+    m_vPresentDeviceIds.clear();
+    list.EnumerateDevices();
+
+    // Two spare characters behind the buffer keep the walk terminated even
+    // when the platform hands back a list without its closing empty entry.
+    wchar_t ids[kHardwareIdBufferBytes / sizeof(wchar_t) + 2];
+    for (size_t index = 0; index < list.GetDeviceCount(); ++index) {
+        ZeroMemory(ids, sizeof(ids));
+        DWORD size = kHardwareIdBufferBytes;
+        if (!list.GetHardwareIds(index, reinterpret_cast<BYTE*>(ids), &size))
+            continue;
+        bool first = true;
+        for (wchar_t* entry = ids; *entry; entry += wcslen(entry) + 1) {
+            if (!first) {
+                for (wchar_t* p = entry; *p; ++p) {
+                    if (*p >= L'a' && *p <= L'z')
+                        *p = static_cast<wchar_t>(*p - L'a' + L'A');
+                }
+            }
+            first = false;
+            if (wcsstr(entry, L"&REV") || wcsstr(entry, L"&CC"))
+                continue;
+            m_vPresentDeviceIds.push_back(CStr(entry));
+        }
+    }
+    return 1;
+}
+
+int CBaseComponent::IsDevicePresent(const wchar_t* hardwareId)
+{
+    if (hardwareId == nullptr)
+        return 0;
+    if (m_vPresentDeviceIds.empty())
+        BuildDeviceList(0);
+    for (const CStr& id : m_vPresentDeviceIds) {
+        if (EqualsAsciiNoCase(id.GetString(), hardwareId))
+            return 1;
+    }
+    return 0;
+}

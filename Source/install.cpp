@@ -1,0 +1,98 @@
+// Installation dispatch, the language rule and the post-install command.
+#include "basecomp.h"
+#include "messages.h"
+
+#include <shellapi.h>
+#include <wchar.h>
+
+namespace {
+
+bool EqualsAsciiNoCase(const wchar_t* a, const wchar_t* b)
+{
+    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    while (*a && *b) {
+        if (fold(*a) != fold(*b))
+            return false;
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+void CopyMessage(wchar_t* buffer, const wchar_t* text)
+{
+    // The host's buffer holds the longest message with its terminator.
+    if (buffer && text)
+        wcscpy(buffer, text);
+}
+
+} // namespace
+
+int CBaseComponent::GetLanguageColumn(const wchar_t* language)
+{
+    if (language == nullptr)
+        return LANG_COL_ENGLISH;
+    static const wchar_t* const codes[] = {L"fr", L"it", L"de", L"es", L"ja"};
+    for (int i = 0; i < 5; ++i) {
+        if (EqualsAsciiNoCase(language, codes[i]))
+            return i + 1;
+    }
+    return LANG_COL_ENGLISH;
+}
+
+const wchar_t* CBaseComponent::SelectInstallMessage(int message, const wchar_t* language)
+{
+    int column = GetLanguageColumn(language);
+    if (column == LANG_COL_JAPANESE) {
+        const wchar_t* text = GetMessageText(message, LANG_COL_JAPANESE);
+        if (text && *text)
+            return text;
+    }
+    return GetMessageText(message, LANG_COL_ENGLISH);
+}
+
+int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar_t* language)
+{
+    int result = 0;
+    m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Initiating installation... ");
+    switch (m_nInfType) {
+    case INF_TYPE_LEGACY:
+        m_pLog->WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"\r\n");
+        m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Type=LEGACY\r\n");
+        result = InstallLegacy(a, b, message, d, language);
+        break;
+    case INF_TYPE_PNP:
+        m_pLog->WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"\r\n");
+        m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Type=PNP\r\n");
+        result = InstallPnP(a, b, message, d, language);
+        break;
+    case INF_TYPE_VIRTUAL:
+        m_pLog->WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"\r\n");
+        // The virtual path reports the same type text as the legacy one.
+        m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Type=LEGACY\r\n");
+        result = InstallVirtual(a, b, message, d, language);
+        break;
+    default:
+        CopyMessage(message, SelectInstallMessage(MSG_UNKNOWN_INF_TYPE, language));
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"\r\n");
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n",
+                          GetMessageText(MSG_UNKNOWN_INF_TYPE, LANG_COL_ENGLISH));
+        result = 0;
+        break;
+    }
+
+    if (m_szShellExecuteFile[0] == L'\0')
+        return result;
+
+    m_pLog->WriteLine(LOG_VERBOSE, SEV_INFO, BASECOMP_SOURCE, 297, L"Executing ShellExecute command... ");
+    // An empty working directory means the current one.
+    const wchar_t* directory = m_szShellExecuteDir[0] ? m_szShellExecuteDir : nullptr;
+    HINSTANCE rc = ShellExecuteW(nullptr, L"open", m_szShellExecuteFile, nullptr, directory, SW_HIDE);
+    if (static_cast<int>(reinterpret_cast<INT_PTR>(rc)) <= 32) {
+        CopyMessage(message, SelectInstallMessage(MSG_SHELLEXECUTE_FAILED, language));
+        m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Failed!\r\n");
+        return 0;
+    }
+    m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Done.\r\n");
+    return result;
+}

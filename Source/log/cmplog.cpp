@@ -1,0 +1,449 @@
+#include "log/cmplog.h"
+
+#include "support/handles.h"
+#include "support/wformat.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+#include <wchar.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kDefaultDirectory[] = L"%systemdrive%\\devavoror\\log\\";
+const wchar_t kMainLogName[] = L"zolsetup.log";
+const wchar_t kRule[] = L"===========================================================================";
+
+const wchar_t* SeverityTag(int severity)
+{
+    switch (severity) {
+    case SEV_WARNING: return L"**WARNING** - ";
+    case SEV_ERROR: return L"**ERROR** - ";
+    case SEV_CRITICAL: return L"**CRITICAL** - ";
+    default: return nullptr;
+    }
+}
+
+const wchar_t* LocationPrefix(int severity)
+{
+    switch (severity) {
+    case SEV_INFO: return L"[%s]::%s[%d] ";
+    case SEV_WARNING: return L"[%s]::%s[%d] **WARNING** - ";
+    case SEV_ERROR: return L"[%s]::%s[%d] **ERROR** - ";
+    case SEV_CRITICAL: return L"[%s]::%s[%d] **CRITICAL** - ";
+    default: return nullptr;
+    }
+}
+
+// Expands environment variables into a buffer of MAX_PATH characters.
+// Returns false (and leaves out untouched) when the result needs more.
+bool ExpandDirectory(const wchar_t* source, wchar_t (&out)[MAX_PATH])
+{
+    DWORD needed = ExpandEnvironmentStringsW(source, nullptr, 0);
+    if (needed == 0 || needed > MAX_PATH)
+        return false;
+    wchar_t buffer[MAX_PATH];
+    DWORD written = ExpandEnvironmentStringsW(source, buffer, MAX_PATH);
+    if (written == 0 || written > MAX_PATH)
+        return false;
+    wcscpy_s(out, buffer);
+    return true;
+}
+
+void FileNameAndExtension(const wchar_t* path, wchar_t* out, size_t cch)
+{
+    wchar_t name[_MAX_FNAME] = {}, ext[_MAX_EXT] = {};
+    if (path == nullptr || _wsplitpath_s(path, nullptr, 0, nullptr, 0, name, _MAX_FNAME, ext, _MAX_EXT) != 0) {
+        CopyTruncate(out, cch, L"");
+        return;
+    }
+    FormatWideBuffer(out, cch, L"%s%s", name, ext);
+}
+
+bool PathExists(const wchar_t* path)
+{
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace
+
+CCmpLog::CCmpLog(const wchar_t* fileName, const wchar_t* directory)
+    : m_pszStubVersion(L""), m_nError(0), m_bVerbose(0)
+{
+    LOGFILE record = {};
+    record.hFile = INVALID_HANDLE_VALUE;
+    if (!ExpandDirectory(kDefaultDirectory, record.szDirectory)) {
+        m_nError = LOG_ERR_PATH_TOO_LONG;
+        return;
+    }
+    wcscpy_s(record.szFileName, kMainLogName);
+    m_vFiles.push_back(record);
+
+    LOGFILE verbose = {};
+    verbose.hFile = INVALID_HANDLE_VALUE;
+    const wchar_t* dirTemplate = (directory && *directory) ? directory : kDefaultDirectory;
+    if (!ExpandDirectory(dirTemplate, verbose.szDirectory)) {
+        m_nError = LOG_ERR_PATH_TOO_LONG;
+        return;
+    }
+    if (fileName && *fileName)
+        CopyTruncate(verbose.szFileName, 256, fileName);
+    else
+        MakeTempLogName(verbose.szFileName, 256);
+    m_vFiles.push_back(verbose);
+}
+
+CCmpLog::~CCmpLog()
+{
+    // The files are closed by Close(), not here.
+}
+
+void CCmpLog::MakeTempLogName(wchar_t* buffer, size_t cch)
+{
+    srand(static_cast<unsigned>(time(nullptr)));
+    // A unique number of 0 would make the platform create the file; keep it
+    // non-zero so that only the name is formed.
+    UINT unique = static_cast<UINT>(rand() % 32767) + 1;
+    wchar_t temp[MAX_PATH] = {};
+    if (GetTempFileNameW(L".", L"_QX", unique, temp) == 0) {
+        CopyTruncate(buffer, cch, kMainLogName);
+        return;
+    }
+    wchar_t name[_MAX_FNAME] = {}, ext[_MAX_EXT] = {};
+    if (_wsplitpath_s(temp, nullptr, 0, nullptr, 0, name, _MAX_FNAME, ext, _MAX_EXT) != 0) {
+        CopyTruncate(buffer, cch, kMainLogName);
+        return;
+    }
+    // ext keeps its dot: name + ext has exactly one dot between them.
+    FormatWideBuffer(buffer, cch, L"%s%s", name, ext);
+}
+
+void CCmpLog::FormatLocalTime(wchar_t* buffer, size_t cch)
+{
+    wchar_t time[255] = {};
+    if (!GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT, nullptr, nullptr, time, 255))
+        time[0] = L'\0';
+    FormatWideBuffer(buffer, cch, L"%s", time);
+}
+
+void CCmpLog::FormatLocalDateTime(wchar_t* buffer, size_t cch)
+{
+    wchar_t date[255] = {}, time[255] = {};
+    if (!GetDateFormatW(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, 255))
+        date[0] = L'\0';
+    FormatLocalTime(time, 255);
+    FormatWideBuffer(buffer, cch, L"%s %s", date, time);
+}
+
+void CCmpLog::CreateDirectoryPath(const wchar_t* directory)
+{
+    if (directory == nullptr || *directory == L'\0')
+        return;
+    wchar_t drive[_MAX_DRIVE] = {};
+    std::vector<wchar_t> dir(wcslen(directory) + 1);
+    if (_wsplitpath_s(directory, drive, _MAX_DRIVE, dir.data(), dir.size(), nullptr, 0, nullptr, 0) != 0)
+        return;
+    // A directory given without a trailing separator still counts whole.
+    std::wstring rest(directory + wcslen(drive));
+    std::wstring path(drive);
+    size_t pos = 0;
+    while (pos <= rest.size()) {
+        size_t next = rest.find_first_of(L"\\/", pos);
+        if (next == std::wstring::npos)
+            next = rest.size();
+        std::wstring part = rest.substr(pos, next - pos);
+        if (!part.empty()) {
+            path = FormatWide(L"%s\\%s", path.c_str(), part.c_str());
+            if (path.size() >= MAX_PATH)
+                return;
+            CreateDirectoryW(path.c_str(), nullptr);
+        } else if (pos == 0 && path.empty()) {
+            // A path that starts with a separator: keep it rooted.
+        }
+        pos = next + 1;
+    }
+}
+
+HANDLE CCmpLog::OpenLogFile(const wchar_t* path)
+{
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int CCmpLog::Open()
+{
+    if (m_bVerbose && m_vFiles.size() > 1) {
+        LOGFILE& v = m_vFiles[1];
+        CreateDirectoryPath(v.szDirectory);
+        wchar_t path[MAX_PATH];
+        FormatWideBuffer(path, MAX_PATH, L"%s%s", v.szDirectory, v.szFileName);
+        v.hFile = OpenLogFile(path);
+        if (v.hFile == INVALID_HANDLE_VALUE)
+            return LOG_ERR_OPEN;
+        v.bOpen = 1;
+    }
+    if (!m_vFiles.empty()) {
+        LOGFILE& m = m_vFiles[0];
+        CreateDirectoryPath(m.szDirectory);
+        wchar_t path[MAX_PATH];
+        FormatWideBuffer(path, MAX_PATH, L"%s%s", m.szDirectory, m.szFileName);
+        m.hFile = OpenLogFile(path);
+        if (m.hFile == INVALID_HANDLE_VALUE)
+            return LOG_ERR_OPEN;
+        m.bOpen = 1;
+    }
+    return 0;
+}
+
+int CCmpLog::Close()
+{
+    bool ok = true;
+    auto closeRecord = [&ok](LOGFILE& r) {
+        if (r.bOpen && r.hFile != INVALID_HANDLE_VALUE && r.hFile != nullptr) {
+            if (!CloseHandle(r.hFile))
+                ok = false;
+        }
+        // Mark the record closed so that a later write cannot reach a handle
+        // value the process may have reused.
+        r.hFile = INVALID_HANDLE_VALUE;
+        r.bOpen = 0;
+    };
+    if (m_vFiles.size() > 1 && m_bVerbose)
+        closeRecord(m_vFiles[1]);
+    if (!m_vFiles.empty())
+        closeRecord(m_vFiles[0]);
+    return ok ? 0 : LOG_ERR_CLOSE;
+}
+
+void CCmpLog::AppendFormattedV(HANDLE hFile, const wchar_t* format, va_list args)
+{
+    std::wstring text = FormatWideV(format, args);
+    if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr || text.empty())
+        return;
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return;
+    std::vector<char> narrow(static_cast<size_t>(bytes) + 1);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), bytes, nullptr, nullptr);
+    SetFilePointer(hFile, 0, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(hFile, narrow.data(), static_cast<DWORD>(bytes), &written, nullptr);
+}
+
+void CCmpLog::AppendFormatted(HANDLE hFile, const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    AppendFormattedV(hFile, format, args);
+    va_end(args);
+}
+
+int CCmpLog::WriteLine(int target, int severity, const wchar_t* source, int line, const wchar_t* format, ...)
+{
+    wchar_t time[255];
+    FormatLocalTime(time, 255);
+
+    if ((target == LOG_MAIN || target == LOG_BOTH || target == LOG_BOTH_CONT) && !m_vFiles.empty() &&
+        m_vFiles[0].bOpen) {
+        HANDLE h = m_vFiles[0].hFile;
+        if (const wchar_t* tag = SeverityTag(severity))
+            AppendFormatted(h, L"%s", tag);
+        va_list args;
+        va_start(args, format);
+        AppendFormattedV(h, format, args);
+        va_end(args);
+    }
+
+    if (target >= LOG_VERBOSE && target <= LOG_BOTH_CONT && m_bVerbose && m_vFiles.size() > 1 &&
+        m_vFiles[1].bOpen) {
+        HANDLE h = m_vFiles[1].hFile;
+        wchar_t sourceName[MAX_PATH] = {};
+        if (source)
+            FileNameAndExtension(source, sourceName, MAX_PATH);
+        if (target == LOG_VERBOSE || target == LOG_BOTH) {
+            if (const wchar_t* prefix = LocationPrefix(severity))
+                AppendFormatted(h, prefix, time, sourceName, line);
+        } else if (const wchar_t* tag = SeverityTag(severity)) {
+            AppendFormatted(h, L"%s", tag);
+        }
+        va_list args;
+        va_start(args, format);
+        AppendFormattedV(h, format, args);
+        va_end(args);
+    }
+    return 1;
+}
+
+namespace {
+
+void GetHostFileName(wchar_t* buffer, size_t cch)
+{
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    FileNameAndExtension(module, buffer, cch);
+}
+
+int GetHostFileVersion(wchar_t* buffer, size_t cch)
+{
+    if (cch < 10)
+        return 0;
+    wchar_t module[MAX_PATH] = {};
+    if (!GetModuleFileNameW(nullptr, module, MAX_PATH))
+        return 0;
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(module, &handle);
+    if (size == 0)
+        return 0;
+    std::vector<BYTE> data(size);
+    if (!GetFileVersionInfoW(module, 0, size, data.data()))
+        return 0;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT len = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || info == nullptr)
+        return 0;
+    FormatWideBuffer(buffer, cch, L"%d.%d.%d.%d", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                     HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+    return 1;
+}
+
+} // namespace
+
+void CCmpLog::WriteHeader()
+{
+    wchar_t dateTime[255], host[MAX_PATH], version[32];
+    FormatLocalDateTime(dateTime, 255);
+    GetHostFileName(host, MAX_PATH);
+    // An executable without a version resource shows an empty version.
+    if (!GetHostFileVersion(version, 32))
+        version[0] = L'\0';
+
+    if (m_bVerbose && m_vFiles.size() > 1 && m_vFiles[1].bOpen)
+        AppendFormatted(m_vFiles[1].hFile,
+                        L"%s\r\nSource:          %s\r\nVersion:         %s\r\nStub Version:    %s\r\n"
+                        L"Log Date:        %s\r\n\r\nVerbose Log Session Start ...\r\n\r\n",
+                        kRule, host, version, m_pszStubVersion ? m_pszStubVersion : L"", dateTime);
+    if (!m_vFiles.empty() && m_vFiles[0].bOpen)
+        AppendFormatted(m_vFiles[0].hFile,
+                        L"%s\r\nSource:          %s\r\nVersion:         %s\r\nLog Date:        %s\r\n\r\n"
+                        L"Log Session Start...\r\n\r\n",
+                        kRule, host, version, dateTime);
+}
+
+void CCmpLog::WriteFooter(int returnCode)
+{
+    wchar_t time[255];
+    FormatLocalTime(time, 255);
+    const wchar_t* format = L"\r\n\r\nLog Session End. [%s]\r\nReturn Code (%d)\r\n%s\r\n\r\n";
+    if (m_bVerbose && m_vFiles.size() > 1 && m_vFiles[1].bOpen)
+        AppendFormatted(m_vFiles[1].hFile, format, time, returnCode, kRule);
+    if (!m_vFiles.empty() && m_vFiles[0].bOpen)
+        AppendFormatted(m_vFiles[0].hFile, format, time, returnCode, kRule);
+}
+
+int CCmpLog::SetVerbose(int verbose)
+{
+    m_bVerbose = verbose;
+    return m_bVerbose;
+}
+
+const wchar_t* CCmpLog::GetVerboseLogDir() const
+{
+    return m_vFiles.size() > 1 ? m_vFiles[1].szDirectory : nullptr;
+}
+
+const wchar_t* CCmpLog::GetVerboseLogName() const
+{
+    return m_vFiles.size() > 1 ? m_vFiles[1].szFileName : nullptr;
+}
+
+void CCmpLog::MoveVerboseLog(const wchar_t* newName, const wchar_t* newDirectory)
+{
+    if (newName == nullptr || *newName == L'\0' || m_vFiles.size() < 2)
+        return;
+    if (newDirectory == nullptr)
+        newDirectory = L"";
+    LOGFILE& v = m_vFiles[1];
+    if (wcscmp(newName, v.szFileName) == 0 && wcscmp(newDirectory, v.szDirectory) == 0)
+        return;
+
+    wchar_t newPath[MAX_PATH], oldPath[MAX_PATH];
+    if (!FormatWideBuffer(newPath, MAX_PATH, L"%s%s", newDirectory, newName))
+        return;
+    if (!FormatWideBuffer(oldPath, MAX_PATH, L"%s%s", v.szDirectory, v.szFileName))
+        return;
+    if (wcslen(newName) >= 256 || wcslen(newDirectory) >= MAX_PATH)
+        return;
+
+    if (!PathExists(newPath)) {
+        if (v.bOpen && v.hFile != INVALID_HANDLE_VALUE)
+            CloseHandle(v.hFile);
+        v.hFile = INVALID_HANDLE_VALUE;
+        if (MoveFileW(oldPath, newPath)) {
+            wcscpy_s(v.szFileName, newName);
+            wcscpy_s(v.szDirectory, newDirectory);
+        }
+        v.hFile = OpenLogFile(newPath);
+        return;
+    }
+    if (!v.bOpen)
+        return;
+
+    CUniqueFile target(OpenLogFile(newPath));
+    if (!target)
+        return;
+    DWORD size = SetFilePointer(v.hFile, 0, nullptr, FILE_END);
+    SetFilePointer(v.hFile, 0, nullptr, FILE_BEGIN);
+    if (size == INVALID_SET_FILE_POINTER)
+        return;
+    std::vector<char> content(size ? size : 1);
+    DWORD read = 0;
+    if (!ReadFile(v.hFile, content.data(), size, &read, nullptr))
+        return; // the new handle closes; the record keeps its old file
+    if (read == 0)
+        return;
+    SetFilePointer(target.get(), 0, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(target.get(), content.data(), read, &written, nullptr);
+    CloseHandle(v.hFile);
+    DeleteFileW(oldPath);
+    v.hFile = target.release();
+    wcscpy_s(v.szFileName, newName);
+    wcscpy_s(v.szDirectory, newDirectory);
+}
+
+void CCmpLog::OpenConsole()
+{
+    if (!AllocConsole())
+        return;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(out, &info)) {
+        COORD size = info.dwSize;
+        size.Y = 500;
+        SetConsoleScreenBufferSize(out, size);
+    }
+    FILE* stream = nullptr;
+    if (_wfreopen_s(&stream, L"CONOUT$", L"w", stdout) == 0)
+        setvbuf(stdout, nullptr, _IONBF, 0);
+    if (_wfreopen_s(&stream, L"CONIN$", L"r", stdin) == 0)
+        setvbuf(stdin, nullptr, _IONBF, 0);
+    if (_wfreopen_s(&stream, L"CONOUT$", L"w", stderr) == 0)
+        setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+wchar_t* TrimRight(wchar_t* text)
+{
+    if (text == nullptr)
+        return text;
+    size_t len = wcslen(text);
+    while (len > 0) {
+        wchar_t c = text[len - 1];
+        if (c != L' ' && c != L'\t' && c != L'\n' && c != L'\r')
+            break;
+        --len;
+    }
+    text[len] = L'\0';
+    return text;
+}

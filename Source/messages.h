@@ -1,0 +1,28 @@
+// The component's localized messages: nine messages in six languages.
+#pragma once
+
+enum InstallMessage {
+    MSG_UNKNOWN_INF_TYPE = 0,
+    MSG_OS_NOT_SUPPORTED = 1,
+    MSG_NO_DISK_SPACE = 2,
+    MSG_MARKED_FOR_REMOVAL = 3,
+    MSG_NO_SUPPORTED_DEVICES = 4,
+    MSG_INSTALL_ERROR = 5,
+    MSG_NO_DEVICES_FOUND = 6,
+    MSG_DEVICE_INSTALL_FAILED = 7,
+    MSG_SHELLEXECUTE_FAILED = 8,
+    MSG_COUNT
+};
+
+enum LanguageColumn {
+    LANG_COL_ENGLISH = 0,
+    LANG_COL_FRENCH = 1,
+    LANG_COL_ITALIAN = 2,
+    LANG_COL_GERMAN = 3,
+    LANG_COL_SPANISH = 4,
+    LANG_COL_JAPANESE = 5,
+    LANG_COL_COUNT
+};
+
+// The entry of a message in one language column (never null).
+const wchar_t* GetMessageText(int message, int column);

@@ -1,0 +1,3 @@
+// devsim: placeholder until the tool lands.
+#include <windows.h>
+int wmain(int argc, wchar_t** argv) { return 0; }
