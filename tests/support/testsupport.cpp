@@ -1,1 +1,291 @@
-#include <windows.h>
+#include "testsupport.h"
+
+#include <regex>
+
+namespace zoltest {
+
+std::wstring BinDir()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (slash)
+        *slash = 0;
+    return path;
+}
+
+std::wstring BinPath(const wchar_t* name)
+{
+    return BinDir() + L"\\" + name;
+}
+
+std::wstring SourceDir()
+{
+    std::wstring s = FromUtf8(ZOL_SOURCE_DIR);
+    for (auto& c : s)
+        if (c == L'/')
+            c = L'\\';
+    return L"Z:" + s;
+}
+
+std::wstring ExamplePath(const wchar_t* example)
+{
+    return SourceDir() + L"\\examples\\" + example;
+}
+
+bool RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring full = path + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
+            }
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    return RemoveDirectoryW(path.c_str()) != 0;
+}
+
+std::wstring MakeTestDir(const std::wstring& name)
+{
+    CreateDirectoryW(L"C:\\zoltest", nullptr);
+    std::wstring dir = L"C:\\zoltest\\" + name;
+    RemoveTree(dir);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
+
+bool CopyTree(const std::wstring& src, const std::wstring& dst)
+{
+    CreateDirectoryW(dst.c_str(), nullptr);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((src + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = CopyTree(src + L"\\" + name, dst + L"\\" + name) && ok;
+        else
+            ok = CopyFileW((src + L"\\" + name).c_str(), (dst + L"\\" + name).c_str(), FALSE) && ok;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return ok;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+bool WriteUtf8(const std::wstring& path, const std::wstring& text)
+{
+    return WriteBytes(path, ToUtf8(text));
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string data;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        data.append(buffer, read);
+    CloseHandle(h);
+    return data;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static std::string Convert(UINT cp, const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::string ToUtf8(const std::wstring& text) { return Convert(CP_UTF8, text); }
+std::string ToAnsi(const std::wstring& text) { return Convert(CP_ACP, text); }
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+ProcessResult Run(const std::wstring& commandLine, const std::wstring& workDir, DWORD timeoutMs)
+{
+    ProcessResult result;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE readPipe = nullptr, writePipe = nullptr;
+    if (!CreatePipe(&readPipe, &writePipe, &sa, 0))
+        return result;
+    SetHandleInformation(readPipe, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writePipe;
+    si.hStdError = writePipe;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back(0);
+    BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  workDir.empty() ? nullptr : workDir.c_str(), &si, &pi);
+    CloseHandle(writePipe);
+    if (!started) {
+        CloseHandle(readPipe);
+        result.output = "CreateProcess failed: " + std::to_string(GetLastError());
+        return result;
+    }
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readPipe, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        result.output.append(buffer, read);
+    CloseHandle(readPipe);
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 0xDEAD);
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return result;
+}
+
+bool InstallComponentInto(const std::wstring& dir)
+{
+    return CopyFileW(BinPath(L"zolcomp.dll").c_str(), (dir + L"\\zolcomp.dll").c_str(), FALSE) != 0;
+}
+
+ProcessResult RunHost(const std::wstring& dir, const std::wstring& args)
+{
+    InstallComponentInto(dir);
+    std::wstring cmd = L"\"" + BinPath(L"zolhost.exe") + L"\" " + args + L" \"" + dir + L"\\zolcomp.dll\"";
+    return Run(cmd, dir);
+}
+
+std::wstring LogDir() { return L"C:\\devavoror\\log"; }
+std::wstring MainLogPath() { return LogDir() + L"\\zolsetup.log"; }
+std::string ReadMainLog() { return ReadBytes(MainLogPath()); }
+
+std::vector<std::wstring> VerboseLogPaths()
+{
+    struct Entry {
+        FILETIME time;
+        std::wstring path;
+    };
+    std::vector<Entry> entries;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((LogDir() + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            if (_wcsicmp(fd.cFileName, L"zolsetup.log") == 0)
+                continue;
+            entries.push_back({fd.ftLastWriteTime, LogDir() + L"\\" + fd.cFileName});
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    std::vector<std::wstring> paths;
+    for (auto& e : entries)
+        paths.push_back(e.path);
+    return paths;
+}
+
+std::string ReadVerboseLogs()
+{
+    std::string all;
+    for (auto& p : VerboseLogPaths())
+        all += ReadBytes(p);
+    return all;
+}
+
+void ClearLogs()
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((LogDir() + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileW((LogDir() + L"\\" + fd.cFileName).c_str());
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds)
+{
+    std::wstring cmd = L"\"" + BinPath(L"devsim.exe") + L"\" add";
+    for (auto& id : hardwareIds)
+        cmd += L" \"" + id + L"\"";
+    ProcessResult r = Run(cmd);
+    std::string out = r.output;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return r.exitCode == 0 ? FromUtf8(out) : std::wstring();
+}
+
+std::string ListDevices()
+{
+    return Run(L"\"" + BinPath(L"devsim.exe") + L"\" list").output;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        if (c == '\n') {
+            lines.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty())
+        lines.push_back(current);
+    return lines;
+}
+
+std::string MaskTimes(const std::string& text)
+{
+    static const std::regex time("\\[[0-9]{1,2}:[0-9]{2}:[0-9]{2}\\]");
+    return std::regex_replace(text, time, "[T]");
+}
+
+} // namespace zoltest

@@ -1,0 +1,68 @@
+// Helpers shared by the test programs. Every test program runs under Wine in
+// its own fresh prefix, so tests may change the machine (registry, services,
+// devices, files on C:) freely.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace zoltest {
+
+// Directory of the built binaries (zolcomp.dll, zolhost.exe, devsim.exe).
+std::wstring BinDir();
+std::wstring BinPath(const wchar_t* name);
+// The source tree as a Windows path (Wine's Z: drive).
+std::wstring SourceDir();
+std::wstring ExamplePath(const wchar_t* example);
+
+// A fresh, empty directory C:\zoltest\<name> (removed first when it exists).
+std::wstring MakeTestDir(const std::wstring& name);
+bool RemoveTree(const std::wstring& path);
+// Copies every file and folder below src into dst (created when missing).
+bool CopyTree(const std::wstring& src, const std::wstring& dst);
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Writes text as UTF-8 without a byte-order mark.
+bool WriteUtf8(const std::wstring& path, const std::wstring& text);
+std::string ReadBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+// Bytes in the system's ANSI code page, as the log writes them.
+std::string ToAnsi(const std::wstring& text);
+
+struct ProcessResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output; // stdout and stderr, as the bytes the process wrote
+};
+// Runs a command line in a working directory and collects its output.
+ProcessResult Run(const std::wstring& commandLine, const std::wstring& workDir = std::wstring(),
+                  DWORD timeoutMs = 120000);
+// Runs zolhost.exe in dir with the component copied beside the package:
+// "zolhost <args> <dir>\zolcomp.dll".
+ProcessResult RunHost(const std::wstring& dir, const std::wstring& args);
+// Copies zolcomp.dll into dir.
+bool InstallComponentInto(const std::wstring& dir);
+
+// The main log and the verbose logs in C:\devavoror\log.
+std::wstring LogDir();
+std::wstring MainLogPath();
+std::string ReadMainLog();
+// Every file in the log directory other than zolsetup.log, newest last.
+std::vector<std::wstring> VerboseLogPaths();
+std::string ReadVerboseLogs();
+// Removes the log directory's files.
+void ClearLogs();
+
+// Simulated devices through devsim.exe.
+std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds);
+std::string ListDevices();
+
+// Text helpers for assertions.
+std::vector<std::string> Lines(const std::string& text); // split on CR LF / LF
+// The bytes of a verbose log line with its time prefix replaced by [T].
+std::string MaskTimes(const std::string& text);
+
+} // namespace zoltest
