@@ -160,6 +160,9 @@ TEST_F(PackageFiles, ReadResultsAndMissingStructure)
     CBaseComponent noPath;
     EXPECT_EQ(noPath.ReadPackageDefinition(nullptr), 4);
     EXPECT_EQ(noPath.GetPackageReader(), nullptr);
+    EXPECT_EQ(Name(noPath, L"en"), L"<0>");
+    EXPECT_EQ(Description(noPath, nullptr), L"<0>");
+    EXPECT_EQ(Version(noPath), L"<0>");
 
     CBaseComponent missing;
     EXPECT_EQ(missing.ReadPackageDefinition(L"qxmissing.xml"), 3);
@@ -182,11 +185,6 @@ TEST_F(PackageFiles, ReadResultsAndMissingStructure)
     EXPECT_EQ(Description(other, L"en"), L"<0>");
     EXPECT_EQ(Version(other), L"<0>");
     EXPECT_EQ(other.IsSilentCapable(), 1);
-
-    CBaseComponent unread;
-    EXPECT_EQ(Name(unread, L"en"), L"<0>");
-    EXPECT_EQ(Description(unread, nullptr), L"<0>");
-    EXPECT_EQ(Version(unread), L"<0>");
 }
 
 TEST_F(PackageFiles, FileNameLosesItsExtensionAndFitsItsField)

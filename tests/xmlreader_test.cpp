@@ -286,35 +286,3 @@ TEST(XmlReader, EntityAmplificationIsRefused)
     EXPECT_EQ(LoadText(reader, xml), 5);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
-
-TEST(XmlNode, LinksAndText)
-{
-    const wchar_t* attributes[] = {L"a", L"1", L"b", L"2", L"a", L"3", nullptr};
-    CZolXMLNode* parent = new CZolXMLNode(L"p", attributes, CZolXMLNode::TYPE_ELEMENT);
-    EXPECT_EQ(parent->GetAttributeCount(), 3u);
-    EXPECT_STREQ(parent->GetAttribute(L"a"), L"1");
-    const wchar_t* none[] = {nullptr};
-    CZolXMLNode* first = new CZolXMLNode(L"x", none, CZolXMLNode::TYPE_ELEMENT);
-    EXPECT_EQ(first->GetAttributeCount(), 0u);
-    CZolXMLNode* second = new CZolXMLNode(L"y", nullptr, CZolXMLNode::TYPE_ELEMENT);
-    CZolXMLNode* third = new CZolXMLNode(L"z", nullptr, CZolXMLNode::TYPE_TEXT);
-
-    EXPECT_TRUE(parent->AttachFirstChild(first));
-    EXPECT_FALSE(parent->AttachFirstChild(second));
-    EXPECT_TRUE(first->InsertAfter(second, false));
-    EXPECT_FALSE(first->InsertAfter(third, false));
-    EXPECT_TRUE(first->InsertAfter(third, true));
-    EXPECT_EQ(ChildNames(parent), (std::vector<std::wstring>{L"x", L"z", L"y"}));
-    EXPECT_EQ(third->GetParent(), parent);
-    EXPECT_EQ(parent->FindChildByName(L"y"), second);
-    EXPECT_EQ(first->FindNextSiblingByName(L"y"), second);
-    EXPECT_EQ(second->FindNextSiblingByName(L"x"), nullptr);
-
-    third->SetText(L"abcdef", 3);
-    EXPECT_STREQ(third->GetText(), L"abc");
-    third->AppendText(L"de", 2);
-    third->SetText(L"xy", 2);
-    third->AppendText(L"z", 1);
-    EXPECT_STREQ(third->GetText(), L"xyz");
-    delete parent;
-}
