@@ -517,7 +517,7 @@ std::string RunChild(const std::wstring& exeName, const wchar_t* version, const 
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version,
                     static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
     SetEnvironmentVariableW(L"ZOL_CHILD_DIR", dir.c_str());
-    zoltest::ProcessResult result = zoltest::Run(L"\"" + exe + L"\" --gtest_filter=OsVersionChild.Report", dir);
+    zoltest::ProcessResult result = zoltest::RunProcess(L"\"" + exe + L"\" --gtest_filter=OsVersionChild.Report", dir);
     SetEnvironmentVariableW(L"ZOL_CHILD_DIR", nullptr);
     RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
     return result.output;
