@@ -178,25 +178,29 @@ TEST(InfRead, CollectsSectionsInFileOrder)
 
 TEST(InfRead, SectionNameListIsCutAtItsBuffer)
 {
+    // The profile reader fills 16382 characters and cuts the name that does
+    // not fit. The names are laid out so that the cut leaves "Cut", the name
+    // of a real section: a cut name must not be taken for it.
+    // "Version" and "Cut" take 12 characters, 399 names of 40 take 16359,
+    // "Filler7" 8: the last name starts at 16379 and keeps 3 characters.
     std::wstring dir = zoltest::MakeTestDir(L"inf_manysections");
-    std::wstring text(kVersionFull);
-    const int total = 500; // 500 names of 40 characters: beyond 16384 characters
-    for (int i = 0; i < total; ++i) {
+    std::wstring text = std::wstring(kVersionFull) + L"[Cut]\r\nCopyFiles=Files\r\n";
+    auto filler = [](int i) {
         wchar_t name[64];
-        wsprintfW(name, L"Section%04d_padding_padding.SoftwareSettings", i);
-        text += L"[" + std::wstring(name) + L"]\r\nAddReg=Reg\r\n";
-    }
+        wsprintfW(name, L"F%022d.SoftwareSettings", i);
+        return std::wstring(name);
+    };
+    for (int i = 0; i < 399; ++i)
+        text += L"[" + filler(i) + L"]\r\nAddReg=Reg\r\n";
+    text += L"[Filler7]\r\n[CutAndMore]\r\nCopyFiles=Files\r\n";
+    for (int i = 399; i < 450; ++i)
+        text += L"[" + filler(i) + L"]\r\nCopyFiles=Files\r\n";
     CInf inf(WriteInf(dir, L"many.inf", text).c_str());
     ASSERT_EQ(inf.IsOpen(), 1);
-    const CStrList& got = inf.GetSoftwareSettingsSections();
-    ASSERT_FALSE(got.empty());
-    EXPECT_LT(got.size(), static_cast<size_t>(total));
-    // Only whole names, in file order, from the start of the file.
-    for (size_t i = 0; i < got.size(); ++i) {
-        wchar_t name[64];
-        wsprintfW(name, L"Section%04d_padding_padding.SoftwareSettings", static_cast<int>(i));
-        EXPECT_STREQ(got[i].GetString(), name);
-    }
+    EXPECT_EQ(Names(inf.GetCopyFilesSections()), L"Cut|");
+    const CStrList& settings = inf.GetSoftwareSettingsSections();
+    ASSERT_EQ(settings.size(), 399u);
+    EXPECT_EQ(std::wstring(settings.back().GetString()), filler(398));
 }
 
 TEST(InfRead, OneDestinationLineServesEverySection)

@@ -2,6 +2,7 @@
 // destination directories.
 #include "inf/inf.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "inf/infutil.h"

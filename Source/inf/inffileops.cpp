@@ -4,6 +4,7 @@
 // then reports that a restart is needed.
 #include "inf/inf.h"
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -158,11 +159,13 @@ int CInf::CopyFileList(const wchar_t* section)
             // Replace the target at the next restart from a private copy of
             // the source.
             CStr temp;
-            if (MakeTempCopy(source.GetString(), &temp) &&
-                MoveFileExW(temp.GetString(), target.GetString(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            if (!MakeTempCopy(source.GetString(), &temp)) {
+                result = 0;
+            } else if (MoveFileExW(temp.GetString(), target.GetString(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
                 m_bRebootNeeded = 1;
             } else {
+                DeleteFileW(temp.GetString()); // nothing will use it
                 result = 0;
             }
         } else if (error == ERROR_FILE_EXISTS) {
@@ -285,12 +288,16 @@ int CInf::EnsureDirectory(const wchar_t* directory)
 {
     if (directory == nullptr || directory[0] == L'\0')
         return 0;
+    // The engine never builds longer paths; refusing them also bounds the
+    // walk below.
+    CStr current(directory);
+    if (!infutil::FitsPath(current))
+        return 0;
 
     // Walk up until a directory exists or can be made, then create the
     // missing ones downwards. The walk is a loop, so its depth is bounded by
     // the path itself and never by the stack.
     std::vector<CStr> missing;
-    CStr current(directory);
     for (;;) {
         if (CreateDirectoryW(current.GetString(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
             break;
