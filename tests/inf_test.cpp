@@ -40,26 +40,6 @@ std::wstring Names(const CStrList& list)
     return all;
 }
 
-// Sets an environment variable for a scope and restores it.
-class EnvScope
-{
-public:
-    EnvScope(const wchar_t* name, const wchar_t* value) : m_name(name)
-    {
-        wchar_t buffer[4096];
-        DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
-        m_wasSet = n > 0 && n < 4096;
-        if (m_wasSet)
-            m_old = buffer;
-        SetEnvironmentVariableW(name, value);
-    }
-    ~EnvScope() { SetEnvironmentVariableW(m_name.c_str(), m_wasSet ? m_old.c_str() : nullptr); }
-
-private:
-    std::wstring m_name, m_old;
-    bool m_wasSet;
-};
-
 const wchar_t kVersionFull[] =
     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=System\r\n"
     L"ClassGUID={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\n";
@@ -203,34 +183,27 @@ TEST(InfRead, SectionNameListIsCutAtItsBuffer)
     EXPECT_EQ(std::wstring(settings.back().GetString()), filler(398));
 }
 
-TEST(InfRead, OneDestinationLineServesEverySection)
+TEST(InfRead, DestinationDirsRouteBySectionKey)
 {
-    std::wstring dir = zoltest::MakeTestDir(L"inf_dest_one");
-    CInf inf(WriteInf(dir, L"one.inf", std::wstring(kVersionFull) +
-                                           L"[DestinationDirs]\r\nSomeList=11\r\n").c_str());
-    ASSERT_EQ(inf.ReadDestinationDirs(), 1);
-    std::wstring system32 = Env(L"SystemRoot") + L"\\system32";
-    EXPECT_EQ(DestDir(inf, L"Anything"), system32);
-    EXPECT_EQ(DestDir(inf, L"DefaultDestDir"), system32);
-    EXPECT_EQ(Names(inf.GetDestinationDirs()), L"SomeList|" + system32 + L"|");
-}
-
-TEST(InfRead, SectionKeyAndDefaultRouteExactly)
-{
-    std::wstring dir = zoltest::MakeTestDir(L"inf_dest_two");
-    CInf inf(WriteInf(dir, L"two.inf", std::wstring(kVersionFull) +
-                                           L"[DestinationDirs]\r\nDrv.Files=12\r\nDefaultDestDir=11\r\n").c_str());
-    ASSERT_EQ(inf.ReadDestinationDirs(), 1);
+    std::wstring dir = zoltest::MakeTestDir(L"inf_dest");
     std::wstring root = Env(L"SystemRoot");
-    EXPECT_EQ(DestDir(inf, L"Drv.Files"), root + L"\\system32\\drivers");
-    EXPECT_EQ(DestDir(inf, L"drv.files"), root + L"\\system32");
-    EXPECT_EQ(DestDir(inf, L"Other"), root + L"\\system32");
+    // One line serves every section, whatever its key.
+    CInf one(WriteInf(dir, L"one.inf", std::wstring(kVersionFull) + L"[DestinationDirs]\r\nSomeList=11\r\n").c_str());
+    ASSERT_EQ(one.ReadDestinationDirs(), 1);
+    EXPECT_EQ(DestDir(one, L"Anything"), root + L"\\system32");
+    EXPECT_EQ(Names(one.GetDestinationDirs()), L"SomeList|" + root + L"\\system32|");
 
+    // With more lines the exact key wins, then "DefaultDestDir", else none.
+    CInf two(WriteInf(dir, L"two.inf", std::wstring(kVersionFull) +
+                                           L"[DestinationDirs]\r\nDrv.Files=12\r\nDefaultDestDir=11\r\n").c_str());
+    ASSERT_EQ(two.ReadDestinationDirs(), 1);
+    EXPECT_EQ(DestDir(two, L"Drv.Files"), root + L"\\system32\\drivers");
+    EXPECT_EQ(DestDir(two, L"drv.files"), root + L"\\system32");
+    EXPECT_EQ(DestDir(two, L"Other"), root + L"\\system32");
     CInf neither(WriteInf(dir, L"neither.inf", std::wstring(kVersionFull) +
                                                    L"[DestinationDirs]\r\nA=12\r\nB=11\r\n").c_str());
     ASSERT_EQ(neither.ReadDestinationDirs(), 1);
     EXPECT_EQ(DestDir(neither, L"C"), L"<none:>");
-    EXPECT_EQ(DestDir(neither, L"B"), root + L"\\system32");
 }
 
 TEST(InfRead, DestinationLinesBuildDirectories)
@@ -286,13 +259,14 @@ TEST(InfRead, DirectoryIdsFollowTheEnvironment)
     }
 
     // An unset variable gives no directory, never a bare "\system32".
-    EnvScope unset(L"SystemRoot", nullptr);
+    SetEnvironmentVariableW(L"SystemRoot", nullptr);
     CStr out(L"stale");
     inf.GetDirIdPath(11, &out);
     EXPECT_TRUE(out.IsEmpty());
     CInf noRoot(WriteInf(dir, L"noroot.inf", std::wstring(kVersionFull) +
                                                  L"[DestinationDirs]\r\nDefaultDestDir=11\r\n").c_str());
     EXPECT_EQ(noRoot.ReadDestinationDirs(), 0);
+    SetEnvironmentVariableW(L"SystemRoot", root.c_str());
 }
 
 TEST(InfRead, OverlongValuesCountAsUnreadable)

@@ -16,29 +16,22 @@ const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session 
 const wchar_t kPending[] = L"PendingFileRenameOperations";
 const wchar_t kHead[] = L"[Version]\r\nSignature=\"$Windows NT$\"\r\n";
 
+// The pending list as its entries: pairs of source and target, an empty
+// target meaning a deletion.
 std::vector<std::wstring> PendingOperations()
 {
+    std::vector<wchar_t> data(65536, L'\0');
+    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
     std::vector<std::wstring> entries;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPending, RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                     &bytes) != ERROR_SUCCESS)
         return entries;
-    DWORD type = 0, bytes = 0;
-    if (RegQueryValueExW(key, kPending, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS && bytes > 0) {
-        std::vector<wchar_t> data(bytes / sizeof(wchar_t) + 2, L'\0');
-        if (RegQueryValueExW(key, kPending, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &bytes) ==
-            ERROR_SUCCESS) {
-            // Pairs of source and target; an empty target is a deletion.
-            size_t count = bytes / sizeof(wchar_t);
-            size_t start = 0;
-            for (size_t i = 0; i < count; ++i) {
-                if (data[i] == L'\0') {
-                    entries.push_back(std::wstring(data.data() + start, i - start));
-                    start = i + 1;
-                }
-            }
+    for (size_t i = 0, start = 0; i < bytes / sizeof(wchar_t); ++i) {
+        if (data[i] == L'\0') {
+            entries.emplace_back(data.data() + start, i - start);
+            start = i + 1;
         }
     }
-    RegCloseKey(key);
     return entries;
 }
 
@@ -118,38 +111,23 @@ protected:
 
 } // namespace
 
-TEST_F(InfFileOps, DestinationDirsRouteEveryCopy)
+TEST_F(InfFileOps, OneDestinationLineTakesEveryList)
 {
     std::wstring root(MAX_PATH, L'\0');
     root.resize(GetEnvironmentVariableW(L"SystemRoot", &root[0], MAX_PATH));
-    const std::wstring sys32 = root + L"\\system32\\", drivers = root + L"\\system32\\drivers\\";
+    const std::wstring sys32 = root + L"\\system32\\";
 
     // One line: every list goes there, whatever its key.
     Begin(L"ops_dest_one");
     CInf one(Package(L"[DestinationDirs]\r\nNotAList=11\r\n"
-                                      L"[Install]\r\nCopyFiles=ListA\r\nCopyFiles=ListB\r\n"
-                                      L"[ListA]\r\nzolinf_a.dll\r\n[ListB]\r\nzolinf_b.dll\r\n",
+                     L"[Install]\r\nCopyFiles=ListA\r\nCopyFiles=ListB\r\n"
+                     L"[ListA]\r\nzolinf_a.dll\r\n[ListB]\r\nzolinf_b.dll\r\n",
                      {{L"zolinf_a.dll", "a"}, {L"zolinf_b.dll", "b"}}).c_str());
     EXPECT_EQ(one.ProcessCopyFiles(L"Install"), 1);
     EXPECT_EQ(zoltest::ReadBytes(sys32 + L"zolinf_a.dll"), "a");
     EXPECT_EQ(zoltest::ReadBytes(sys32 + L"zolinf_b.dll"), "b");
-
-    // A list's own key wins, case-sensitively; everything else takes the default.
-    Begin(L"ops_dest_two");
-    CInf two(Package(L"[DestinationDirs]\r\nExact.Files=12\r\nother.files=12\r\nDefaultDestDir=11\r\n"
-                     L"[Install]\r\nCopyFiles=Exact.Files,Other.Files\r\n"
-                     L"[Exact.Files]\r\nzolinf_c.sys\r\n[Other.Files]\r\nzolinf_d.sys\r\n",
-                     {{L"zolinf_c.sys", "c"}, {L"zolinf_d.sys", "d"}}).c_str());
-    EXPECT_EQ(two.ProcessCopyFiles(L"Install"), 1);
-    EXPECT_TRUE(zoltest::FileExists(drivers + L"zolinf_c.sys"));
-    EXPECT_FALSE(zoltest::FileExists(sys32 + L"zolinf_c.sys"));
-    EXPECT_TRUE(zoltest::FileExists(sys32 + L"zolinf_d.sys"));
-    EXPECT_FALSE(zoltest::FileExists(drivers + L"zolinf_d.sys"));
-    EXPECT_EQ(two.IsRebootNeeded(), 0);
-
-    for (const wchar_t* f : {L"zolinf_a.dll", L"zolinf_b.dll", L"zolinf_d.sys"})
-        DeleteFileW((sys32 + f).c_str());
-    DeleteFileW((drivers + L"zolinf_c.sys").c_str());
+    DeleteFileW((sys32 + L"zolinf_a.dll").c_str());
+    DeleteFileW((sys32 + L"zolinf_b.dll").c_str());
 }
 
 TEST_F(InfFileOps, CopySourceNamesAndOverwriteFlags)
