@@ -18,21 +18,21 @@ CServiceControl::CServiceControl(const wchar_t* serviceName)
 CServiceControl::~CServiceControl()
 {
     // The service handle goes before the manager connection it came from.
-    CloseService();
+    CloseServiceHandle();
     m_Manager.Close();
 }
 
-int CServiceControl::OpenService()
+int CServiceControl::OpenServiceHandle()
 {
     if (m_hService)
         return 1;
     if (m_strName.IsEmpty() || !m_Manager.Open())
         return 0;
-    m_hService.reset(OpenServiceW(m_Manager.GetHandle(), m_strName.GetString(), SERVICE_ALL_ACCESS));
+    m_hService.reset(::OpenServiceW(m_Manager.GetHandle(), m_strName.GetString(), SERVICE_ALL_ACCESS));
     return m_hService ? 1 : 0;
 }
 
-void CServiceControl::CloseService()
+void CServiceControl::CloseServiceHandle()
 {
     m_hService.reset();
 }
@@ -46,9 +46,9 @@ CStr CServiceControl::ServiceKeyPath() const
 
 int CServiceControl::ServiceExists()
 {
-    if (!OpenService())
+    if (!OpenServiceHandle())
         return 0;
-    CloseService();
+    CloseServiceHandle();
     m_Manager.Close();
     CRegistryKey key(m_strMachine.GetString(), ServiceKeyPath().GetString());
     return key.Exists();

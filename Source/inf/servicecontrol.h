@@ -30,8 +30,8 @@ public:
     const CStr& GetName() const { return m_strName; }
 
 private:
-    int OpenService();
-    void CloseService();
+    int OpenServiceHandle();
+    void CloseServiceHandle();
     CStr ServiceKeyPath() const;
 
     CStr m_strName;
