@@ -1,6 +1,8 @@
 // Prerequisite check (property 5) and the framework's own probes: disk space,
 // hardware presence, installed state and pending removal.
 #include "basecomp.h"
+#include "inf/inf.h"
+#include "inf/servicecontrol.h"
 #include "messages.h"
 #include "support/wformat.h"
 
@@ -14,6 +16,20 @@ static_assert(sizeof(PREREQSTATUS) == kPrereqStatusBytes, "PREREQSTATUS layout")
 // Message buffers handed to the requirement and dependency checks.
 const int kCheckMessageChars = 4096;
 const int kMessageChars = sizeof(static_cast<PREREQSTATUS*>(nullptr)->szMessage) / sizeof(wchar_t);
+
+bool HasText(const wchar_t* text)
+{
+    return text != nullptr && text[0] != L'\0';
+}
+
+// 1 when path names an existing file that is not a directory.
+int InstalledFileExists(const CStr& path)
+{
+    if (path.IsEmpty())
+        return 0;
+    DWORD attributes = GetFileAttributesW(path.GetString());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
 
 // Copies a message into the status record; a text longer than the record
 // holds is cut to fit, terminator included.
@@ -153,5 +169,56 @@ int CBaseComponent::IsHardwarePresent()
     return 0;
 }
 
-int CBaseComponent::IsComponentInstalled() { return 0; }
-int CBaseComponent::IsMarkedForRemoval() { return 0; }
+int CBaseComponent::IsComponentInstalled()
+{
+    int result = 0;
+    CInf inf(m_strInfFile.GetString());
+    if (inf.IsOpen()) {
+        // The package may name the service; otherwise the INF's first
+        // AddService line does.
+        CStr serviceName = m_strServiceName;
+        if (serviceName.IsEmpty()) {
+            wchar_t name[MAX_PATH] = {};
+            if (inf.GetServiceName(nullptr, name, MAX_PATH)) {
+                name[MAX_PATH - 1] = L'\0';
+                serviceName = name;
+            }
+        }
+
+        if (!serviceName.IsEmpty()) {
+            CServiceControl service(serviceName.GetString());
+            result = service.ServiceExists() == 1 && service.IsServiceDisabled() == 0 &&
+                             service.IsRemovalPending() == 0
+                         ? 1
+                         : 0;
+            // A PnP driver counts as installed only when its service drives
+            // every supported device that is present.
+            OSVERSIONINFOW version = {};
+            version.dwOSVersionInfoSize = sizeof(version);
+            if (result == 1 && GetVersionExW(&version) && version.dwMajorVersion > 4 && HasText(inf.GetClass()) &&
+                HasText(inf.GetClassGuid()) && m_nInfType == INF_TYPE_PNP)
+                result = ServiceControlsAllDevices(serviceName.GetString());
+        } else {
+            result = InstalledFileExists(m_strInstalledFilePath);
+        }
+    } else {
+        result = InstalledFileExists(m_strInstalledFilePath);
+    }
+    return result;
+}
+
+int CBaseComponent::IsMarkedForRemoval()
+{
+    int result = 0;
+    CInf inf(m_strInfFile.GetString());
+    if (inf.IsOpen()) {
+        // Only the INF's service is asked here, never the package's own name.
+        wchar_t name[MAX_PATH] = {};
+        if (inf.GetServiceName(nullptr, name, MAX_PATH) && name[0] != L'\0') {
+            name[MAX_PATH - 1] = L'\0';
+            CServiceControl service(name);
+            result = service.IsRemovalPending();
+        }
+    }
+    return result;
+}

@@ -369,3 +369,167 @@ TEST(Probes, HardwarePresence)
     present.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9");
     EXPECT_EQ(present.IsHardwarePresent(), 1);
 }
+
+namespace {
+
+const wchar_t kServicesKey[] = L"System\\CurrentControlSet\\Services\\";
+
+// An INF for a kernel service; withClass adds the device class lines.
+std::wstring ServiceInf(const std::wstring& service, bool withClass)
+{
+    std::wstring text = L"[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n";
+    if (withClass)
+        text += L"Class=System\r\nClassGUID={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\n";
+    text += L"Provider=%Prov%\r\n\r\n[Install]\r\nCopyFiles=Files\r\n";
+    if (!service.empty())
+        text += L"AddService=" + service + L",0x2,Service_Install\r\n";
+    text += L"\r\n[Files]\r\nzolinst.sys\r\n\r\n[DestinationDirs]\r\nDefaultDestDir=12\r\n\r\n"
+            L"[Service_Install]\r\nServiceType=1\r\nStartType=3\r\nErrorControl=1\r\n"
+            L"ServiceBinary=%12%\\zolinst.sys\r\n\r\n[Strings]\r\nProv=\"Zol\"\r\n";
+    return text;
+}
+
+bool CreateKernelService(const std::wstring& name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return false;
+    SC_HANDLE service = CreateServiceW(manager, name.c_str(), (name + L" driver").c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       L"C:\\windows\\system32\\drivers\\zolinst.sys", nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+    bool ok = service != nullptr;
+    if (service) {
+        if (name.find(L"Disabled") != std::wstring::npos)
+            ok = ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != 0;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return ok;
+}
+
+bool SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG rc = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+// A component whose package names its own service.
+class NamedServiceComponent : public CBaseComponent
+{
+public:
+    void SetServiceName(const wchar_t* name) { m_strServiceName = name; }
+};
+
+} // namespace
+
+TEST(InstalledState, ServiceNamedByTheInf)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inst_service");
+    std::wstring inf = dir + L"\\zolinst.inf";
+    ASSERT_TRUE(zoltest::WriteUtf8(inf, ServiceInf(L"ZolInstA", false)));
+    CBaseComponent component;
+    component.SetInfFile(inf.c_str(), INF_TYPE_LEGACY);
+    // A key file does not count while the INF names a service.
+    std::wstring keyFile = dir + L"\\zolinst.sys";
+    ASSERT_TRUE(zoltest::WriteBytes(keyFile, "x"));
+    component.SetInstalledFilePath(keyFile.c_str());
+    EXPECT_EQ(component.IsComponentInstalled(), 0);
+    EXPECT_EQ(component.IsMarkedForRemoval(), 0);
+
+    ASSERT_TRUE(CreateKernelService(L"ZolInstA"));
+    EXPECT_EQ(component.IsComponentInstalled(), 1);
+    EXPECT_EQ(component.IsMarkedForRemoval(), 0);
+
+    // Marked for deletion: no longer installed, and marked for removal.
+    ASSERT_TRUE(SetDwordValue(std::wstring(kServicesKey) + L"ZolInstA", L"DeleteFlag", 1));
+    EXPECT_EQ(component.IsComponentInstalled(), 0);
+    EXPECT_EQ(component.IsMarkedForRemoval(), 1);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kServicesKey) + L"ZolInstA").c_str(), L"DeleteFlag");
+
+    // A disabled service is not installed.
+    std::wstring infDisabled = dir + L"\\zoldis.inf";
+    ASSERT_TRUE(zoltest::WriteUtf8(infDisabled, ServiceInf(L"ZolInstDisabled", false)));
+    ASSERT_TRUE(CreateKernelService(L"ZolInstDisabled"));
+    component.SetInfFile(infDisabled.c_str(), INF_TYPE_LEGACY);
+    EXPECT_EQ(component.IsComponentInstalled(), 0);
+    EXPECT_EQ(component.IsMarkedForRemoval(), 0);
+}
+
+TEST(InstalledState, PnpServiceMustDriveEveryPresentSupportedDevice)
+{
+    ASSERT_FALSE(zoltest::AddDevice({L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9"}).empty());
+    std::wstring dir = zoltest::MakeTestDir(L"inst_pnp");
+    std::wstring inf = dir + L"\\zolpnp.inf";
+    ASSERT_TRUE(zoltest::WriteUtf8(inf, ServiceInf(L"ZolInstPnp", true)));
+    ASSERT_TRUE(CreateKernelService(L"ZolInstPnp"));
+
+    CBaseComponent component;
+    component.SetInfFile(inf.c_str(), INF_TYPE_PNP);
+    EXPECT_EQ(component.IsComponentInstalled(), 1); // no supported hardware named
+    component.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9");
+    EXPECT_EQ(component.IsComponentInstalled(), 0); // the service drives no device yet
+    ASSERT_TRUE(SetDwordValue(std::wstring(kServicesKey) + L"ZolInstPnp\\Enum", L"Count", 1));
+    EXPECT_EQ(component.IsComponentInstalled(), 1);
+
+    // Only a PnP package with a device class asks for the devices.
+    CBaseComponent legacy;
+    legacy.SetInfFile(inf.c_str(), INF_TYPE_LEGACY);
+    legacy.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9");
+    std::wstring classless = dir + L"\\zolnoclass.inf";
+    ASSERT_TRUE(zoltest::WriteUtf8(classless, ServiceInf(L"ZolInstPnp", false)));
+    CBaseComponent noClass;
+    noClass.SetInfFile(classless.c_str(), INF_TYPE_PNP);
+    noClass.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kServicesKey) + L"ZolInstPnp\\Enum").c_str());
+    EXPECT_EQ(component.IsComponentInstalled(), 0);
+    EXPECT_EQ(legacy.IsComponentInstalled(), 1);
+    EXPECT_EQ(noClass.IsComponentInstalled(), 1);
+}
+
+TEST(InstalledState, PackageServiceNameOverridesTheInfForInstalledOnly)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inst_named");
+    std::wstring inf = dir + L"\\zolnamed.inf";
+    ASSERT_TRUE(zoltest::WriteUtf8(inf, ServiceInf(L"ZolInfService", false)));
+    ASSERT_TRUE(CreateKernelService(L"ZolPackageService"));
+
+    NamedServiceComponent component;
+    component.SetInfFile(inf.c_str(), INF_TYPE_LEGACY);
+    component.SetServiceName(L"ZolPackageService");
+    EXPECT_EQ(component.IsComponentInstalled(), 1);
+    // Pending removal is asked of the INF's service only.
+    ASSERT_TRUE(SetDwordValue(std::wstring(kServicesKey) + L"ZolPackageService", L"DeleteFlag", 1));
+    EXPECT_EQ(component.IsMarkedForRemoval(), 0);
+    EXPECT_EQ(component.IsComponentInstalled(), 0);
+}
+
+TEST(InstalledState, KeyFileCountsWithoutAService)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inst_file");
+    std::wstring inf = dir + L"\\zolfile.inf";
+    ASSERT_TRUE(zoltest::WriteUtf8(inf, ServiceInf(L"", true)));
+    std::wstring keyFile = dir + L"\\key.sys";
+
+    for (const std::wstring& infPath : {inf, dir + L"\\absent.inf", std::wstring()}) {
+        SCOPED_TRACE(zoltest::ToUtf8(infPath));
+        CBaseComponent component;
+        component.SetInfFile(infPath.c_str(), INF_TYPE_PNP);
+        component.SetInstalledFilePath(keyFile.c_str());
+        DeleteFileW(keyFile.c_str());
+        EXPECT_EQ(component.IsComponentInstalled(), 0);
+        ASSERT_TRUE(zoltest::WriteBytes(keyFile, "x"));
+        EXPECT_EQ(component.IsComponentInstalled(), 1);
+        EXPECT_EQ(component.IsMarkedForRemoval(), 0);
+        component.SetInstalledFilePath(dir.c_str()); // a directory is not a key file
+        EXPECT_EQ(component.IsComponentInstalled(), 0);
+        component.SetInstalledFilePath(L"");
+        EXPECT_EQ(component.IsComponentInstalled(), 0);
+    }
+}
