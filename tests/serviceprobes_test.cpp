@@ -221,6 +221,12 @@ TEST(ServiceControlsAllDevices, CountsInstancesAgainstPresentSupportedDevices)
     EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 0);
     ASSERT_TRUE(SetDword(enumKey, L"Count", 0));
     EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 0);
+    // The same ID listed twice (by the package and by the component) is one
+    // device, not two.
+    single.AddSupportedHardwareId(L"pci\\ven_8086&dev_0e90&subsys_00000000");
+    ASSERT_TRUE(SetDword(enumKey, L"Count", 1));
+    ASSERT_TRUE(SetString(enumKey, L"0", L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000\\3&1&0"));
+    EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 1);
     // A supported ID that is not present needs no instance.
     ProbeComponent absent;
     absent.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E92&SUBSYS_00000000");

@@ -29,9 +29,16 @@ int CBaseComponent::ServiceControlsAllDevices(const wchar_t* serviceName)
             return 0;
     }
 
+    // Each supported ID counts once: the package definition and a derived
+    // component may both list the same ID, and one device must not be
+    // counted twice for it.
     size_t present = 0;
-    for (const CStr& id : m_vSupportedHardwareIds) {
-        if (IsDevicePresent(id.GetString()))
+    for (size_t i = 0; i < m_vSupportedHardwareIds.size(); ++i) {
+        const CStr& id = m_vSupportedHardwareIds[i];
+        bool listedBefore = false;
+        for (size_t j = 0; j < i && !listedBefore; ++j)
+            listedBefore = m_vSupportedHardwareIds[j].CompareNoCase(id.GetString()) == 0;
+        if (!listedBefore && IsDevicePresent(id.GetString()))
             ++present;
     }
     return static_cast<size_t>(count) >= present ? 1 : 0;

@@ -170,12 +170,39 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
         result.output = "CreateProcess failed: " + std::to_string(GetLastError());
         return result;
     }
+    // The output is read until the process has ended and the pipe holds
+    // nothing more. Waiting for the pipe's end instead could wait for ever: a
+    // process the child starts (COM starts helper processes under Wine) may
+    // inherit the pipe's write end and keep it open.
     char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readPipe, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        result.output.append(buffer, read);
+    DWORD startedAt = GetTickCount();
+    bool ended = false;
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readPipe, nullptr, 0, nullptr, &available, nullptr))
+            break; // every writer has closed the pipe
+        if (available > 0) {
+            DWORD read = 0;
+            if (!ReadFile(readPipe, buffer, sizeof(buffer) < available ? sizeof(buffer) : available, &read, nullptr) ||
+                read == 0)
+                break;
+            result.output.append(buffer, read);
+            continue;
+        }
+        if (ended)
+            break;
+        DWORD elapsed = GetTickCount() - startedAt;
+        if (elapsed >= timeoutMs) {
+            TerminateProcess(pi.hProcess, 0xDEAD);
+            WaitForSingleObject(pi.hProcess, 5000);
+            ended = true;
+            continue;
+        }
+        // Once the process has ended, one more pass takes what it wrote last.
+        ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0;
+    }
     CloseHandle(readPipe);
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(pi.hProcess, ended ? 0 : timeoutMs) != WAIT_OBJECT_0)
         TerminateProcess(pi.hProcess, 0xDEAD);
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);
