@@ -15,7 +15,7 @@ const int kPrereqStatusBytes = 2052;
 static_assert(sizeof(PREREQSTATUS) == kPrereqStatusBytes, "PREREQSTATUS layout");
 // Message buffers handed to the requirement and dependency checks.
 const int kCheckMessageChars = 4096;
-const int kMessageChars = sizeof(static_cast<PREREQSTATUS*>(nullptr)->szMessage) / sizeof(wchar_t);
+const int kMessageChars = sizeof(PREREQSTATUS::szMessage) / sizeof(wchar_t);
 
 bool HasText(const wchar_t* text)
 {

@@ -14,7 +14,7 @@ class CWmiQuery
 {
 public:
     enum { ERROR_COM_INIT = 11 };
-    static const size_t kValueBytes = 512;
+    static constexpr size_t kValueBytes = 512;
 
     CWmiQuery();
     ~CWmiQuery();
