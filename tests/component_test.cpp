@@ -199,6 +199,18 @@ TEST_F(HostRunTest, HostAdoptsTheComponentsVerboseLines)
     EXPECT_NE(both.find(std::string("**ERROR** - ") + kUnknownInfType), std::string::npos);
 }
 
+TEST_F(HostRunTest, VerboseLogTakesThePackagesName)
+{
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), m_dir));
+    ASSERT_EQ(Host(L"--check /verbose_log").exitCode, 0u);
+    std::vector<std::wstring> files = zoltest::VerboseLogPaths();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(FileName(files[0]), "qx012345.exe.log");
+    std::string verbose = zoltest::ReadBytes(files[0]);
+    EXPECT_NE(verbose.find("Locating package definition file... Done.\r\n"), std::string::npos) << verbose;
+    EXPECT_NE(verbose.find("Log Session End. ["), std::string::npos) << verbose;
+}
+
 TEST_F(HostRunTest, SlashArgumentsAreLeftToTheComponent)
 {
     // "/consoleout" makes the component open a console and reopen the C
