@@ -9,6 +9,10 @@ namespace {
 
 const int kTextCapacity = 1024; // characters, for properties 1 to 4 and Install's message
 
+// Property 5 is asked with the whole status record: a status code and a
+// message of 1024 characters.
+static_assert(sizeof(PREREQSTATUS) == 2052, "the status record is 2052 bytes");
+
 } // namespace
 
 CHostSession::CHostSession(const CHostOptions& options, CHostOutput& output) : m_options(options), m_output(output) {}
