@@ -168,8 +168,12 @@ void CCmpLog::CreateDirectoryPath(const wchar_t* directory)
 
 HANDLE CCmpLog::OpenLogFile(const wchar_t* path)
 {
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append-only write access: the system places every write at the end of
+    // the file as one operation, so the host's log, the component's log and
+    // other installers appending to the same file at once never overwrite
+    // each other's lines.
+    return CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 int CCmpLog::Open()
@@ -217,9 +221,8 @@ int CCmpLog::Close()
     return ok ? 0 : LOG_ERR_CLOSE;
 }
 
-void CCmpLog::AppendFormattedV(HANDLE hFile, const wchar_t* format, va_list args)
+void CCmpLog::AppendText(HANDLE hFile, const std::wstring& text)
 {
-    std::wstring text = FormatWideV(format, args);
     if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr || text.empty())
         return;
     int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -227,17 +230,34 @@ void CCmpLog::AppendFormattedV(HANDLE hFile, const wchar_t* format, va_list args
         return;
     std::vector<char> narrow(static_cast<size_t>(bytes) + 1);
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), bytes, nullptr, nullptr);
+    AppendBytes(hFile, narrow.data(), static_cast<DWORD>(bytes));
+}
+
+void CCmpLog::AppendBytes(HANDLE hFile, const char* data, DWORD size)
+{
+    if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr || size == 0)
+        return;
+    // Writers in other processes take the same lock on a byte far past any
+    // log content, so the move to the end and the write happen as one step
+    // even where the platform does not make append-only writes atomic.
+    OVERLAPPED lockRange = {};
+    lockRange.Offset = 0xFFFFFFF0u;
+    lockRange.OffsetHigh = 0x3FFFFFFFu;
+    bool locked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange) != FALSE;
     SetFilePointer(hFile, 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(hFile, narrow.data(), static_cast<DWORD>(bytes), &written, nullptr);
+    WriteFile(hFile, data, size, &written, nullptr);
+    if (locked)
+        UnlockFileEx(hFile, 0, 1, 0, &lockRange);
 }
 
 void CCmpLog::AppendFormatted(HANDLE hFile, const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    AppendFormattedV(hFile, format, args);
+    std::wstring text = FormatWideV(format, args);
     va_end(args);
+    AppendText(hFile, text);
 }
 
 int CCmpLog::WriteLine(int target, int severity, const wchar_t* source, int line, const wchar_t* format, ...)
@@ -245,33 +265,39 @@ int CCmpLog::WriteLine(int target, int severity, const wchar_t* source, int line
     wchar_t time[255];
     FormatLocalTime(time, 255);
 
+    // The tag or prefix and the message of one call reach each file in one
+    // write, so that writers sharing a file cannot split them apart.
     if ((target == LOG_MAIN || target == LOG_BOTH || target == LOG_BOTH_CONT) && !m_vFiles.empty() &&
         m_vFiles[0].bOpen) {
-        HANDLE h = m_vFiles[0].hFile;
-        if (const wchar_t* tag = SeverityTag(severity))
-            AppendFormatted(h, L"%s", tag);
         va_list args;
         va_start(args, format);
-        AppendFormattedV(h, format, args);
+        std::wstring message = FormatWideV(format, args);
         va_end(args);
+        if (!message.empty()) {
+            const wchar_t* tag = SeverityTag(severity);
+            AppendText(m_vFiles[0].hFile, (tag ? std::wstring(tag) : std::wstring()) + message);
+        }
     }
 
     if (target >= LOG_VERBOSE && target <= LOG_BOTH_CONT && m_bVerbose && m_vFiles.size() > 1 &&
         m_vFiles[1].bOpen) {
-        HANDLE h = m_vFiles[1].hFile;
-        wchar_t sourceName[MAX_PATH] = {};
-        if (source)
-            FileNameAndExtension(source, sourceName, MAX_PATH);
-        if (target == LOG_VERBOSE || target == LOG_BOTH) {
-            if (const wchar_t* prefix = LocationPrefix(severity))
-                AppendFormatted(h, prefix, time, sourceName, line);
-        } else if (const wchar_t* tag = SeverityTag(severity)) {
-            AppendFormatted(h, L"%s", tag);
-        }
         va_list args;
         va_start(args, format);
-        AppendFormattedV(h, format, args);
+        std::wstring message = FormatWideV(format, args);
         va_end(args);
+        if (!message.empty()) {
+            std::wstring lead;
+            if (target == LOG_VERBOSE || target == LOG_BOTH) {
+                wchar_t sourceName[MAX_PATH] = {};
+                if (source)
+                    FileNameAndExtension(source, sourceName, MAX_PATH);
+                if (const wchar_t* prefix = LocationPrefix(severity))
+                    lead = FormatWide(prefix, time, sourceName, line);
+            } else if (const wchar_t* tag = SeverityTag(severity)) {
+                lead = tag;
+            }
+            AppendText(m_vFiles[1].hFile, lead + message);
+        }
     }
     return 1;
 }
@@ -403,9 +429,7 @@ void CCmpLog::MoveVerboseLog(const wchar_t* newName, const wchar_t* newDirectory
         return; // the new handle closes; the record keeps its old file
     if (read == 0)
         return;
-    SetFilePointer(target.get(), 0, nullptr, FILE_END);
-    DWORD written = 0;
-    WriteFile(target.get(), content.data(), read, &written, nullptr);
+    AppendBytes(target.get(), content.data(), read);
     CloseHandle(v.hFile);
     DeleteFileW(oldPath);
     v.hFile = target.release();

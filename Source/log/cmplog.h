@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 enum ZolLogTarget {
@@ -67,7 +68,8 @@ public:
 
 private:
     void AppendFormatted(HANDLE hFile, const wchar_t* format, ...);
-    void AppendFormattedV(HANDLE hFile, const wchar_t* format, va_list args);
+    static void AppendText(HANDLE hFile, const std::wstring& text);
+    static void AppendBytes(HANDLE hFile, const char* data, DWORD size);
     static HANDLE OpenLogFile(const wchar_t* path);
 
     const wchar_t* m_pszStubVersion;

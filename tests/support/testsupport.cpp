@@ -145,7 +145,7 @@ std::wstring FromUtf8(const std::string& text)
     return out;
 }
 
-ProcessResult Run(const std::wstring& commandLine, const std::wstring& workDir, DWORD timeoutMs)
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir, DWORD timeoutMs)
 {
     ProcessResult result;
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
@@ -192,7 +192,7 @@ ProcessResult RunHost(const std::wstring& dir, const std::wstring& args)
 {
     InstallComponentInto(dir);
     std::wstring cmd = L"\"" + BinPath(L"zolhost.exe") + L"\" " + args + L" \"" + dir + L"\\zolcomp.dll\"";
-    return Run(cmd, dir);
+    return RunProcess(cmd, dir);
 }
 
 std::wstring LogDir() { return L"C:\\devavoror\\log"; }
@@ -250,7 +250,7 @@ std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds)
     std::wstring cmd = L"\"" + BinPath(L"devsim.exe") + L"\" add";
     for (auto& id : hardwareIds)
         cmd += L" \"" + id + L"\"";
-    ProcessResult r = Run(cmd);
+    ProcessResult r = RunProcess(cmd);
     std::string out = r.output;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
@@ -259,7 +259,7 @@ std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds)
 
 std::string ListDevices()
 {
-    return Run(L"\"" + BinPath(L"devsim.exe") + L"\" list").output;
+    return RunProcess(L"\"" + BinPath(L"devsim.exe") + L"\" list").output;
 }
 
 std::vector<std::string> Lines(const std::string& text)

@@ -37,8 +37,8 @@ struct ProcessResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::string output; // stdout and stderr, as the bytes the process wrote
 };
-// Runs a command line in a working directory and collects its output.
-ProcessResult Run(const std::wstring& commandLine, const std::wstring& workDir = std::wstring(),
+// Runs a command line (named RunProcess so it cannot clash with a test fixture's Run) in a working directory and collects its output.
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir = std::wstring(),
                   DWORD timeoutMs = 120000);
 // Runs zolhost.exe in dir with the component copied beside the package:
 // "zolhost <args> <dir>\zolcomp.dll".
