@@ -7,7 +7,7 @@
 # chipset's devices are created in it with devsim; the package and the
 # component are copied to C:\zoldemo\EXAMPLE; zolhost loads the component
 # there, asks it about the package and installs it. The prefix copy is removed
-# at the end unless ZOL_KEEP_DEMO=1 is set.
+# at the end unless ZOL_KEEP_DEMO=1 (or ZOL_KEEP_PREFIX=1) is set.
 # Exit code: 0 when the installation succeeded (result 1 or 2), 1 otherwise.
 set -uo pipefail
 BUILD=$(realpath -m "${1:?usage: scripts/demo.sh BUILD_DIR [EXAMPLE]}")
@@ -19,11 +19,12 @@ source "$HERE/scripts/wine-env.sh"
 
 case "$EXAMPLE" in
 chipset)
-    # Three of the chipset's devices, each listing its ID with and without
-    # the revision, as PCI devices do.
+    # Three of the chipset's devices (two the package names, one only the
+    # component's built-in list), each listing its ID with and without the
+    # revision, as PCI devices do.
     DEVICES=("PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9"
-             "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9"
-             "PCI\\VEN_8086&DEV_0EF8&SUBSYS_7C41A2E9")
+             "PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9"
+             "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9")
     ;;
 *)
     echo "demo: unknown example '$EXAMPLE' (known: chipset)" >&2
@@ -40,7 +41,7 @@ export WINEPREFIX=$(mktemp -d "$ZOL_WINE_ROOT/runs/demo.XXXXXX")
 cleanup() {
     "$WINESERVER" -k >/dev/null 2>&1
     "$WINESERVER" -w >/dev/null 2>&1
-    if [ "${ZOL_KEEP_DEMO:-0}" = 1 ]; then
+    if [ "${ZOL_KEEP_DEMO:-0}" = 1 ] || [ "${ZOL_KEEP_PREFIX:-0}" = 1 ]; then
         echo "(prefix kept in $WINEPREFIX)"
     else
         rm -rf "$WINEPREFIX"
@@ -93,8 +94,6 @@ case "$EXIT_CODE" in
 1603) RESULT=0; MEANING="failure" ;;
 *) RESULT="?"; MEANING="the host did not finish" ;;
 esac
-echo
-echo "    Install result: $RESULT ($MEANING); zolhost exit code: $EXIT_CODE"
 
 heading "4. Files staged in C:\\DEVAVOROR\\pnpdrvs"
 if STAGING=$(cpath 'DEVAVOROR\pnpdrvs'); then
@@ -107,7 +106,7 @@ heading "5. The devices now (devsim list)"
 # Only the devices added above; Wine's own devices are left out.
 win "$BIN/devsim.exe" list | awk '/^ROOT\\SYSTEM\\/ {show=1} /^[^ ]/ && !/^ROOT\\SYSTEM\\/ {show=0} show' | indent
 
-heading "6. What was written to C:\\devavoror\\log\\zolsetup.log"
+heading "6. The setup log C:\\devavoror\\log\\zolsetup.log (host and component)"
 if LOG=$(cpath 'devavoror\log\zolsetup.log'); then
     tr -d '\r' < "$LOG" | indent
 else
@@ -115,6 +114,6 @@ else
 fi
 
 END=$(date +%s.%N)
-heading "Done"
-echo "    Install result $RESULT, exit code $EXIT_CODE, in $(awk "BEGIN { printf \"%.1f\", $END - $START }") s"
+heading "Outcome"
+echo "    Install result $RESULT ($MEANING), zolhost exit code $EXIT_CODE; demo ran $(awk "BEGIN { printf \"%.1f\", $END - $START }") s"
 [ "$RESULT" = 1 ] || [ "$RESULT" = 2 ]
