@@ -1,11 +1,9 @@
-// Helpers of the install tests: root-enumerated test devices, a stand-in for
-// the device installation library, and scopes for the current directory and
-// the component's module directory.
+// Helpers of the install tests: simulated devices, a stand-in for the device
+// installation library, and scopes for the current directory and the
+// component's module directory.
 #pragma once
 
 #include <windows.h>
-#include <setupapi.h>
-#include <cfgmgr32.h>
 
 #include <algorithm>
 #include <map>
@@ -14,80 +12,23 @@
 
 #include "basecomp.h"
 #include "devices/newdevlibrary.h"
-#include "support/handles.h"
 #include "testsupport.h"
 
 namespace pnptest {
 
-// {4d36e97d-e325-11ce-bfc1-08002be10318}, the System setup class.
-inline const GUID& SystemClassGuid()
-{
-    static const GUID guid = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-    return guid;
-}
-
-// A registered root-enumerated device of the System class with the given
-// hardware IDs; removed again when the object goes.
-class CTestDevice
+// A device created with devsim for one test and removed after it.
+class CSimulatedDevice
 {
 public:
-    explicit CTestDevice(const std::vector<std::wstring>& hardwareIds)
+    explicit CSimulatedDevice(const std::vector<std::wstring>& ids) : m_instance(zoltest::AddDevice(ids)) {}
+    ~CSimulatedDevice()
     {
-        CUniqueDevInfo set(SetupDiCreateDeviceInfoList(&SystemClassGuid(), nullptr));
-        if (!set)
-            return;
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof(data);
-        if (!SetupDiCreateDeviceInfoW(set.get(), L"SYSTEM", &SystemClassGuid(), nullptr, nullptr, DICD_GENERATE_ID,
-                                      &data))
-            return;
-        std::wstring multi;
-        for (const std::wstring& id : hardwareIds) {
-            multi += id;
-            multi.push_back(L'\0');
-        }
-        multi.push_back(L'\0');
-        if (!SetupDiSetDeviceRegistryPropertyW(set.get(), &data, SPDRP_HARDWAREID,
-                                               reinterpret_cast<const BYTE*>(multi.data()),
-                                               static_cast<DWORD>(multi.size() * sizeof(wchar_t))))
-            return;
-        if (!SetupDiRegisterDeviceInfo(set.get(), &data, 0, nullptr, nullptr, nullptr))
-            return;
-        wchar_t instance[MAX_DEVICE_ID_LEN] = {};
-        if (SetupDiGetDeviceInstanceIdW(set.get(), &data, instance, MAX_DEVICE_ID_LEN, nullptr))
-            m_instance = instance;
+        if (!m_instance.empty())
+            zoltest::RunProcess(L"\"" + zoltest::BinPath(L"devsim.exe") + L"\" remove " + m_instance);
     }
-    ~CTestDevice()
-    {
-        if (m_instance.empty())
-            return;
-        CUniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof(data);
-        if (set && SetupDiOpenDeviceInfoW(set.get(), m_instance.c_str(), nullptr, 0, &data))
-            SetupDiRemoveDevice(set.get(), &data);
-    }
-    CTestDevice(const CTestDevice&) = delete;
-    CTestDevice& operator=(const CTestDevice&) = delete;
-
-    bool Valid() const { return !m_instance.empty(); }
+    CSimulatedDevice(const CSimulatedDevice&) = delete;
+    CSimulatedDevice& operator=(const CSimulatedDevice&) = delete;
     const std::wstring& Instance() const { return m_instance; }
-
-    // A string property of the device (SPDRP_SERVICE, SPDRP_DRIVER, ...).
-    std::wstring Property(DWORD property) const
-    {
-        CUniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        SP_DEVINFO_DATA data = {};
-        data.cbSize = sizeof(data);
-        if (!set || !SetupDiOpenDeviceInfoW(set.get(), m_instance.c_str(), nullptr, 0, &data))
-            return std::wstring();
-        wchar_t value[512] = {};
-        DWORD type = 0;
-        if (!SetupDiGetDeviceRegistryPropertyW(set.get(), &data, property, &type, reinterpret_cast<BYTE*>(value),
-                                               sizeof(value) - sizeof(wchar_t), nullptr))
-            return std::wstring();
-        return value;
-    }
 
 private:
     std::wstring m_instance;
