@@ -5,42 +5,7 @@
 
 #include <stddef.h>
 
-class CZolXMLNode
-{
-public:
-    enum { TYPE_ELEMENT = 0, TYPE_TEXT = 1 };
-
-    CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int type);
-    virtual ~CZolXMLNode();
-
-    CZolXMLNode(const CZolXMLNode&) = delete;
-    CZolXMLNode& operator=(const CZolXMLNode&) = delete;
-
-    const wchar_t* GetName() const { return m_pszName; }
-    int GetType() const { return m_nType; }
-    const wchar_t* GetText() const { return m_pszText; }
-    CZolXMLNode* GetFirstChild() const { return m_pFirstChild; }
-    CZolXMLNode* GetNextSibling() const { return m_pNextSibling; }
-    CZolXMLNode* GetParent() const { return m_pParent; }
-
-    const wchar_t* GetAttribute(const wchar_t* name) const;
-    unsigned GetAttributeCount() const;
-    CZolXMLNode* FindChildByName(const wchar_t* name) const;
-    CZolXMLNode* FindNextSiblingByName(const wchar_t* name) const;
-
-    void SetText(const wchar_t* text, size_t count);
-    bool AttachFirstChild(CZolXMLNode* child);
-    bool InsertAfter(CZolXMLNode* node, bool allowInsert);
-
-private:
-    int m_nType;
-    wchar_t* m_pszName;
-    wchar_t** m_ppszAttributes;
-    wchar_t* m_pszText;
-    CZolXMLNode* m_pNextSibling;
-    CZolXMLNode* m_pFirstChild;
-    CZolXMLNode* m_pParent;
-};
+#include "package/xmlnode.h"
 
 class CZolXMLReader
 {

@@ -1,0 +1,373 @@
+// CInf file operations: the "CopyFiles", "DelFiles" and "RenFiles"
+// directives carried out with plain file-system calls. A file that is in use
+// is replaced, deleted or renamed at the next restart instead, and the object
+// then reports that a restart is needed.
+#include "inf/inf.h"
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "inf/infutil.h"
+
+namespace {
+
+// Limits of the file-list reads.
+const size_t kSectionNameChars = 512;
+const size_t kCopyNameChars = 256;
+const size_t kDeleteNameChars = 512;
+const size_t kRenameNameChars = 256;
+
+// Copy flags that keep an existing destination file, and delete flags that
+// defer the deletion to the next restart (whole-value comparisons).
+const int kCopyNoOverwrite = 0x10;
+const int kCopyNoOverwriteAlt = 0x10000;
+const int kDeleteAtRestart = 0x1;
+const int kDeleteAtRestartAlt = 0x10000;
+
+// The target is held by someone else.
+bool IsInUseError(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+bool IsPathSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// Parent of a directory path: one trailing separator dropped, then cut after
+// the last remaining separator, which the parent keeps (C:\a\b\ gives C:\a\ ).
+// False when there is no separator left.
+bool ParentDirectory(const CStr& path, CStr* parent)
+{
+    size_t len = path.GetLength();
+    const wchar_t* p = path.GetString();
+    if (len > 0 && IsPathSeparator(p[len - 1]))
+        --len;
+    while (len > 0 && !IsPathSeparator(p[len - 1]))
+        --len;
+    if (len == 0)
+        return false;
+    parent->Empty();
+    parent->Append(p, len);
+    return true;
+}
+
+typedef int (CInf::*FileListOperation)(const wchar_t* section);
+
+} // namespace
+
+unsigned long CInf::s_nTempNameLimit = 100000;
+
+// The three directive kinds share one walk: every line with the key, every
+// field of the line a file-list section; every section is attempted.
+static int ProcessFileDirective(CInf* inf, HINF hInf, const wchar_t* section, const wchar_t* key,
+                                FileListOperation operation)
+{
+    if (section == nullptr)
+        return 0;
+    int result = 1;
+    INFCONTEXT context;
+    if (!SetupFindFirstLineW(hInf, section, key, &context))
+        return result;
+    do {
+        DWORD count = SetupGetFieldCount(&context);
+        for (DWORD i = 1; i <= count; ++i) {
+            CStr fileList;
+            // A name longer than the limit cannot name a section of the INF.
+            if (!infutil::ReadStringField(&context, i, kSectionNameChars, &fileList))
+                continue;
+            if (!(inf->*operation)(fileList.GetString()))
+                result = 0;
+        }
+    } while (SetupFindNextMatchLineW(&context, key, &context));
+    return result;
+}
+
+int CInf::ProcessCopyFiles(const wchar_t* section)
+{
+    if (!ReadDestinationDirs())
+        return 0;
+    return ProcessFileDirective(this, m_hInf.get(), section, L"CopyFiles", &CInf::CopyFileList);
+}
+
+int CInf::ProcessDelFiles(const wchar_t* section)
+{
+    if (!ReadDestinationDirs())
+        return 0;
+    return ProcessFileDirective(this, m_hInf.get(), section, L"DelFiles", &CInf::DeleteFileList);
+}
+
+int CInf::ProcessRenFiles(const wchar_t* section)
+{
+    if (!ReadDestinationDirs())
+        return 0;
+    return ProcessFileDirective(this, m_hInf.get(), section, L"RenFiles", &CInf::RenameFileList);
+}
+
+int CInf::CopyFileList(const wchar_t* section)
+{
+    if (section == nullptr || !m_hInf.valid())
+        return 0;
+    INFCONTEXT context;
+    if (!SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context))
+        return 1; // no such section, or no lines: nothing to copy
+
+    int result = 1;
+    do {
+        CStr destName;
+        if (!infutil::ReadStringField(&context, 1, kCopyNameChars, &destName) || destName.IsEmpty()) {
+            result = 0;
+            break;
+        }
+        CStr directory;
+        if (!GetDestinationDir(section, &directory))
+            return 0;
+        CStr target = infutil::JoinPath(directory.GetString(), destName.GetString());
+        if (!infutil::FitsPath(target) || !EnsureFileDirectory(target.GetString())) {
+            result = 0;
+            break;
+        }
+
+        // The source is field 2, or the destination name when field 2 is
+        // absent or empty. A source name that is present but too long fails
+        // the line rather than copying a different file.
+        CStr sourceName;
+        if (!infutil::ReadStringField(&context, 2, kCopyNameChars, &sourceName) &&
+            SetupGetFieldCount(&context) >= 2) {
+            result = 0;
+            break;
+        }
+        if (sourceName.IsEmpty())
+            sourceName = destName;
+        CStr source(m_strInfDir);
+        source += sourceName;
+        if (!infutil::FitsPath(source)) {
+            result = 0;
+            break;
+        }
+
+        int flags = 0;
+        BOOL noOverwrite = infutil::ReadIntField(&context, 4, &flags) &&
+                           (flags == kCopyNoOverwrite || flags == kCopyNoOverwriteAlt);
+
+        if (CopyFileW(source.GetString(), target.GetString(), noOverwrite))
+            continue;
+        DWORD error = GetLastError();
+        if (IsInUseError(error) || error == ERROR_USER_MAPPED_FILE) {
+            // Replace the target at the next restart from a private copy of
+            // the source.
+            CStr temp;
+            if (!MakeTempCopy(source.GetString(), &temp)) {
+                result = 0;
+            } else if (MoveFileExW(temp.GetString(), target.GetString(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+                m_bRebootNeeded = 1;
+            } else {
+                DeleteFileW(temp.GetString()); // nothing will use it
+                result = 0;
+            }
+        } else if (error == ERROR_FILE_EXISTS) {
+            // Kept as it is (no-overwrite).
+        } else {
+            result = 0;
+        }
+    } while (result && SetupFindNextLine(&context, &context));
+    return result;
+}
+
+int CInf::DeleteFileList(const wchar_t* section)
+{
+    if (section == nullptr || !m_hInf.valid())
+        return 0;
+    CStr directory;
+    if (!GetDestinationDir(section, &directory))
+        return 0;
+    INFCONTEXT context;
+    if (!SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context))
+        return 1;
+
+    int result = 1;
+    do {
+        CStr name;
+        // An empty name would name the destination directory itself.
+        if (!infutil::ReadStringField(&context, 1, kDeleteNameChars, &name) || name.IsEmpty()) {
+            result = 0;
+            break;
+        }
+        CStr path = infutil::JoinPath(directory.GetString(), name.GetString());
+        if (!infutil::FitsPath(path)) {
+            result = 0;
+            break;
+        }
+
+        int flags = 0;
+        bool atRestart = infutil::ReadIntField(&context, 4, &flags) &&
+                         (flags == kDeleteAtRestart || flags == kDeleteAtRestartAlt);
+        BOOL done;
+        if (atRestart) {
+            done = MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            if (done)
+                m_bRebootNeeded = 1;
+        } else {
+            done = DeleteFileW(path.GetString());
+        }
+        if (done)
+            continue;
+
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            // Nothing to delete.
+        } else if (IsInUseError(error)) {
+            if (MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                m_bRebootNeeded = 1;
+            else
+                result = 0;
+        } else {
+            result = 0;
+        }
+    } while (result && SetupFindNextLine(&context, &context));
+    return result;
+}
+
+int CInf::RenameFileList(const wchar_t* section)
+{
+    if (section == nullptr || !m_hInf.valid())
+        return 0;
+    CStr directory;
+    if (!GetDestinationDir(section, &directory))
+        return 0;
+    INFCONTEXT context;
+    if (!SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context))
+        return 1;
+
+    int result = 1;
+    do {
+        if (SetupGetFieldCount(&context) != 2) {
+            result = 0;
+            break;
+        }
+        CStr newName, oldName;
+        if (!infutil::ReadStringField(&context, 1, kRenameNameChars, &newName) || newName.IsEmpty() ||
+            !infutil::ReadStringField(&context, 2, kRenameNameChars, &oldName) || oldName.IsEmpty()) {
+            result = 0;
+            break;
+        }
+        CStr newPath = infutil::JoinPath(directory.GetString(), newName.GetString());
+        CStr oldPath = infutil::JoinPath(directory.GetString(), oldName.GetString());
+        if (!infutil::FitsPath(newPath) || !infutil::FitsPath(oldPath)) {
+            result = 0;
+            break;
+        }
+
+        if (MoveFileW(oldPath.GetString(), newPath.GetString()))
+            continue;
+        if (IsInUseError(GetLastError()) &&
+            MoveFileExW(oldPath.GetString(), newPath.GetString(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            m_bRebootNeeded = 1;
+        } else {
+            result = 0;
+        }
+    } while (result && SetupFindNextLine(&context, &context));
+    return result;
+}
+
+int CInf::EnsureFileDirectory(const wchar_t* filePath)
+{
+    if (filePath == nullptr)
+        return 0;
+    CStr directory = infutil::DirectoryPart(filePath);
+    if (directory.IsEmpty())
+        return 1; // a bare name: the current directory
+    return EnsureDirectory(directory.GetString());
+}
+
+int CInf::EnsureDirectory(const wchar_t* directory)
+{
+    if (directory == nullptr || directory[0] == L'\0')
+        return 0;
+    // The engine never builds longer paths; refusing them also bounds the
+    // walk below.
+    CStr current(directory);
+    if (!infutil::FitsPath(current))
+        return 0;
+
+    // Walk up until a directory exists or can be made, then create the
+    // missing ones downwards. The walk is a loop, so its depth is bounded by
+    // the path itself and never by the stack.
+    std::vector<CStr> missing;
+    for (;;) {
+        if (CreateDirectoryW(current.GetString(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+            break;
+        if (GetLastError() != ERROR_PATH_NOT_FOUND)
+            return 0;
+        missing.push_back(current);
+        CStr parent;
+        if (!ParentDirectory(current, &parent))
+            break; // nothing above to create; the retries below decide
+        current = parent;
+    }
+    for (size_t i = missing.size(); i-- > 0;) {
+        if (!CreateDirectoryW(missing[i].GetString(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+    }
+    return 1;
+}
+
+int CInf::MakeTempCopy(const wchar_t* source, CStr* pTempPath)
+{
+    if (pTempPath == nullptr)
+        return 0;
+    pTempPath->Empty();
+    if (source == nullptr || source[0] == L'\0')
+        return 0;
+
+    // Base name and extension (dot included) of the source.
+    size_t nameOffset = infutil::FileNameOffset(source);
+    CStr fileName(source + nameOffset);
+    CStr baseName(fileName), extension;
+    const wchar_t* dot = wcsrchr(fileName.GetString(), L'.');
+    if (dot != nullptr) {
+        size_t dotOffset = static_cast<size_t>(dot - fileName.GetString());
+        baseName = fileName.Mid(0, dotOffset);
+        extension = fileName.Mid(dotOffset, fileName.GetLength() - dotOffset);
+    }
+
+    // TMP when it names an existing directory, otherwise beside the source.
+    CStr directory;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (infutil::GetEnvironmentValue(L"TMP", &directory))
+        attributes = GetFileAttributesW(directory.GetString());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        directory = infutil::DirectoryPart(source);
+
+    CStr stem = directory;
+    if (!directory.IsEmpty())
+        stem = infutil::JoinPath(directory.GetString(), baseName.GetString());
+    else
+        stem = baseName;
+
+    // A bounded search: a directory full of numbered names ends it with a
+    // failure instead of a loop without end.
+    for (unsigned long counter = 0; counter < s_nTempNameLimit; ++counter) {
+        CStr candidate(stem);
+        candidate += CStr(std::to_wstring(counter).c_str());
+        candidate += extension;
+        if (!infutil::FitsPath(candidate))
+            return 0;
+        if (GetFileAttributesW(candidate.GetString()) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        DWORD error = GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND)
+            return 0; // the directory itself is missing
+        if (error != ERROR_FILE_NOT_FOUND)
+            continue;
+        if (!CopyFileW(source, candidate.GetString(), FALSE))
+            return 0;
+        *pTempPath = candidate;
+        return 1;
+    }
+    return 0;
+}

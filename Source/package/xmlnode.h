@@ -1,0 +1,57 @@
+// CZolXMLNode: one node of the XML document tree (an element, the document
+// root, or a text or CDATA node).
+#pragma once
+
+#include <stddef.h>
+
+class CZolXMLNode
+{
+public:
+    enum { TYPE_ELEMENT = 0, TYPE_TEXT = 1 };
+
+    // attributes: name, value, name, value, ..., null (may be null).
+    CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int type);
+    // Frees the node, its subtree and the rest of its sibling chain. The walk
+    // is iterative, so deep documents and long sibling chains cannot exhaust
+    // the stack.
+    virtual ~CZolXMLNode();
+
+    CZolXMLNode(const CZolXMLNode&) = delete;
+    CZolXMLNode& operator=(const CZolXMLNode&) = delete;
+
+    const wchar_t* GetName() const { return m_pszName; }
+    int GetType() const { return m_nType; }
+    const wchar_t* GetText() const { return m_pszText; }
+    CZolXMLNode* GetFirstChild() const { return m_pFirstChild; }
+    CZolXMLNode* GetNextSibling() const { return m_pNextSibling; }
+    CZolXMLNode* GetParent() const { return m_pParent; }
+
+    // Value of the first attribute named exactly name, or null.
+    const wchar_t* GetAttribute(const wchar_t* name) const;
+    unsigned GetAttributeCount() const;
+    // First child (then its next siblings) named exactly name, or null.
+    CZolXMLNode* FindChildByName(const wchar_t* name) const;
+    // First node after this one in the sibling chain named exactly name.
+    CZolXMLNode* FindNextSiblingByName(const wchar_t* name) const;
+
+    // Replaces the text with the first count characters of text.
+    void SetText(const wchar_t* text, size_t count);
+    // Adds count characters to the end of the text (grows geometrically, so a
+    // text delivered in many pieces is not copied over and over).
+    void AppendText(const wchar_t* text, size_t count);
+    bool AttachFirstChild(CZolXMLNode* child);
+    bool InsertAfter(CZolXMLNode* node, bool allowInsert);
+
+private:
+    void FreeOwnData();
+
+    int m_nType;
+    wchar_t* m_pszName;
+    wchar_t** m_ppszAttributes;
+    wchar_t* m_pszText;
+    CZolXMLNode* m_pNextSibling;
+    CZolXMLNode* m_pFirstChild;
+    CZolXMLNode* m_pParent;
+    size_t m_nTextLength;
+    size_t m_nTextCapacity; // characters allocated for m_pszText, terminator included
+};

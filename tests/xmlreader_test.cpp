@@ -1,0 +1,288 @@
+// The XML document model: tree order, character-data rules, attribute
+// filters, load results and the Shift_JIS encoding.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "package/xmlreader.h"
+#include "testsupport.h"
+
+namespace {
+
+int LoadText(CZolXMLReader& reader, const std::string& xml)
+{
+    return reader.LoadBuffer(xml.data(), xml.size());
+}
+
+std::vector<std::wstring> ChildNames(const CZolXMLNode* node)
+{
+    std::vector<std::wstring> names;
+    for (CZolXMLNode* c = node->GetFirstChild(); c; c = c->GetNextSibling())
+        names.push_back(c->GetName());
+    return names;
+}
+
+// The only child of element, which must be a text node; its text.
+std::wstring OnlyText(const CZolXMLNode* element)
+{
+    const CZolXMLNode* child = element->GetFirstChild();
+    if (child == nullptr)
+        return L"<no child>";
+    EXPECT_EQ(child->GetNextSibling(), nullptr);
+    EXPECT_EQ(child->GetType(), CZolXMLNode::TYPE_TEXT);
+    return child->GetText() ? child->GetText() : L"<no text>";
+}
+
+} // namespace
+
+TEST(XmlReader, FindsDocumentElementByName)
+{
+    CZolXMLReader reader;
+    EXPECT_FALSE(reader.IsLoaded());
+    EXPECT_EQ(reader.FindChild(nullptr, L"zol_package"), nullptr);
+    ASSERT_EQ(LoadText(reader, "<zol_package><filename>x</filename></zol_package>"), 0);
+    EXPECT_TRUE(reader.IsLoaded());
+    EXPECT_STREQ(reader.GetRoot()->GetName(), L"#DOCROOT");
+    CZolXMLNode* package = reader.FindChild(nullptr, L"zol_package");
+    ASSERT_NE(package, nullptr);
+    EXPECT_EQ(package->GetParent(), reader.GetRoot());
+    EXPECT_EQ(reader.FindChild(nullptr, L"zol_install"), nullptr);
+    EXPECT_EQ(reader.FindChild(nullptr, L"ZOL_PACKAGE"), nullptr);
+}
+
+TEST(XmlReader, ChildrenAfterTheFirstAreWalkedInReverse)
+{
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, "<r><A/><B id='b'/><C/><D/></r>"), 0);
+    CZolXMLNode* r = reader.FindChild(nullptr, L"r");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ChildNames(r), (std::vector<std::wstring>{L"A", L"D", L"C", L"B"}));
+    for (CZolXMLNode* c = r->GetFirstChild(); c; c = c->GetNextSibling())
+        EXPECT_EQ(c->GetParent(), r);
+
+    // Two elements of one name: the later one in the document is found.
+    ASSERT_EQ(LoadText(reader, "<r><a/><x id='b'/><c/><x id='d'/></r>"), 0);
+    CZolXMLNode* x = reader.FindChild(reader.FindChild(nullptr, L"r"), L"x");
+    ASSERT_NE(x, nullptr);
+    EXPECT_STREQ(x->GetAttribute(L"id"), L"d");
+    EXPECT_STREQ(x->FindNextSiblingByName(L"x")->GetAttribute(L"id"), L"b");
+}
+
+TEST(XmlReader, AttributeFilterIgnoresCaseOfTheValueOnly)
+{
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, "<r><item n='1'/><item lang='FR' n='2'/><Item lang='en' n='3'/>"
+                               "<item LANG='en' n='4'/><item lang='EN' n='5'/></r>"),
+              0);
+    CZolXMLNode* r = reader.FindChild(nullptr, L"r");
+    CZolXMLNode* en = reader.FindChild(r, L"item", L"lang", L"en");
+    ASSERT_NE(en, nullptr);
+    EXPECT_STREQ(en->GetAttribute(L"n"), L"5");
+    EXPECT_STREQ(reader.FindChild(r, L"item", L"lang", L"fr")->GetAttribute(L"n"), L"2");
+    EXPECT_EQ(reader.FindChild(r, L"item", L"lang", L"de"), nullptr);
+    EXPECT_EQ(reader.FindChild(r, L"item", L"LANG", L"xx"), nullptr);
+    EXPECT_EQ(reader.FindChild(r, L"ITEM"), nullptr);
+    // Without a value there is no filter.
+    EXPECT_STREQ(reader.FindChild(r, L"item", L"lang", nullptr)->GetAttribute(L"n"), L"1");
+
+    EXPECT_EQ(en->GetAttributeCount(), 2u);
+    EXPECT_EQ(en->GetAttribute(L"Lang"), nullptr);
+    EXPECT_EQ(reader.FindChild(r, L"item")->GetAttribute(L"lang"), nullptr);
+    EXPECT_EQ(r->GetAttributeCount(), 0u);
+    EXPECT_EQ(r->GetAttribute(L"n"), nullptr);
+}
+
+TEST(XmlReader, TextIsKeptOnlyWhereItStartsWithoutWhiteSpace)
+{
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, "<r>"
+                               "<word>qx012345.exe</word>"
+                               "<lead> word</lead>"
+                               "<own>\n    word\n  </own>"
+                               "<amp>A &amp; B</amp>"
+                               "<joined>one\ntwo</joined>"
+                               "<indented>one\n  two</indented>"
+                               "<tail><c>x</c>more</tail>"
+                               "<lost><c/>more</lost>"
+                               "</r>"),
+              0);
+    CZolXMLNode* r = reader.FindChild(nullptr, L"r");
+    CZolXMLNode* word = reader.FindChild(r, L"word");
+    EXPECT_EQ(OnlyText(word), L"qx012345.exe");
+    EXPECT_STREQ(word->GetFirstChild()->GetName(), L"#TEXT");
+    EXPECT_EQ(reader.FindChild(r, L"lead")->GetFirstChild(), nullptr);
+    EXPECT_EQ(reader.FindChild(r, L"own")->GetFirstChild(), nullptr);
+    EXPECT_EQ(OnlyText(reader.FindChild(r, L"amp")), L"A &");
+    EXPECT_EQ(OnlyText(reader.FindChild(r, L"joined")), L"onetwo");
+    EXPECT_EQ(OnlyText(reader.FindChild(r, L"indented")), L"one");
+
+    // Text after a child element goes to the last text node made...
+    CZolXMLNode* tail = reader.FindChild(r, L"tail");
+    EXPECT_EQ(ChildNames(tail), std::vector<std::wstring>{L"c"});
+    EXPECT_EQ(OnlyText(reader.FindChild(tail, L"c")), L"xmore");
+    // ...or nowhere when that child had no text.
+    CZolXMLNode* lost = reader.FindChild(r, L"lost");
+    EXPECT_EQ(ChildNames(lost), std::vector<std::wstring>{L"c"});
+    EXPECT_EQ(reader.FindChild(lost, L"c")->GetFirstChild(), nullptr);
+}
+
+TEST(XmlReader, CDataIsKeptExactly)
+{
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, "<d>\n  <![CDATA[First line\n    second line & <b>]]> after\n"
+                               "<e><![CDATA[  spaced]]></e></d>"),
+              0);
+    CZolXMLNode* d = reader.FindChild(nullptr, L"d");
+    EXPECT_EQ(ChildNames(d), (std::vector<std::wstring>{L"#CDATA", L"e"}));
+    CZolXMLNode* cdata = d->FindChildByName(L"#CDATA");
+    ASSERT_NE(cdata, nullptr);
+    EXPECT_EQ(cdata->GetType(), CZolXMLNode::TYPE_TEXT);
+    EXPECT_STREQ(cdata->GetText(), L"First line\n    second line & <b>");
+    EXPECT_EQ(cdata->GetFirstChild(), nullptr);
+    EXPECT_STREQ(reader.FindChild(d, L"e")->FindChildByName(L"#CDATA")->GetText(), L"  spaced");
+}
+
+TEST(XmlReader, LoadResults)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"xmlload");
+    CZolXMLReader reader;
+    EXPECT_EQ(reader.Load((dir + L"\\missing.xml").c_str()), 3);
+    EXPECT_EQ(reader.Load(dir.c_str()), 3);
+    EXPECT_EQ(reader.Load(nullptr), 3);
+
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\empty.xml", ""));
+    EXPECT_EQ(reader.Load((dir + L"\\empty.xml").c_str()), 5);
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\bad.xml", "<a><b></a>"));
+    EXPECT_EQ(reader.Load((dir + L"\\bad.xml").c_str()), 5);
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\enc.xml", "<?xml version='1.0' encoding='EUC-JP'?><a/>"));
+    EXPECT_EQ(reader.Load((dir + L"\\enc.xml").c_str()), 5);
+
+    // UTF-16 with a byte-order mark is detected by the parser.
+    std::wstring utf16 = L"\xFEFF<?xml version='1.0' encoding='UTF-16'?><a>\x00E9t\x00E9</a>";
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\u16.xml",
+                                    std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2)));
+    ASSERT_EQ(reader.Load((dir + L"\\u16.xml").c_str()), 0);
+    EXPECT_EQ(OnlyText(reader.FindChild(nullptr, L"a")), L"\x00E9t\x00E9");
+
+    // A failed load discards the previous document.
+    EXPECT_EQ(reader.Load((dir + L"\\bad.xml").c_str()), 5);
+    EXPECT_FALSE(reader.IsLoaded());
+    EXPECT_EQ(reader.FindChild(nullptr, L"a"), nullptr);
+    EXPECT_EQ(LoadText(reader, ""), 5);
+    EXPECT_EQ(reader.LoadBuffer(nullptr, 0), 5);
+}
+
+TEST(XmlReader, FileWhoseSizeCannotBeTakenGivesReadFailure)
+{
+    // Over 4 GiB: the size does not fit what the parser can take in one call.
+    // The file is sparse, so it costs no disk space.
+    std::wstring dir = zoltest::MakeTestDir(L"xmlbig");
+    std::wstring big = dir + L"\\big.xml";
+    HANDLE h = CreateFileW(big.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(h, "<a>x</a>", 8, &written, nullptr));
+    LARGE_INTEGER size;
+    size.QuadPart = 0x100000000LL + 8; // low 32 bits: 8, the valid document
+    ASSERT_TRUE(SetFilePointerEx(h, size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+    CZolXMLReader reader;
+    EXPECT_EQ(reader.Load(big.c_str()), 4);
+    EXPECT_FALSE(reader.IsLoaded());
+    DeleteFileW(big.c_str());
+
+    // A pipe opens like a file but has no size (measured under Wine).
+    HANDLE server = CreateNamedPipeW(L"\\\\.\\pipe\\zolxmlsize", PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096,
+                                     0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(reader.Load(L"\\\\.\\pipe\\zolxmlsize"), 4);
+    CloseHandle(server);
+}
+
+TEST(XmlReader, ShiftJisIsReadAsCodePage932)
+{
+    // The test process runs with an ANSI code page other than 932.
+    ASSERT_NE(GetACP(), 932u);
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><d><t>"
+                            "\x93\xFA\x96\x7B\x8C\xEA\x83\x5C\x83\x74\x83\x67 \xB6\xC5"
+                            "</t><c><![CDATA[\x95\x5C\x8E\xA6]]></c></d>";
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, xml), 0);
+    CZolXMLNode* d = reader.FindChild(nullptr, L"d");
+    // Kanji, katakana whose second byte is a backslash, half-width katakana.
+    EXPECT_EQ(OnlyText(reader.FindChild(d, L"t")), L"\u65E5\u672C\u8A9E\u30BD\u30D5\u30C8 \uFF76\uFF85");
+    EXPECT_STREQ(reader.FindChild(d, L"c")->FindChildByName(L"#CDATA")->GetText(), L"\u8868\u793A");
+
+    // The encoding name is matched ignoring case; a byte no Shift_JIS text
+    // holds fails the parse.
+    ASSERT_EQ(LoadText(reader, "<?xml version='1.0' encoding='shift_jis'?><d>\xB1</d>"), 0);
+    EXPECT_EQ(OnlyText(reader.FindChild(nullptr, L"d")), L"\uFF71");
+    EXPECT_EQ(LoadText(reader, "<?xml version='1.0' encoding='Shift_JIS'?><d>\xFF</d>"), 5);
+
+    // The sample package in Shift_JIS.
+    CZolXMLReader sample;
+    ASSERT_EQ(sample.Load((zoltest::ExamplePath(L"chipset-sjis") + L"\\qx012345.xml").c_str()), 0);
+    CZolXMLNode* name = sample.FindChild(sample.FindChild(sample.FindChild(nullptr, L"zol_package"), L"name"),
+                                         L"name_xlate", L"lang", L"ja");
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(OnlyText(name), L"\u30B5\u30FC\u30D0\u30FC \u30C1\u30C3\u30D7\u30BB\u30C3\u30C8 "
+                              L"\u30C7\u30D0\u30A4\u30B9 \u30C9\u30E9\u30A4\u30D0\u30FC");
+}
+
+TEST(XmlReader, DeepAndWideDocumentsAreBuiltAndFreedWithoutRecursion)
+{
+    const int depth = 200000;
+    std::string deep;
+    deep.reserve(depth * 8);
+    for (int i = 0; i < depth; ++i)
+        deep += "<e>";
+    deep += "x";
+    for (int i = 0; i < depth; ++i)
+        deep += "</e>";
+    {
+        CZolXMLReader reader;
+        ASSERT_EQ(LoadText(reader, deep), 0);
+        int levels = 0;
+        CZolXMLNode* node = reader.GetRoot()->GetFirstChild();
+        for (; node && node->GetType() == CZolXMLNode::TYPE_ELEMENT; node = node->GetFirstChild())
+            ++levels;
+        EXPECT_EQ(levels, depth);
+        ASSERT_NE(node, nullptr);
+        EXPECT_STREQ(node->GetText(), L"x");
+    }
+
+    const int width = 1000000;
+    std::string wide = "<r>";
+    wide.reserve(width * 4 + 16);
+    for (int i = 0; i < width; ++i)
+        wide += "<e/>";
+    wide += "</r>";
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, wide), 0);
+    int count = 0;
+    for (CZolXMLNode* c = reader.FindChild(nullptr, L"r")->GetFirstChild(); c; c = c->GetNextSibling())
+        ++count;
+    EXPECT_EQ(count, width);
+    // Loading again frees the previous tree first.
+    EXPECT_EQ(LoadText(reader, deep), 0);
+}
+
+TEST(XmlReader, EntityAmplificationIsRefused)
+{
+    std::string xml = "<?xml version='1.0'?><!DOCTYPE d [<!ENTITY l0 'lollollollollollollollollollol'>";
+    for (int i = 1; i <= 9; ++i) {
+        xml += "<!ENTITY l" + std::to_string(i) + " '";
+        for (int j = 0; j < 10; ++j)
+            xml += "&l" + std::to_string(i - 1) + ";";
+        xml += "'>";
+    }
+    xml += "]><d>&l9;</d>";
+    auto start = std::chrono::steady_clock::now();
+    CZolXMLReader reader;
+    EXPECT_EQ(LoadText(reader, xml), 5);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
