@@ -86,12 +86,17 @@ cp "$BIN/zolcomp.dll" "$PACKAGE/"
 
 heading "3. zolhost: what the component says about the package, then the installation"
 echo "    > zolhost C:\\zoldemo\\$EXAMPLE\\zolcomp.dll"
-(cd "$PACKAGE" && win "$BIN/zolhost.exe" "C:\\zoldemo\\$EXAMPLE\\zolcomp.dll") | indent
-EXIT_CODE=${PIPESTATUS[0]}
-case "$EXIT_CODE" in
-0) RESULT=1; MEANING="success" ;;
-3010) RESULT=2; MEANING="success, restart needed" ;;
-1603) RESULT=0; MEANING="failure" ;;
+REPORT=$(cd "$PACKAGE" && win "$BIN/zolhost.exe" "C:\\zoldemo\\$EXAMPLE\\zolcomp.dll")
+echo "$REPORT" | indent
+# The host's report gives the result and the whole exit code (a Linux shell
+# sees only its low 8 bits: 3010 arrives as 194, 1603 as 67).
+RESULT=$(echo "$REPORT" | sed -n 's/^Install: *result \([0-9]*\).*/\1/p')
+EXIT_CODE=$(echo "$REPORT" | sed -n 's/^Exit code: *\([0-9]*\).*/\1/p')
+EXIT_CODE=${EXIT_CODE:-?}
+case "$RESULT" in
+1) MEANING="success" ;;
+2) MEANING="success, restart needed" ;;
+0) MEANING="failure" ;;
 *) RESULT="?"; MEANING="the host did not finish" ;;
 esac
 

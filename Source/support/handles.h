@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <unknwn.h>
+#include <oleauto.h>
 
 #include <utility>
 
@@ -90,6 +91,12 @@ struct ScHandleTraits {
     static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
 };
 
+struct BstrTraits {
+    static BSTR Invalid() { return nullptr; }
+    static bool IsValid(BSTR s) { return s != nullptr; }
+    static void Close(BSTR s) { ::SysFreeString(s); }
+};
+
 typedef CUniqueResource<HANDLE, FileHandleTraits> CUniqueFile;
 typedef CUniqueResource<HANDLE, FindHandleTraits> CUniqueFind;
 typedef CUniqueResource<HKEY, RegKeyTraits> CUniqueRegKey;
@@ -97,6 +104,7 @@ typedef CUniqueResource<HMODULE, LibraryTraits> CUniqueLibrary;
 typedef CUniqueResource<HINF, InfHandleTraits> CUniqueInf;
 typedef CUniqueResource<HDEVINFO, DevInfoTraits> CUniqueDevInfo;
 typedef CUniqueResource<SC_HANDLE, ScHandleTraits> CUniqueScHandle;
+typedef CUniqueResource<BSTR, BstrTraits> CUniqueBstr;
 
 // Owned COM interface pointer.
 template <typename T>

@@ -1,0 +1,81 @@
+#include "inf/servicecontrol.h"
+
+#include "support/registrykey.h"
+
+namespace {
+
+// Device-node status bits of a started device that will be removed.
+const DWORD kRemovalPendingStatus = 0x40008;
+
+} // namespace
+
+CServiceControl::CServiceControl(const wchar_t* serviceName)
+    : m_strName(serviceName ? serviceName : L""), m_Manager(nullptr)
+{
+    m_Manager.Open();
+}
+
+CServiceControl::~CServiceControl()
+{
+    // The service handle goes before the manager connection it came from.
+    CloseServiceHandle();
+    m_Manager.Close();
+}
+
+int CServiceControl::OpenServiceHandle()
+{
+    if (m_hService)
+        return 1;
+    if (m_strName.IsEmpty() || !m_Manager.Open())
+        return 0;
+    m_hService.reset(::OpenServiceW(m_Manager.GetHandle(), m_strName.GetString(), SERVICE_ALL_ACCESS));
+    return m_hService ? 1 : 0;
+}
+
+void CServiceControl::CloseServiceHandle()
+{
+    m_hService.reset();
+}
+
+CStr CServiceControl::ServiceKeyPath() const
+{
+    CStr path(L"System\\CurrentControlSet\\Services\\");
+    path += m_strName;
+    return path;
+}
+
+int CServiceControl::ServiceExists()
+{
+    if (!OpenServiceHandle())
+        return 0;
+    CloseServiceHandle();
+    m_Manager.Close();
+    CRegistryKey key(m_strMachine.GetString(), ServiceKeyPath().GetString());
+    return key.Exists();
+}
+
+int CServiceControl::IsServiceDisabled()
+{
+    if (!ServiceExists())
+        return 0;
+    CRegistryKey key(m_strMachine.GetString(), ServiceKeyPath().GetString());
+    DWORD start = 0;
+    return key.ReadDword(L"Start", &start) && start == SERVICE_DISABLED ? 1 : 0;
+}
+
+int CServiceControl::IsRemovalPending()
+{
+    if (ServiceExists()) {
+        CRegistryKey key(m_strMachine.GetString(), ServiceKeyPath().GetString());
+        DWORD deleteFlag = 0;
+        if (key.ReadDword(L"DeleteFlag", &deleteFlag) && deleteFlag == 1)
+            return 1;
+    }
+    CStr nodePath(L"System\\CurrentControlSet\\Enum\\Root\\LEGACY_");
+    nodePath += m_strName;
+    nodePath += L"\\0000";
+    CRegistryKey node(m_strMachine.GetString(), nodePath.GetString());
+    node.SetAccess(KEY_READ);
+    DWORD status = 0;
+    return node.ReadDword(L"StatusFlags", &status) && status == kRemovalPendingStatus ? 1 : 0;
+}
