@@ -38,5 +38,9 @@ fuzz: build prefix
 	@scripts/wine-run.sh $(BUILD)/bin/zolfuzz.exe --seed $(FUZZ_SEED) --iterations $(FUZZ_ITERATIONS) \
 	  --out Z:$(abspath $(BUILD))/fuzz-findings
 
+# Benchmarks under Wine: the component next to the platform calls it cannot avoid.
+bench: build prefix
+	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(CURDIR)/examples
+
 clean:
 	rm -rf $(BUILD)
