@@ -1,0 +1,161 @@
+// Helpers of the process-level prerequisite tests: the sample package in a
+// directory of its own, simulated devices, the Windows version the host sees,
+// and the host's answer to property 5.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "testsupport.h"
+
+namespace prereqtest {
+
+// A device created with devsim and removed again at the end of the scope.
+class CDeviceScope
+{
+public:
+    explicit CDeviceScope(const std::vector<std::wstring>& ids) : m_instance(zoltest::AddDevice(ids)) {}
+    ~CDeviceScope() { Remove(); }
+    CDeviceScope(const CDeviceScope&) = delete;
+    CDeviceScope& operator=(const CDeviceScope&) = delete;
+    bool Valid() const { return !m_instance.empty(); }
+    void Remove()
+    {
+        if (!m_instance.empty())
+            zoltest::RunProcess(L"\"" + zoltest::BinPath(L"devsim.exe") + L"\" remove " + m_instance);
+        m_instance.clear();
+    }
+
+private:
+    std::wstring m_instance;
+};
+
+// One of the chipset devices the sample package supports.
+inline std::vector<std::wstring> ChipsetDeviceIds()
+{
+    return {L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9&REV_04", L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9"};
+}
+
+// The Windows version Wine reports to the host program ("win7" is a
+// Windows Server 2008 R2 look; empty removes the setting).
+inline bool SetHostWindowsVersion(const wchar_t* version)
+{
+    const wchar_t* key = L"Software\\Wine\\AppDefaults\\zolhost.exe";
+    if (version == nullptr || version[0] == L'\0')
+        return RegDeleteTreeW(HKEY_CURRENT_USER, key) == ERROR_SUCCESS;
+    HKEY h = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG rc = RegSetValueExW(h, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                             static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS;
+}
+
+// A copy of the sample chipset package in C:\zoltest\<name>.
+inline std::wstring MakePackage(const std::wstring& name)
+{
+    std::wstring dir = zoltest::MakeTestDir(name);
+    zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), dir);
+    return dir;
+}
+
+// Replaces the first occurrence of from with to in a UTF-8 file.
+inline bool EditFile(const std::wstring& path, const std::string& from, const std::string& to)
+{
+    std::string text = zoltest::ReadBytes(path);
+    size_t at = text.find(from);
+    if (at == std::string::npos)
+        return false;
+    text.replace(at, from.size(), to);
+    return zoltest::WriteBytes(path, text);
+}
+
+// The host's answer to one property, read from its JSON report.
+struct HostAnswer {
+    bool found = false;
+    int result = -1;
+    int status = -1;
+    std::string message; // UTF-8
+    std::string value;   // UTF-8, properties 1 to 4
+    std::string output;  // the whole report
+    DWORD exitCode = 0xFFFFFFFF;
+};
+
+// Reads a JSON string starting at the opening quote; returns the UTF-8 text.
+inline std::string JsonString(const std::string& text, size_t at)
+{
+    std::string out;
+    if (at >= text.size() || text[at] != '"')
+        return out;
+    for (size_t i = at + 1; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '"')
+            break;
+        if (c != '\\' || i + 1 >= text.size()) {
+            out += c;
+            continue;
+        }
+        char e = text[++i];
+        switch (e) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'u':
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 4), nullptr, 16));
+            i += 4;
+            break;
+        default: out += e; break;
+        }
+    }
+    return out;
+}
+
+inline HostAnswer ParseProperty(const zoltest::ProcessResult& run, int type)
+{
+    HostAnswer answer;
+    answer.output = run.output;
+    answer.exitCode = run.exitCode;
+    const std::string head = "\"" + std::to_string(type) + "\":{\"result\":";
+    size_t at = run.output.find(head);
+    if (at == std::string::npos)
+        return answer;
+    answer.found = true;
+    answer.result = std::atoi(run.output.c_str() + at + head.size());
+    size_t end = run.output.find('}', at);
+    size_t status = run.output.find("\"status\":", at);
+    if (status != std::string::npos && status < end)
+        answer.status = std::atoi(run.output.c_str() + status + 9);
+    size_t message = run.output.find("\"message\":\"", at);
+    if (message != std::string::npos && message < end)
+        answer.message = JsonString(run.output, message + 10);
+    size_t value = run.output.find("\"value\":\"", at);
+    if (value != std::string::npos && value < end)
+        answer.value = JsonString(run.output, value + 8);
+    return answer;
+}
+
+// Runs the host's check (no install) on the package and returns property 5.
+inline HostAnswer CheckPackage(const std::wstring& dir, const std::wstring& language = L"en",
+                               int property = 5)
+{
+    zoltest::ProcessResult run = zoltest::RunHost(dir, L"--check --json --lang " + language);
+    return ParseProperty(run, property);
+}
+
+// The main log's checklist lines ("    - " questions and their answers).
+inline std::vector<std::string> ChecklistLines(const std::string& log)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : zoltest::Lines(log)) {
+        if (line.compare(0, 6, "    - ") == 0)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace prereqtest
