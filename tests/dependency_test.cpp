@@ -2,34 +2,18 @@
 // around the machine's model as WMI reports it.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <wbemidl.h>
 
 #include <string>
 #include <thread>
 
 #include "basecomp.h"
-#include "package/wmiquery.h"
 #include "package/xmlreader.h"
+#include "prereqtest.h"
 #include "testsupport.h"
 
-namespace {
+using prereqtest::MachineModel;
 
-// The machine's model, read through the query class on a thread of its own.
-std::wstring MachineModel()
-{
-    static std::wstring model;
-    if (!model.empty())
-        return model;
-    std::thread worker([] {
-        CWmiQuery query;
-        BYTE value[CWmiQuery::kValueBytes] = {};
-        if (query.ConnectNamespace(L"ROOT\\CIMV2") && query.ExecuteQuery(L"Win32_ComputerSystem") &&
-            query.GetPropertyValue(L"Model", value))
-            model = reinterpret_cast<const wchar_t*>(value);
-    });
-    worker.join();
-    return model;
-}
+namespace {
 
 std::wstring Upper(std::wstring text)
 {
@@ -203,25 +187,4 @@ TEST(CheckDependencies, SingleThreadedComOnTheThreadMakesEveryCandidateAnswerNo)
         CoUninitialize();
     });
     worker.join();
-}
-
-TEST(CheckDependencies, TheOutcomeIsKeptUntilTheNextRun)
-{
-    const std::wstring model = MachineModel();
-    std::wstring dir = zoltest::MakeTestDir(L"dep_rerun");
-    wchar_t previous[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(dir.c_str());
-    CBaseComponent component;
-    EXPECT_EQ(component.IsDependencyChecked(), 0);
-    EXPECT_EQ(component.IsModelSupported(), 1);
-    wchar_t message[64] = {};
-    ASSERT_TRUE(zoltest::WriteUtf8(dir + L"\\dependency.xml", DependencyFile(Platform(L"Other"))));
-    EXPECT_EQ(component.CheckDependencies(message, 64, L"en"), 0);
-    EXPECT_EQ(component.IsModelSupported(), 0);
-    ASSERT_TRUE(zoltest::WriteUtf8(dir + L"\\dependency.xml", DependencyFile(Platform(model))));
-    EXPECT_EQ(component.CheckDependencies(message, 64, L"en"), 1);
-    EXPECT_EQ(component.IsModelSupported(), 1);
-    EXPECT_EQ(component.IsDependencyChecked(), 1);
-    SetCurrentDirectoryW(previous);
 }

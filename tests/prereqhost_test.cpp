@@ -5,12 +5,10 @@
 #include <windows.h>
 
 #include <string>
-#include <thread>
 
 #include "basecomp.h"
 #include "messages.h"
-#include "package/wmiquery.h"
-#include "prereqhost_support.h"
+#include "prereqtest.h"
 #include "testsupport.h"
 
 using namespace prereqtest;
@@ -30,20 +28,6 @@ const std::vector<std::string> kNewInstallChecklist = {
 std::string Utf8Message(int message, int column)
 {
     return zoltest::ToUtf8(GetMessageText(message, column));
-}
-
-std::wstring MachineModel()
-{
-    std::wstring model;
-    std::thread worker([&] {
-        CWmiQuery query;
-        BYTE value[CWmiQuery::kValueBytes] = {};
-        if (query.ConnectNamespace(L"ROOT\\CIMV2") && query.ExecuteQuery(L"Win32_ComputerSystem") &&
-            query.GetPropertyValue(L"Model", value))
-            model = reinterpret_cast<const wchar_t*>(value);
-    });
-    worker.join();
-    return model;
 }
 
 class PrereqHost : public ::testing::Test
@@ -133,20 +117,8 @@ TEST_F(PrereqHost, ServiceMarkedForDeletionIsRefused)
     CDeviceScope device(ChipsetDeviceIds());
     // The sample INF's service, as a previous installation left it, marked
     // for deletion at the next restart (Wine never writes the flag itself).
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(manager, nullptr);
-    SC_HANDLE service = CreateServiceW(manager, L"zolchip", L"ZOL Chipset Sample Service", SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       L"C:\\windows\\system32\\drivers\\zolchip.sys", nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    ASSERT_NE(service, nullptr) << GetLastError();
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\zolchip", 0, KEY_ALL_ACCESS,
-                            &key),
-              ERROR_SUCCESS);
-    DWORD one = 1;
-    RegSetValueExW(key, L"DeleteFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
-    RegCloseKey(key);
+    ASSERT_TRUE(CreateDriverService(L"zolchip"));
+    ASSERT_TRUE(SetRegDword(L"System\\CurrentControlSet\\Services\\zolchip", L"DeleteFlag", 1));
 
     std::wstring dir = MakePackage(L"ph_marked");
     HostAnswer answer = CheckPackage(dir, L"es");
@@ -164,9 +136,7 @@ TEST_F(PrereqHost, ServiceMarkedForDeletionIsRefused)
     EXPECT_EQ(answer.status, STATUS_NOT_APPLICABLE) << answer.output;
     EXPECT_EQ(answer.message, "");
 
-    DeleteService(service);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    EXPECT_TRUE(DeleteServiceAndCheckGone(L"zolchip"));
 }
 
 TEST_F(PrereqHost, ModelDependency)

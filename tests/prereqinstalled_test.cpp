@@ -7,7 +7,7 @@
 #include <string>
 
 #include "basecomp.h"
-#include "prereqhost_support.h"
+#include "prereqtest.h"
 #include "testsupport.h"
 
 using namespace prereqtest;
@@ -21,17 +21,7 @@ const wchar_t kEnumKey[] = L"SYSTEM\\CurrentControlSet\\Services\\zolchip\\Enum"
 // on Windows once the driver is bound (Wine does not write these values).
 bool RecordDrivenDevice(const std::wstring& instance)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEnumKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    DWORD count = 1;
-    bool ok = RegSetValueExW(key, L"Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count)) ==
-                  ERROR_SUCCESS &&
-              RegSetValueExW(key, L"0", 0, REG_SZ, reinterpret_cast<const BYTE*>(instance.c_str()),
-                             static_cast<DWORD>((instance.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+    return SetRegDword(kEnumKey, L"Count", 1) && SetRegString(kEnumKey, L"0", instance);
 }
 
 bool ReplaceKeyFile(const wchar_t* versionDll)

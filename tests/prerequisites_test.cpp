@@ -7,7 +7,10 @@
 
 #include "basecomp.h"
 #include "messages.h"
+#include "prereqtest.h"
 #include "testsupport.h"
+
+using namespace prereqtest;
 
 namespace {
 
@@ -154,43 +157,6 @@ TEST(CheckPrerequisites, UnsupportedOperatingSystemStopsAfterTheFirstQuestion)
     EXPECT_EQ(Check(component, L"JA").message, Message(MSG_OS_NOT_SUPPORTED, LANG_COL_JAPANESE));
     EXPECT_EQ(Check(component, L"xx").message, L"The OS is not supported.\r\n");
     EXPECT_EQ(Check(component, nullptr).message, L"The OS is not supported.\r\n");
-}
-
-TEST(CheckPrerequisites, TooLittleDiskSpaceStopsAfterTheSecondQuestion)
-{
-    ProbeComponent component;
-    component.disk = 0;
-    component.hardware = 0;
-    ASSERT_EQ(component.GetLog()->Open(), 0);
-    Outcome outcome;
-    std::string log = MainLogDuring([&] { outcome = Check(component, L"es"); });
-    EXPECT_EQ(outcome.status, STATUS_CANNOT_INSTALL);
-    EXPECT_EQ(outcome.message, Message(MSG_NO_DISK_SPACE, LANG_COL_SPANISH));
-    EXPECT_EQ(component.calls, "os disk ");
-    EXPECT_EQ(log, "    - Is operating system supported... Yes\r\n"
-                   "    - Is necessary disk space available... No\r\n\r\n");
-    component.GetLog()->Close();
-}
-
-TEST(CheckPrerequisites, SmallRecordIsRefusedWithoutWritingAnything)
-{
-    ProbeComponent component;
-    ASSERT_EQ(component.GetLog()->Open(), 0);
-    GuardedStatus record;
-    memset(&record, 0xCD, sizeof(record));
-    std::string log = MainLogDuring([&] {
-        EXPECT_EQ(component.GetProperty(5, &record.status, 2051, const_cast<wchar_t*>(L"en")), 0);
-        EXPECT_EQ(component.CheckPrerequisites(&record.status, -1, L"en"), 0);
-        EXPECT_EQ(component.CheckPrerequisites(nullptr, 2052, L"en"), 0);
-    });
-    EXPECT_EQ(log, "");
-    EXPECT_EQ(component.calls, "");
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&record);
-    for (size_t i = 0; i < sizeof(record); ++i)
-        ASSERT_EQ(bytes[i], 0xCD) << i;
-    component.GetLog()->Close();
-    // 2052 bytes are enough.
-    EXPECT_EQ(component.CheckPrerequisites(&record.status, 2052, L"en"), 1);
 }
 
 TEST(CheckPrerequisites, ClassifiesInstalledStateAndVersion)
@@ -389,37 +355,6 @@ std::wstring ServiceInf(const std::wstring& service, bool withClass)
     return text;
 }
 
-bool CreateKernelService(const std::wstring& name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager)
-        return false;
-    SC_HANDLE service = CreateServiceW(manager, name.c_str(), (name + L" driver").c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       L"C:\\windows\\system32\\drivers\\zolinst.sys", nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    bool ok = service != nullptr;
-    if (service) {
-        if (name.find(L"Disabled") != std::wstring::npos)
-            ok = ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
-                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != 0;
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return ok;
-}
-
-bool SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG rc = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
 // A component whose package names its own service.
 class NamedServiceComponent : public CBaseComponent
 {
@@ -443,12 +378,12 @@ TEST(InstalledState, ServiceNamedByTheInf)
     EXPECT_EQ(component.IsComponentInstalled(), 0);
     EXPECT_EQ(component.IsMarkedForRemoval(), 0);
 
-    ASSERT_TRUE(CreateKernelService(L"ZolInstA"));
+    ASSERT_TRUE(CreateDriverService(L"ZolInstA"));
     EXPECT_EQ(component.IsComponentInstalled(), 1);
     EXPECT_EQ(component.IsMarkedForRemoval(), 0);
 
     // Marked for deletion: no longer installed, and marked for removal.
-    ASSERT_TRUE(SetDwordValue(std::wstring(kServicesKey) + L"ZolInstA", L"DeleteFlag", 1));
+    ASSERT_TRUE(SetRegDword(std::wstring(kServicesKey) + L"ZolInstA", L"DeleteFlag", 1));
     EXPECT_EQ(component.IsComponentInstalled(), 0);
     EXPECT_EQ(component.IsMarkedForRemoval(), 1);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kServicesKey) + L"ZolInstA").c_str(), L"DeleteFlag");
@@ -456,7 +391,7 @@ TEST(InstalledState, ServiceNamedByTheInf)
     // A disabled service is not installed.
     std::wstring infDisabled = dir + L"\\zoldis.inf";
     ASSERT_TRUE(zoltest::WriteUtf8(infDisabled, ServiceInf(L"ZolInstDisabled", false)));
-    ASSERT_TRUE(CreateKernelService(L"ZolInstDisabled"));
+    ASSERT_TRUE(CreateDriverService(L"ZolInstDisabled", true));
     component.SetInfFile(infDisabled.c_str(), INF_TYPE_LEGACY);
     EXPECT_EQ(component.IsComponentInstalled(), 0);
     EXPECT_EQ(component.IsMarkedForRemoval(), 0);
@@ -468,14 +403,14 @@ TEST(InstalledState, PnpServiceMustDriveEveryPresentSupportedDevice)
     std::wstring dir = zoltest::MakeTestDir(L"inst_pnp");
     std::wstring inf = dir + L"\\zolpnp.inf";
     ASSERT_TRUE(zoltest::WriteUtf8(inf, ServiceInf(L"ZolInstPnp", true)));
-    ASSERT_TRUE(CreateKernelService(L"ZolInstPnp"));
+    ASSERT_TRUE(CreateDriverService(L"ZolInstPnp"));
 
     CBaseComponent component;
     component.SetInfFile(inf.c_str(), INF_TYPE_PNP);
     EXPECT_EQ(component.IsComponentInstalled(), 1); // no supported hardware named
     component.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9");
     EXPECT_EQ(component.IsComponentInstalled(), 0); // the service drives no device yet
-    ASSERT_TRUE(SetDwordValue(std::wstring(kServicesKey) + L"ZolInstPnp\\Enum", L"Count", 1));
+    ASSERT_TRUE(SetRegDword(std::wstring(kServicesKey) + L"ZolInstPnp\\Enum", L"Count", 1));
     EXPECT_EQ(component.IsComponentInstalled(), 1);
 
     // Only a PnP package with a device class asks for the devices.
@@ -498,14 +433,14 @@ TEST(InstalledState, PackageServiceNameOverridesTheInfForInstalledOnly)
     std::wstring dir = zoltest::MakeTestDir(L"inst_named");
     std::wstring inf = dir + L"\\zolnamed.inf";
     ASSERT_TRUE(zoltest::WriteUtf8(inf, ServiceInf(L"ZolInfService", false)));
-    ASSERT_TRUE(CreateKernelService(L"ZolPackageService"));
+    ASSERT_TRUE(CreateDriverService(L"ZolPackageService"));
 
     NamedServiceComponent component;
     component.SetInfFile(inf.c_str(), INF_TYPE_LEGACY);
     component.SetServiceName(L"ZolPackageService");
     EXPECT_EQ(component.IsComponentInstalled(), 1);
     // Pending removal is asked of the INF's service only.
-    ASSERT_TRUE(SetDwordValue(std::wstring(kServicesKey) + L"ZolPackageService", L"DeleteFlag", 1));
+    ASSERT_TRUE(SetRegDword(std::wstring(kServicesKey) + L"ZolPackageService", L"DeleteFlag", 1));
     EXPECT_EQ(component.IsMarkedForRemoval(), 0);
     EXPECT_EQ(component.IsComponentInstalled(), 0);
 }

@@ -8,91 +8,20 @@
 #include "inf/devicenodes.h"
 #include "inf/servicecontrol.h"
 #include "inf/servicemanager.h"
+#include "prereqtest.h"
 #include "testsupport.h"
+
+using namespace prereqtest;
 
 namespace {
 
 const wchar_t kServices[] = L"System\\CurrentControlSet\\Services\\";
 const wchar_t kEnumRoot[] = L"System\\CurrentControlSet\\Enum\\Root\\";
 
-bool CreateDriverService(const std::wstring& name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager)
-        return false;
-    SC_HANDLE service = CreateServiceW(manager, name.c_str(), (name + L" test driver").c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       L"C:\\windows\\system32\\drivers\\zolabsent.sys", nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    bool ok = service != nullptr;
-    if (service)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return ok;
-}
-
-bool SetStartType(const std::wstring& name, DWORD start)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
-    bool ok = service && ChangeServiceConfigW(service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                              nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return ok;
-}
-
-// Deletes the service; true when the manager no longer knows it afterwards,
-// which needs every handle to it closed.
-bool DeleteServiceAndCheckGone(const std::wstring& name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
-    bool deleted = service && DeleteService(service);
-    if (service)
-        CloseServiceHandle(service);
-    SC_HANDLE again = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
-    DWORD error = GetLastError();
-    if (again)
-        CloseServiceHandle(again);
-    CloseServiceHandle(manager);
-    return deleted && again == nullptr && error == ERROR_SERVICE_DOES_NOT_EXIST;
-}
-
-bool SetDword(const std::wstring& path, const wchar_t* name, DWORD value)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG rc = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
-bool SetString(const std::wstring& path, const wchar_t* name, const std::wstring& value)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
 void DeleteTree(const std::wstring& path)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
 }
-
-// A component with a chosen list of supported hardware IDs.
-class ProbeComponent : public CBaseComponent
-{
-};
 
 } // namespace
 
@@ -144,23 +73,23 @@ TEST(ServiceControl, RemovalPendingFromDeleteFlagOrDeviceNodeStatus)
     CServiceControl control(name.c_str());
 
     EXPECT_EQ(control.IsRemovalPending(), 0);
-    ASSERT_TRUE(SetDword(serviceKey, L"DeleteFlag", 1));
+    ASSERT_TRUE(SetRegDword(serviceKey, L"DeleteFlag", 1));
     EXPECT_EQ(control.IsRemovalPending(), 1);
-    ASSERT_TRUE(SetDword(serviceKey, L"DeleteFlag", 2));
+    ASSERT_TRUE(SetRegDword(serviceKey, L"DeleteFlag", 2));
     EXPECT_EQ(control.IsRemovalPending(), 0);
-    ASSERT_TRUE(SetString(serviceKey, L"DeleteFlag", L"1")); // not a number: counts as 0
+    ASSERT_TRUE(SetRegString(serviceKey, L"DeleteFlag", L"1")); // not a number: counts as 0
     EXPECT_EQ(control.IsRemovalPending(), 0);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, serviceKey.c_str(), L"DeleteFlag");
 
-    ASSERT_TRUE(SetDword(nodeKey, L"StatusFlags", 0x40008));
+    ASSERT_TRUE(SetRegDword(nodeKey, L"StatusFlags", 0x40008));
     EXPECT_EQ(control.IsRemovalPending(), 1);
-    ASSERT_TRUE(SetDword(nodeKey, L"StatusFlags", 0x4000A)); // only the exact value counts
+    ASSERT_TRUE(SetRegDword(nodeKey, L"StatusFlags", 0x4000A)); // only the exact value counts
     EXPECT_EQ(control.IsRemovalPending(), 0);
-    ASSERT_TRUE(SetDword(nodeKey, L"StatusFlags", 0x8));
+    ASSERT_TRUE(SetRegDword(nodeKey, L"StatusFlags", 0x8));
     EXPECT_EQ(control.IsRemovalPending(), 0);
 
     // The device node is looked at even when the service is gone.
-    ASSERT_TRUE(SetDword(nodeKey, L"StatusFlags", 0x40008));
+    ASSERT_TRUE(SetRegDword(nodeKey, L"StatusFlags", 0x40008));
     EXPECT_TRUE(DeleteServiceAndCheckGone(name));
     EXPECT_EQ(control.ServiceExists(), 0);
     EXPECT_EQ(control.IsRemovalPending(), 1);
@@ -172,13 +101,13 @@ TEST(DeviceNodes, LegacyAndRootNodesByUpperCaseName)
 {
     EXPECT_EQ(HasLegacyDeviceNode(L"zolnode"), 0);
     EXPECT_EQ(HasRootDeviceNode(L"zolnode"), 0);
-    ASSERT_TRUE(SetDword(kEnumRoot + std::wstring(L"LEGACY_ZOLNODE\\0000"), L"StatusFlags", 0));
+    ASSERT_TRUE(SetRegDword(kEnumRoot + std::wstring(L"LEGACY_ZOLNODE\\0000"), L"StatusFlags", 0));
     EXPECT_EQ(HasLegacyDeviceNode(L"zolnode"), 1);
     EXPECT_EQ(HasRootDeviceNode(L"zolnode"), 0);
-    ASSERT_TRUE(SetDword(kEnumRoot + std::wstring(L"ZOLNODE\\0000"), L"StatusFlags", 0));
+    ASSERT_TRUE(SetRegDword(kEnumRoot + std::wstring(L"ZOLNODE\\0000"), L"StatusFlags", 0));
     EXPECT_EQ(HasRootDeviceNode(L"ZolNode"), 1);
     // Only instance 0000 counts.
-    ASSERT_TRUE(SetDword(kEnumRoot + std::wstring(L"LEGACY_ZOLOTHER\\0001"), L"StatusFlags", 0));
+    ASSERT_TRUE(SetRegDword(kEnumRoot + std::wstring(L"LEGACY_ZOLOTHER\\0001"), L"StatusFlags", 0));
     EXPECT_EQ(HasLegacyDeviceNode(L"zolother"), 0);
     EXPECT_EQ(HasLegacyDeviceNode(L""), 0);
     EXPECT_EQ(HasRootDeviceNode(nullptr), 0);
@@ -192,7 +121,7 @@ TEST(ServiceControlsAllDevices, CountsInstancesAgainstPresentSupportedDevices)
     // Two of the three supported IDs are present.
     ASSERT_FALSE(zoltest::AddDevice({L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000"}).empty());
     ASSERT_FALSE(zoltest::AddDevice({L"PCI\\VEN_8086&DEV_0E91&SUBSYS_00000000"}).empty());
-    ProbeComponent component;
+    CBaseComponent component;
     const std::wstring enumKey = L"SYSTEM\\CurrentControlSet\\Services\\ZolCount\\Enum";
 
     // No supported hardware: nothing to drive.
@@ -203,32 +132,32 @@ TEST(ServiceControlsAllDevices, CountsInstancesAgainstPresentSupportedDevices)
     component.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E92&SUBSYS_00000000");
     EXPECT_EQ(component.ServiceControlsAllDevices(L"ZolCount"), 0); // no Enum key
 
-    ASSERT_TRUE(SetDword(enumKey, L"Count", 2));
-    ASSERT_TRUE(SetString(enumKey, L"0", L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000\\3&1&0"));
+    ASSERT_TRUE(SetRegDword(enumKey, L"Count", 2));
+    ASSERT_TRUE(SetRegString(enumKey, L"0", L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000\\3&1&0"));
     EXPECT_EQ(component.ServiceControlsAllDevices(L"ZolCount"), 1);
-    ASSERT_TRUE(SetDword(enumKey, L"Count", 1));
+    ASSERT_TRUE(SetRegDword(enumKey, L"Count", 1));
     EXPECT_EQ(component.ServiceControlsAllDevices(L"ZolCount"), 0); // 1 < 2 present
-    ASSERT_TRUE(SetDword(enumKey, L"Count", 3));
+    ASSERT_TRUE(SetRegDword(enumKey, L"Count", 3));
     EXPECT_EQ(component.ServiceControlsAllDevices(L"ZolCount"), 1);
 
     // One instance that is the service's own legacy node drives nothing,
     // even when only one device would need it.
-    ProbeComponent single;
+    CBaseComponent single;
     single.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000");
-    ASSERT_TRUE(SetDword(enumKey, L"Count", 1));
+    ASSERT_TRUE(SetRegDword(enumKey, L"Count", 1));
     EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 1);
-    ASSERT_TRUE(SetString(enumKey, L"0", L"Root\\LEGACY_ZOLCOUNT\\0000"));
+    ASSERT_TRUE(SetRegString(enumKey, L"0", L"Root\\LEGACY_ZOLCOUNT\\0000"));
     EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 0);
-    ASSERT_TRUE(SetDword(enumKey, L"Count", 0));
+    ASSERT_TRUE(SetRegDword(enumKey, L"Count", 0));
     EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 0);
     // The same ID listed twice (by the package and by the component) is one
     // device, not two.
     single.AddSupportedHardwareId(L"pci\\ven_8086&dev_0e90&subsys_00000000");
-    ASSERT_TRUE(SetDword(enumKey, L"Count", 1));
-    ASSERT_TRUE(SetString(enumKey, L"0", L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000\\3&1&0"));
+    ASSERT_TRUE(SetRegDword(enumKey, L"Count", 1));
+    ASSERT_TRUE(SetRegString(enumKey, L"0", L"PCI\\VEN_8086&DEV_0E90&SUBSYS_00000000\\3&1&0"));
     EXPECT_EQ(single.ServiceControlsAllDevices(L"ZolCount"), 1);
     // A supported ID that is not present needs no instance.
-    ProbeComponent absent;
+    CBaseComponent absent;
     absent.AddSupportedHardwareId(L"PCI\\VEN_8086&DEV_0E92&SUBSYS_00000000");
     EXPECT_EQ(absent.ServiceControlsAllDevices(L"ZolCount"), 1);
     EXPECT_EQ(absent.ServiceControlsAllDevices(L"ZolNoSuchService"), 0);

@@ -1,16 +1,103 @@
-// Helpers of the process-level prerequisite tests: the sample package in a
+// Helpers of the prerequisite tests: the machine's model, services and
+// registry values written the way Windows would, the sample package in a
 // directory of its own, simulated devices, the Windows version the host sees,
-// and the host's answer to property 5.
+// and the host's answers.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "package/wmiquery.h"
 #include "testsupport.h"
 
 namespace prereqtest {
+
+// The computer model as WMI reports it ("Wine" under Wine), read on a thread
+// of its own so the caller's COM state stays as it is.
+inline std::wstring MachineModel()
+{
+    static std::wstring model;
+    if (model.empty()) {
+        std::thread worker([] {
+            CWmiQuery query;
+            BYTE value[CWmiQuery::kValueBytes] = {};
+            if (query.ConnectNamespace(L"ROOT\\CIMV2") && query.ExecuteQuery(L"Win32_ComputerSystem") &&
+                query.GetPropertyValue(L"Model", value))
+                model = reinterpret_cast<const wchar_t*>(value);
+        });
+        worker.join();
+    }
+    return model;
+}
+
+// A kernel driver service with a dummy image, optionally disabled.
+inline bool CreateDriverService(const std::wstring& name, bool disabled = false)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return false;
+    SC_HANDLE service = CreateServiceW(manager, name.c_str(), (name + L" driver").c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, disabled ? SERVICE_DISABLED : SERVICE_DEMAND_START,
+                                       SERVICE_ERROR_NORMAL, L"C:\\windows\\system32\\drivers\\zolabsent.sys",
+                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+inline bool SetStartType(const std::wstring& name, DWORD start)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    bool ok = service && ChangeServiceConfigW(service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return ok;
+}
+
+// Deletes the service; true when the manager no longer knows it afterwards,
+// which needs every handle to it closed.
+inline bool DeleteServiceAndCheckGone(const std::wstring& name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
+    bool deleted = service && DeleteService(service);
+    if (service)
+        CloseServiceHandle(service);
+    SC_HANDLE again = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
+    DWORD error = GetLastError();
+    if (again)
+        CloseServiceHandle(again);
+    CloseServiceHandle(manager);
+    return deleted && again == nullptr && error == ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+// Writes a value under HKEY_LOCAL_MACHINE, creating the key.
+inline bool SetRegValue(const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG rc = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+inline bool SetRegDword(const std::wstring& path, const wchar_t* name, DWORD value)
+{
+    return SetRegValue(path, name, REG_DWORD, &value, sizeof(value));
+}
+inline bool SetRegString(const std::wstring& path, const wchar_t* name, const std::wstring& value)
+{
+    return SetRegValue(path, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
 
 // A device created with devsim and removed again at the end of the scope.
 class CDeviceScope
@@ -103,8 +190,6 @@ inline std::string JsonString(const std::string& text, size_t at)
         case 'r': out += '\r'; break;
         case 'n': out += '\n'; break;
         case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
         case 'u':
             out += static_cast<char>(std::stoi(text.substr(i + 1, 4), nullptr, 16));
             i += 4;
