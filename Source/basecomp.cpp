@@ -39,9 +39,11 @@ void CBaseComponent::Cleanup()
 {
     if (m_bOwnsLog && m_pLog && !m_bAdoptedHostLog)
         delete m_pLog;
-    if (m_pPackageReader)
+    if (m_pPackageReader) {
         delete m_pPackageReader;
-    // Neither pointer is reset: Cleanup runs once, from the destructor.
+        // A second Cleanup (it is a public operation) must not free it again.
+        m_pPackageReader = nullptr;
+    }
 }
 
 int CBaseComponent::FindSubstring(const wchar_t* text, const wchar_t* pattern)

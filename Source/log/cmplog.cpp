@@ -67,6 +67,17 @@ bool PathExists(const wchar_t* path)
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Whether two open handles refer to one file (two spellings of one path, such
+// as names that differ only in letter case).
+bool SameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!GetFileInformationByHandle(a, &ia) || !GetFileInformationByHandle(b, &ib))
+        return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 } // namespace
 
 CCmpLog::CCmpLog(const wchar_t* fileName, const wchar_t* directory)
@@ -159,8 +170,6 @@ void CCmpLog::CreateDirectoryPath(const wchar_t* directory)
             if (path.size() >= MAX_PATH)
                 return;
             CreateDirectoryW(path.c_str(), nullptr);
-        } else if (pos == 0 && path.empty()) {
-            // A path that starts with a separator: keep it rooted.
         }
         pos = next + 1;
     }
@@ -176,28 +185,28 @@ HANDLE CCmpLog::OpenLogFile(const wchar_t* path)
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool CCmpLog::OpenRecord(LOGFILE& record)
+{
+    // Opening again replaces the handle of an earlier Open.
+    if (record.bOpen && record.hFile != INVALID_HANDLE_VALUE && record.hFile != nullptr)
+        CloseHandle(record.hFile);
+    record.hFile = INVALID_HANDLE_VALUE;
+    CreateDirectoryPath(record.szDirectory);
+    wchar_t path[MAX_PATH];
+    if (FormatWideBuffer(path, MAX_PATH, L"%s%s", record.szDirectory, record.szFileName))
+        record.hFile = OpenLogFile(path);
+    if (record.hFile == INVALID_HANDLE_VALUE)
+        return false;
+    record.bOpen = 1;
+    return true;
+}
+
 int CCmpLog::Open()
 {
-    if (m_bVerbose && m_vFiles.size() > 1) {
-        LOGFILE& v = m_vFiles[1];
-        CreateDirectoryPath(v.szDirectory);
-        wchar_t path[MAX_PATH];
-        FormatWideBuffer(path, MAX_PATH, L"%s%s", v.szDirectory, v.szFileName);
-        v.hFile = OpenLogFile(path);
-        if (v.hFile == INVALID_HANDLE_VALUE)
-            return LOG_ERR_OPEN;
-        v.bOpen = 1;
-    }
-    if (!m_vFiles.empty()) {
-        LOGFILE& m = m_vFiles[0];
-        CreateDirectoryPath(m.szDirectory);
-        wchar_t path[MAX_PATH];
-        FormatWideBuffer(path, MAX_PATH, L"%s%s", m.szDirectory, m.szFileName);
-        m.hFile = OpenLogFile(path);
-        if (m.hFile == INVALID_HANDLE_VALUE)
-            return LOG_ERR_OPEN;
-        m.bOpen = 1;
-    }
+    if (m_bVerbose && m_vFiles.size() > 1 && !OpenRecord(m_vFiles[1]))
+        return LOG_ERR_OPEN;
+    if (!m_vFiles.empty() && !OpenRecord(m_vFiles[0]))
+        return LOG_ERR_OPEN;
     return 0;
 }
 
@@ -418,6 +427,9 @@ void CCmpLog::MoveVerboseLog(const wchar_t* newName, const wchar_t* newDirectory
 
     CUniqueFile target(OpenLogFile(newPath));
     if (!target)
+        return;
+    // Merging a file into itself would duplicate every line in it.
+    if (SameFile(target.get(), v.hFile))
         return;
     DWORD size = SetFilePointer(v.hFile, 0, nullptr, FILE_END);
     SetFilePointer(v.hFile, 0, nullptr, FILE_BEGIN);

@@ -71,6 +71,7 @@ private:
     static void AppendText(HANDLE hFile, const std::wstring& text);
     static void AppendBytes(HANDLE hFile, const char* data, DWORD size);
     static HANDLE OpenLogFile(const wchar_t* path);
+    static bool OpenRecord(LOGFILE& record);
 
     const wchar_t* m_pszStubVersion;
     int m_nError;

@@ -1,3 +1,28 @@
-// zolhost: placeholder until the host lands.
+// zolhost: the host program for installer components. It loads one component
+// DLL in the package directory, asks it about its package, installs it and
+// reports the answers. It never initialises COM on its thread: the component
+// does that itself where it needs it.
 #include <windows.h>
-int wmain(int argc, wchar_t** argv) { return 0; }
+
+#include "hostoptions.h"
+#include "hostoutput.h"
+#include "hostsession.h"
+
+int wmain(int argc, wchar_t** argv)
+{
+    CHostOutput output;
+    CHostOptions options;
+    switch (options.Parse(argc, argv)) {
+    case CHostOptions::PARSE_HELP:
+        output.Write(CHostOptions::HelpText());
+        return HOST_EXIT_SUCCESS;
+    case CHostOptions::PARSE_USAGE:
+        output.WriteError(L"zolhost: " + options.Error() + L"\r\n" + CHostOptions::UsageLine() +
+                          L"Try \"zolhost --help\" for more.\r\n");
+        return HOST_EXIT_BAD_ARGUMENTS;
+    case CHostOptions::PARSE_RUN:
+        break;
+    }
+    CHostSession session(options, output);
+    return session.Run();
+}

@@ -1,0 +1,60 @@
+// The bundled chipset package answers the host's questions from its package
+// definition, in the host's language.
+#include <gtest/gtest.h>
+
+#include "testsupport.h"
+
+using namespace zoltest;
+
+namespace {
+
+std::wstring CopyChipset(const wchar_t* name)
+{
+    std::wstring dir = MakeTestDir(name);
+    EXPECT_TRUE(CopyTree(ExamplePath(L"chipset"), dir));
+    return dir;
+}
+
+std::string Json(const std::wstring& dir, const std::wstring& language)
+{
+    ProcessResult r = RunHost(dir, L"--check --json --lang " + language);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    return r.output;
+}
+
+} // namespace
+
+TEST(ChipsetPackage, AnswersInGerman)
+{
+    std::string json = Json(CopyChipset(L"chipset-de"), L"de");
+    EXPECT_NE(json.find(u8"\"1\":{\"result\":1,\"value\":\"Treiber f\u00FCr Server-Chipsatzger\u00E4te\"}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find(u8"\"2\":{\"result\":1,\"value\":\"Installiert den Treiber f\u00FCr die Systemger\u00E4te"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"4\":{\"result\":1,\"value\":\"1.2.3.0\"}"), std::string::npos) << json;
+    for (const char* flag : {"\"6\":{\"result\":1,\"value\":1}", "\"7\":{\"result\":1,\"value\":1}",
+                             "\"8\":{\"result\":1,\"value\":1}"})
+        EXPECT_NE(json.find(flag), std::string::npos) << flag << "\n" << json;
+}
+
+TEST(ChipsetPackage, MissingLanguageFallsBackToEnglish)
+{
+    std::wstring dir = CopyChipset(L"chipset-nofr");
+    // Drop the French entries from the copy.
+    std::string xml = ReadBytes(dir + L"\\qx012345.xml");
+    std::string out;
+    size_t pos = 0;
+    for (size_t line = xml.find('\n'); pos < xml.size(); line = xml.find('\n', pos)) {
+        size_t end = line == std::string::npos ? xml.size() : line + 1;
+        std::string text = xml.substr(pos, end - pos);
+        if (text.find("lang=\"fr\"") == std::string::npos)
+            out += text;
+        pos = end;
+    }
+    ASSERT_TRUE(WriteBytes(dir + L"\\qx012345.xml", out));
+    std::string json = Json(dir, L"fr");
+    EXPECT_NE(json.find("\"1\":{\"result\":1,\"value\":\"Server Chipset Device Driver\"}"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"2\":{\"result\":1,\"value\":\"Installs the driver"), std::string::npos) << json;
+}

@@ -1,0 +1,256 @@
+// The string class and registry access, the latter on the real registry.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "support/registrykey.h"
+#include "support/str.h"
+#include "testsupport.h"
+
+namespace {
+
+TEST(CStr, FindNoCase)
+{
+    CStr text(L"xxabcxx");
+    EXPECT_EQ(text.FindNoCase(L"ABC"), 2);
+    EXPECT_EQ(text.FindNoCase(L"abd"), -1);
+    EXPECT_EQ(text.FindNoCase(L"XXABCXXX"), -1);
+    EXPECT_EQ(text.FindNoCase(nullptr), -1);
+    EXPECT_EQ(CStr(L"PCI\\VEN_8086&DEV_0E83").FindNoCase(L"ven_8086&dev_0e83"), 4);
+    // The text itself is not changed by the lower-cased comparison.
+    EXPECT_STREQ(text.GetString(), L"xxabcxx");
+}
+
+TEST(CStr, CompareNoCase)
+{
+    CStr text(L"Hello");
+    EXPECT_EQ(text.CompareNoCase(nullptr), 1);
+    EXPECT_EQ(text.CompareNoCase(L"hELLO"), 0);
+    EXPECT_LT(CStr(L"abc").CompareNoCase(L"ABD"), 0);
+    EXPECT_GT(CStr(L"b").CompareNoCase(L"A"), 0);
+    EXPECT_LT(CStr(L"").CompareNoCase(L"a"), 0);
+}
+
+TEST(CStr, GetBufferZeroHoldsTextAndTerminator)
+{
+    CStr text(L"abc");
+    wchar_t* buffer = text.GetBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(std::wstring(buffer, 4), std::wstring(L"abc\0", 4));
+    buffer[1] = L'X';
+    text.ReleaseBuffer(0);
+    EXPECT_STREQ(text.GetString(), L"aXc");
+}
+
+TEST(CStr, ReleaseBufferTakesCountOrRunsToTheFirstNul)
+{
+    CStr text(L"ab");
+    wcscpy(text.GetBuffer(16), L"hello world");
+    text.ReleaseBuffer(5);
+    EXPECT_STREQ(text.GetString(), L"hello");
+
+    // A platform call that fills the whole buffer without a terminator: the
+    // text stops one short of the buffer's size.
+    wchar_t* buffer = text.GetBuffer(10);
+    for (int i = 0; i < 10; ++i)
+        buffer[i] = static_cast<wchar_t>(L'0' + i);
+    text.ReleaseBuffer(0);
+    EXPECT_STREQ(text.GetString(), L"012345678");
+
+    // A buffer smaller than the text still receives the whole text.
+    CStr longer(L"abcdef");
+    longer.GetBuffer(2);
+    longer.ReleaseBuffer(0);
+    EXPECT_STREQ(longer.GetString(), L"abcdef");
+
+    // Asking again frees the first buffer and copies the current text.
+    CStr twice(L"xy");
+    twice.GetBuffer(50)[0] = L'Q';
+    EXPECT_STREQ(twice.GetBuffer(0), L"xy");
+    twice.ReleaseBuffer(0);
+    EXPECT_STREQ(twice.GetString(), L"xy");
+
+    // Releasing without a buffer changes nothing.
+    twice.ReleaseBuffer(0);
+    EXPECT_STREQ(twice.GetString(), L"xy");
+}
+
+TEST(CStr, CopiesNeverShareAnOutstandingBuffer)
+{
+    CStr text(L"abc");
+    text.GetBuffer(10);
+    {
+        CStr copy(text);
+        CStr assigned;
+        assigned = text;
+        EXPECT_STREQ(copy.GetString(), L"abc");
+        EXPECT_STREQ(assigned.GetString(), L"abc");
+        assigned.ReleaseBuffer(0); // no buffer of its own
+        EXPECT_STREQ(assigned.GetString(), L"abc");
+    }
+    text.ReleaseBuffer(0);
+    EXPECT_STREQ(text.GetString(), L"abc");
+    CStr dropped(L"x");
+    dropped.GetBuffer(100); // freed by the destructor
+}
+
+TEST(CStr, Mid)
+{
+    CStr text(L"abcdef");
+    EXPECT_STREQ(text.Mid(2, 3).GetString(), L"cde");
+    EXPECT_STREQ(text.Mid(4, 10).GetString(), L"ef");
+    EXPECT_STREQ(text.Mid(0, 0).GetString(), L"");
+    EXPECT_STREQ(text.Mid(6, 1).GetString(), L"");
+    EXPECT_STREQ(text.Mid(7, 1).GetString(), L""); // a start past the end gives an empty text
+}
+
+TEST(CStr, CaseConversionAndFormat)
+{
+    CStr text(L"Pci\\Ven_8086");
+    text.MakeUpper();
+    EXPECT_STREQ(text.GetString(), L"PCI\\VEN_8086");
+    text.MakeLower();
+    EXPECT_STREQ(text.GetString(), L"pci\\ven_8086");
+    CStr formatted;
+    formatted.Format(L"%s-%d-%S", L"wide", 7, "narrow");
+    EXPECT_STREQ(formatted.GetString(), L"wide-7-narrow");
+    EXPECT_STREQ(CStr(static_cast<const wchar_t*>(nullptr)).GetString(), L"");
+}
+
+// Values under a key of this program's own prefix.
+class RegistryKeyTest : public ::testing::Test
+{
+protected:
+    static constexpr const wchar_t* kSubKey = L"Software\\ZolTest\\Support";
+
+    void SetUp() override
+    {
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override
+    {
+        RegCloseKey(m_key);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\ZolTest");
+    }
+    void Set(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+    {
+        ASSERT_EQ(RegSetValueExW(m_key, name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
+    }
+    void SetString(const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ)
+    {
+        Set(name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+
+    HKEY m_key = nullptr;
+};
+
+TEST_F(RegistryKeyTest, ReadDwordOnlyFromRegDword)
+{
+    DWORD dword = 0x12345678;
+    Set(L"Dword", REG_DWORD, &dword, 4);
+    BYTE binary[4] = {1, 2, 3, 4};
+    Set(L"Binary4", REG_BINARY, binary, 4);
+    Set(L"Text", REG_SZ, L"a", 4);
+
+    CRegistryKey key(kSubKey);
+    DWORD value = 0xDEADBEEF;
+    EXPECT_EQ(key.ReadDword(L"Dword", &value), 1);
+    EXPECT_EQ(value, 0x12345678u);
+    value = 0xDEADBEEF;
+    EXPECT_EQ(key.ReadDword(L"Binary4", &value), 0);
+    EXPECT_EQ(key.ReadDword(L"Text", &value), 0);
+    EXPECT_EQ(key.ReadDword(L"Missing", &value), 0);
+    EXPECT_EQ(value, 0xDEADBEEFu) << "a failed read leaves the value alone";
+}
+
+TEST_F(RegistryKeyTest, ReadStringUpTo129Characters)
+{
+    SetString(L"Len129", std::wstring(129, L'a'));
+    SetString(L"Len130", std::wstring(130, L'b'));
+    SetString(L"Expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);
+    SetString(L"Empty", L"");
+    Set(L"ZeroBytes", REG_SZ, nullptr, 0);
+
+    CRegistryKey key(kSubKey);
+    CStr out(L"unchanged");
+    EXPECT_EQ(key.ReadString(L"Len129", &out), 1);
+    EXPECT_EQ(std::wstring(out.GetString()), std::wstring(129, L'a'));
+    out = L"unchanged";
+    EXPECT_EQ(key.ReadString(L"Len130", &out), 0);
+    EXPECT_EQ(key.ReadString(L"Expand", &out), 0);
+    EXPECT_EQ(key.ReadString(L"Missing", &out), 0);
+    EXPECT_STREQ(out.GetString(), L"unchanged");
+    EXPECT_EQ(key.ReadString(L"Empty", &out), 1);
+    EXPECT_STREQ(out.GetString(), L"");
+    out = L"unchanged";
+    EXPECT_EQ(key.ReadString(L"ZeroBytes", &out), 1);
+    EXPECT_STREQ(out.GetString(), L"");
+}
+
+TEST_F(RegistryKeyTest, StringStoredWithoutTerminatorComesBackTerminated)
+{
+    Set(L"NoNul", REG_SZ, L"abcdef", 6 * sizeof(wchar_t));
+    std::wstring full(130, L'z'); // exactly the 260 bytes the read allows
+    Set(L"NoNul130", REG_SZ, full.c_str(), 260);
+
+    CRegistryKey key(kSubKey);
+    CStr out;
+    EXPECT_EQ(key.ReadString(L"NoNul", &out), 1);
+    EXPECT_EQ(std::wstring(out.GetString()), L"abcdef");
+    // Windows returns these 260 bytes; Wine refuses them. Either way the
+    // result is the whole text or nothing, never text read past its end.
+    out = L"unchanged";
+    if (key.ReadString(L"NoNul130", &out))
+        EXPECT_EQ(std::wstring(out.GetString()), full);
+    else
+        EXPECT_STREQ(out.GetString(), L"unchanged");
+}
+
+TEST_F(RegistryKeyTest, OpenExistsAndAccess)
+{
+    EXPECT_EQ(CRegistryKey(kSubKey).Exists(), 1);
+    EXPECT_EQ(CRegistryKey(L"Software\\ZolTest\\NoSuchKey").Exists(), 0);
+    EXPECT_EQ(CRegistryKey(L"").Exists(), 0);
+    EXPECT_EQ(CRegistryKey(L"").Open(), 0);
+
+    DWORD dword = 7;
+    Set(L"Seven", REG_DWORD, &dword, 4);
+    CRegistryKey readOnly(kSubKey);
+    readOnly.SetAccess(KEY_READ);
+    DWORD value = 0;
+    EXPECT_EQ(readOnly.ReadDword(L"Seven", &value), 1);
+    EXPECT_EQ(value, 7u);
+    // Opening twice closes the first handles; Close after Close is harmless.
+    EXPECT_EQ(readOnly.Open(), 1);
+    EXPECT_EQ(readOnly.Open(), 1);
+    readOnly.Close();
+    readOnly.Close();
+}
+
+TEST_F(RegistryKeyTest, OtherRootsAndTheLocalComputerByName)
+{
+    HKEY user = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\ZolTest\\User", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &user, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(user, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"hkcu"), 10);
+    RegCloseKey(user);
+    CRegistryKey userKey(HKEY_CURRENT_USER, L"Software\\ZolTest\\User");
+    CStr out;
+    EXPECT_EQ(userKey.ReadString(L"Name", &out), 1);
+    EXPECT_STREQ(out.GetString(), L"hkcu");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ZolTest");
+
+    SetString(L"Here", L"local");
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(computer, &size));
+    CRegistryKey byName((std::wstring(L"\\\\") + computer).c_str(), kSubKey);
+    EXPECT_EQ(byName.ReadString(L"Here", &out), 1);
+    EXPECT_STREQ(out.GetString(), L"local");
+}
+
+} // namespace

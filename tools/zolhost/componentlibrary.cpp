@@ -1,0 +1,76 @@
+#include "componentlibrary.h"
+
+#include "support/wformat.h"
+
+#include <vector>
+
+CComponentLibrary::CComponentLibrary()
+    : m_pGetInterfaceVersion(nullptr), m_pGetProperty(nullptr), m_pInstall(nullptr)
+{
+}
+
+std::wstring CComponentLibrary::SystemMessage(DWORD error)
+{
+    wchar_t* text = nullptr;
+    DWORD len = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                   FORMAT_MESSAGE_IGNORE_INSERTS,
+                               nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = (len && text) ? std::wstring(text, len) : std::wstring();
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ' ||
+                                message.back() == L'.'))
+        message.pop_back();
+    return message;
+}
+
+bool CComponentLibrary::Load(const std::wstring& path)
+{
+    Unload();
+    m_error.clear();
+    DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        m_fullPath = path;
+        m_error = FormatWide(L"cannot load the component %s: the path is not valid", path.c_str());
+        return false;
+    }
+    std::vector<wchar_t> full(needed + 1);
+    DWORD len = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    m_fullPath.assign(full.data(), len < full.size() ? len : 0);
+    if (m_fullPath.empty())
+        m_fullPath = path;
+
+    {
+        // No error boxes for a missing or broken file: the host reports it.
+        CErrorModeScope quiet(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+        m_module.reset(LoadLibraryW(m_fullPath.c_str()));
+    }
+    if (!m_module) {
+        DWORD error = GetLastError();
+        m_error = FormatWide(L"cannot load the component %s: error %lu (%s)", m_fullPath.c_str(),
+                             static_cast<unsigned long>(error), SystemMessage(error).c_str());
+        return false;
+    }
+    m_pGetInterfaceVersion =
+        reinterpret_cast<GetInterfaceVersionFn>(GetProcAddress(m_module.get(), "GetInterfaceVersion"));
+    m_pGetProperty = reinterpret_cast<GetPropertyFn>(GetProcAddress(m_module.get(), "GetProperty"));
+    m_pInstall = reinterpret_cast<InstallFn>(GetProcAddress(m_module.get(), "Install"));
+    const wchar_t* missing = !m_pGetInterfaceVersion ? L"GetInterfaceVersion"
+                             : !m_pGetProperty       ? L"GetProperty"
+                             : !m_pInstall           ? L"Install"
+                                                     : nullptr;
+    if (missing) {
+        m_error = FormatWide(L"%s is not an installer component: it has no export %s", m_fullPath.c_str(), missing);
+        Unload();
+        return false;
+    }
+    return true;
+}
+
+void CComponentLibrary::Unload()
+{
+    m_module.reset();
+    m_pGetInterfaceVersion = nullptr;
+    m_pGetProperty = nullptr;
+    m_pInstall = nullptr;
+}

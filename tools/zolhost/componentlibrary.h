@@ -1,0 +1,51 @@
+// CComponentLibrary: one installer component DLL, loaded from a path, with its
+// three exported functions.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "support/handles.h"
+
+class CComponentLibrary
+{
+public:
+    typedef int(WINAPI* GetInterfaceVersionFn)(int* version);
+    typedef int(WINAPI* GetPropertyFn)(int type, void* out, int capacity, void* extra);
+    typedef int(WINAPI* InstallFn)(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+
+    CComponentLibrary();
+
+    // Loads the library (a relative path is taken from the current directory,
+    // never from the host's own directory) and finds its exports. On failure
+    // nothing stays loaded and Error() says why.
+    bool Load(const std::wstring& path);
+    void Unload();
+
+    const std::wstring& FullPath() const { return m_fullPath; }
+    const std::wstring& Error() const { return m_error; }
+
+    int GetInterfaceVersion(int* version) const { return m_pGetInterfaceVersion(version); }
+    int GetProperty(int type, void* out, int capacity, void* extra) const
+    {
+        return m_pGetProperty(type, out, capacity, extra);
+    }
+    int Install(int a, void* b, wchar_t* message, int d, const wchar_t* language) const
+    {
+        return m_pInstall(a, b, message, d, language);
+    }
+
+    CComponentLibrary(const CComponentLibrary&) = delete;
+    CComponentLibrary& operator=(const CComponentLibrary&) = delete;
+
+private:
+    static std::wstring SystemMessage(DWORD error);
+
+    CUniqueLibrary m_module;
+    GetInterfaceVersionFn m_pGetInterfaceVersion;
+    GetPropertyFn m_pGetProperty;
+    InstallFn m_pInstall;
+    std::wstring m_fullPath;
+    std::wstring m_error;
+};

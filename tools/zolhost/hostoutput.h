@@ -1,0 +1,30 @@
+// CHostOutput: the host's standard output and standard error, written as
+// UTF-8 bytes whatever the console's code page.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "support/handles.h"
+
+class CHostOutput
+{
+public:
+    // Takes private copies of the standard handles, so that whatever the
+    // component does to the process's standard streams later (a console of
+    // its own, reopened C streams) the host still reaches its caller.
+    CHostOutput();
+
+    void Write(const std::wstring& text) { WriteTo(m_out.get(), text); }
+    void WriteError(const std::wstring& text) { WriteTo(m_err.get(), text); }
+
+    static std::string ToUtf8(const std::wstring& text);
+
+private:
+    static HANDLE Duplicate(DWORD which);
+    static void WriteTo(HANDLE handle, const std::wstring& text);
+
+    CUniqueFile m_out;
+    CUniqueFile m_err;
+};

@@ -1,0 +1,42 @@
+// CHostReport: everything the component answered, and its two renderings: a
+// readable report and one JSON object.
+#pragma once
+
+#include <string>
+
+class CHostReport
+{
+public:
+    // Text properties 1 to 4 and flag properties 6 to 8 (index = type).
+    struct Property {
+        int result = 0;
+        std::wstring text; // types 1 to 4
+        int value = 0;     // types 6 to 8
+    };
+
+    CHostReport();
+
+    std::wstring componentPath;
+    std::wstring language;
+    int interfaceResult;
+    int interfaceVersion;
+    Property properties[9]; // [1..8] used; 5 uses prereqStatus/prereqMessage
+    int prereqStatus;
+    std::wstring prereqMessage;
+    bool installed; // Install was called
+    int installResult;
+    std::wstring installMessage;
+    int exitCode;
+
+    std::wstring RenderText() const;
+    std::wstring RenderJson() const;
+
+    static const wchar_t* PropertyName(int type);
+    static const wchar_t* StatusName(int status);
+    static const wchar_t* InstallResultName(int result);
+    // A JSON string literal, quotes included.
+    static std::wstring JsonString(const std::wstring& text);
+    // Text made printable on one report line: control characters shown as
+    // escapes (\r, \n, \t, \xNN).
+    static std::wstring Printable(const std::wstring& text);
+};

@@ -1,0 +1,40 @@
+// CHostSession: one run of the host against one component: load it, hand it
+// the host's log, ask the questions, install, and report.
+#pragma once
+
+#include "componentlibrary.h"
+#include "hostoptions.h"
+#include "hostoutput.h"
+#include "hostreport.h"
+
+// Process exit codes of the host.
+const int HOST_EXIT_SUCCESS = 0;
+const int HOST_EXIT_RESTART = 3010;
+const int HOST_EXIT_FAILURE = 1603;
+const int HOST_EXIT_BAD_ARGUMENTS = 87;
+
+// The host's own verbose log file (in the log directory), and the text after
+// "Stub Version:" in its verbose header.
+#define HOST_VERBOSE_LOG_NAME L"zolhost.log"
+#define HOST_STUB_VERSION L"1.0.0.0"
+
+class CCmpLog;
+
+class CHostSession
+{
+public:
+    CHostSession(const CHostOptions& options, CHostOutput& output);
+
+    // Returns the process exit code.
+    int Run();
+
+    static int ExitCodeForInstallResult(int result);
+
+private:
+    void AskProperties(CComponentLibrary& library, CHostReport& report);
+    void LogLoadFailure(const std::wstring& error);
+    static void PrepareLog(CCmpLog& log);
+
+    const CHostOptions& m_options;
+    CHostOutput& m_output;
+};
