@@ -1,13 +1,12 @@
-// Legacy and virtual installs of whole packages on Wine's real service
-// manager, registry, SetupAPI and file system: the sample packages, a target
-// file in use, a package that asks for a restart, a named install section, an
-// INF with a class but no service.
+// Legacy and virtual installs of whole packages by the host, on Wine's real
+// service manager, registry, SetupAPI and file system: the sample packages, a
+// target file in use, a package that asks for a restart, a named install
+// section, an INF with a class but no service.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include "basecomp.h"
 #include "legacyhelpers.h"
 #include "testsupport.h"
 
@@ -15,22 +14,19 @@ using namespace legacytest;
 
 namespace {
 
-// Installs the package in dir as the host does: the component initialised in
-// the package directory, then Install. 0, 1 or 2.
+// Installs the package in dir with the host: 0, 1 or 2 from its exit code,
+// -1 when the host did not finish.
 int InstallPackage(const std::wstring& dir)
 {
-    wchar_t previous[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(dir.c_str());
-    int result = -1;
-    {
-        CBaseComponent component;
-        component.Initialize();
-        wchar_t message[1024] = {};
-        result = component.Install(0, nullptr, message, 0, L"en");
+    zoltest::ProcessResult r = zoltest::RunHost(dir, L"");
+    switch (r.exitCode) {
+    case 0: return 1;
+    case 3010: return 2;
+    case 1603: return 0;
+    default:
+        ADD_FAILURE() << "zolhost exit code " << r.exitCode << "\n" << r.output;
+        return -1;
     }
-    SetCurrentDirectoryW(previous);
-    return result;
 }
 
 std::wstring CopyExample(const wchar_t* example, const std::wstring& name)
