@@ -66,20 +66,28 @@ bool CreateTestService(const std::wstring& name, const std::wstring& display)
     return service != nullptr;
 }
 
-std::wstring SelectedDriver(HDEVINFO set, SP_DEVINFO_DATA* element)
+// CreateDeviceInfo's outcome, with the set and element it made.
+struct CDeviceInfo {
+    CDeviceInfo(CInf& inf, const wchar_t* instance) { result = inf.CreateDeviceInfo(&set, &element, instance); }
+    CUniqueDevInfo set;
+    SP_DEVINFO_DATA element = {};
+    int result = 0;
+};
+
+std::wstring SelectedDriver(CDeviceInfo& device)
 {
     SP_DRVINFO_DATA_W driver = {};
     driver.cbSize = sizeof(driver);
-    if (!SetupDiGetSelectedDriverW(set, element, &driver))
+    if (!SetupDiGetSelectedDriverW(device.set.get(), &device.element, &driver))
         return std::wstring();
     return driver.Description;
 }
 
-std::wstring HardwareId(HDEVINFO set, SP_DEVINFO_DATA* element)
+std::wstring HardwareId(CDeviceInfo& device)
 {
     wchar_t ids[260] = {};
-    if (!SetupDiGetDeviceRegistryPropertyW(set, element, SPDRP_HARDWAREID, nullptr, reinterpret_cast<PBYTE>(ids),
-                                           sizeof(ids) - 2 * sizeof(wchar_t), nullptr))
+    if (!SetupDiGetDeviceRegistryPropertyW(device.set.get(), &device.element, SPDRP_HARDWAREID, nullptr,
+                                           reinterpret_cast<PBYTE>(ids), sizeof(ids) - 2 * sizeof(wchar_t), nullptr))
         return std::wstring();
     return ids;
 }
@@ -222,47 +230,33 @@ TEST_F(InfInstall, ClassDriversAreSelectedInOrderAndTheLastStays)
     CInf inf(WriteInf(dir, kSystemClass, L"[Install]\r\n").c_str());
 
     Fake::drivers = 3;
-    {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        ASSERT_EQ(inf.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLSELECT"), 1);
-        EXPECT_EQ(Fake::selected, (std::vector<std::wstring>{L"driver 0", L"driver 1", L"driver 2"}));
-        // The element reads only this INF, installs no files and keeps the
-        // configuration manager out.
-        SP_DEVINSTALL_PARAMS_W params = {};
-        params.cbSize = sizeof(params);
-        ASSERT_TRUE(SetupDiGetDeviceInstallParamsW(set.get(), &element, &params));
-        EXPECT_EQ(params.Flags & 0x1030000u, 0x1030000u);
-        EXPECT_EQ(_wcsicmp(params.DriverPath, inf.GetInfPath().GetString()), 0);
-        wchar_t id[256] = {};
-        SetupDiGetDeviceInstanceIdW(set.get(), &element, id, 256, nullptr);
-        EXPECT_EQ(_wcsicmp(id, L"ROOT\\LEGACY_ZOLSELECT\\0000"), 0);
-    }
+    CDeviceInfo device(inf, L"LEGACY_ZOLSELECT");
+    ASSERT_EQ(device.result, 1);
+    EXPECT_EQ(Fake::selected, (std::vector<std::wstring>{L"driver 0", L"driver 1", L"driver 2"}));
+    // The element reads only this INF, installs no files and keeps the
+    // configuration manager out.
+    SP_DEVINSTALL_PARAMS_W params = {};
+    params.cbSize = sizeof(params);
+    ASSERT_TRUE(SetupDiGetDeviceInstallParamsW(device.set.get(), &device.element, &params));
+    EXPECT_EQ(params.Flags & 0x1030000u, 0x1030000u);
+    EXPECT_EQ(_wcsicmp(params.DriverPath, inf.GetInfPath().GetString()), 0);
+    wchar_t id[256] = {};
+    SetupDiGetDeviceInstanceIdW(device.set.get(), &device.element, id, 256, nullptr);
+    EXPECT_EQ(_wcsicmp(id, L"ROOT\\LEGACY_ZOLSELECT\\0000"), 0);
 
-    // An INF without drivers leaves the element without one, and succeeds.
+    // An INF without drivers leaves the element without one, and succeeds;
+    // an enumeration that ends with another error, or a failing selection,
+    // fails.
     Fake::drivers = 0;
     Fake::selected.clear();
-    {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        EXPECT_EQ(inf.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLSELECT"), 1);
-        EXPECT_TRUE(Fake::selected.empty());
-    }
-    // The enumeration ends with another error, or a selection fails.
+    EXPECT_EQ(CDeviceInfo(inf, L"LEGACY_ZOLSELECT").result, 1);
+    EXPECT_TRUE(Fake::selected.empty());
     Fake::drivers = 2;
     Fake::listEnd = ERROR_INVALID_DATA;
-    {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        EXPECT_EQ(inf.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLSELECT"), 0);
-    }
+    EXPECT_EQ(CDeviceInfo(inf, L"LEGACY_ZOLSELECT").result, 0);
     Fake::listEnd = ERROR_NO_MORE_ITEMS;
     Fake::selectError = ERROR_INVALID_PARAMETER;
-    {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        EXPECT_EQ(inf.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLSELECT"), 0);
-    }
+    EXPECT_EQ(CDeviceInfo(inf, L"LEGACY_ZOLSELECT").result, 0);
 }
 
 TEST_F(InfInstall, WithoutClassDriverSelectionTheLastModelIsChosenByHardwareId)
@@ -285,11 +279,10 @@ TEST_F(InfInstall, WithoutClassDriverSelectionTheLastModelIsChosenByHardwareId)
 
     // Wine has no class-driver lists (the default table).
     {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        ASSERT_EQ(inf.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLPICK"), 1);
-        EXPECT_EQ(SelectedDriver(set.get(), &element), L"Model B2");
-        EXPECT_EQ(HardwareId(set.get(), &element), L"ROOT\\ZOLPICKB2");
+        CDeviceInfo device(inf, L"LEGACY_ZOLPICK");
+        ASSERT_EQ(device.result, 1);
+        EXPECT_EQ(SelectedDriver(device), L"Model B2");
+        EXPECT_EQ(HardwareId(device), L"ROOT\\ZOLPICKB2");
     }
     // A class-driver list, but no selection.
     InfPlatform().pBuildDriverInfoList = &Fake::BuildList;
@@ -298,10 +291,9 @@ TEST_F(InfInstall, WithoutClassDriverSelectionTheLastModelIsChosenByHardwareId)
     Fake::drivers = 2;
     Fake::selectError = ERROR_CALL_NOT_IMPLEMENTED;
     {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        ASSERT_EQ(inf.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLPICK"), 1);
-        EXPECT_EQ(SelectedDriver(set.get(), &element), L"Model B2");
+        CDeviceInfo device(inf, L"LEGACY_ZOLPICK");
+        ASSERT_EQ(device.result, 1);
+        EXPECT_EQ(SelectedDriver(device), L"Model B2");
     }
     InfPlatform() = DefaultInfPlatform();
 
@@ -311,10 +303,9 @@ TEST_F(InfInstall, WithoutClassDriverSelectionTheLastModelIsChosenByHardwareId)
     CInf noModels(WriteInf(bare, kSystemClass, ServiceSections(L"Install.Services", L"zolnomodel", L"ZOL No Model"))
                       .c_str());
     {
-        CUniqueDevInfo set;
-        SP_DEVINFO_DATA element = {};
-        EXPECT_EQ(noModels.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLNOMODEL"), 1);
-        EXPECT_EQ(SelectedDriver(set.get(), &element), L"");
+        CDeviceInfo device(noModels, L"LEGACY_ZOLNOMODEL");
+        EXPECT_EQ(device.result, 1);
+        EXPECT_EQ(SelectedDriver(device), L"");
     }
     int restart = 7;
     EXPECT_EQ(noModels.CreateRootDevice(&restart), 0);
@@ -325,9 +316,7 @@ TEST_F(InfInstall, WithoutClassDriverSelectionTheLastModelIsChosenByHardwareId)
     CInf unknownClass(WriteInf(unknown, L"Class=ZolNoSuchClass\r\nClassGUID={00000000-1111-2222-3333-444444444444}\r\n",
                                L"[Install]\r\n")
                           .c_str());
-    CUniqueDevInfo set;
-    SP_DEVINFO_DATA element = {};
-    EXPECT_EQ(unknownClass.CreateDeviceInfo(&set, &element, L"LEGACY_ZOLUNKNOWN"), 0);
+    EXPECT_EQ(CDeviceInfo(unknownClass, L"LEGACY_ZOLUNKNOWN").result, 0);
 }
 
 TEST_F(InfInstall, RootDeviceRestartRequestAndClassInstallerFailure)
@@ -449,25 +438,16 @@ TEST_F(InfInstall, EveryStepRunsAfterAFailureAndOnlyFileSectionsAreInstalledWhol
     EXPECT_EQ(inf.InstallSection(nullptr, HKEY_LOCAL_MACHINE), 0);
     EXPECT_EQ(inf.InstallSection(L"Install", nullptr), 0);
     EXPECT_EQ(inf.InstallSoftwareSettings(nullptr), 0);
-}
 
-TEST_F(InfInstall, MissingInfOrServiceNameFailsWithoutChanges)
-{
-    CBaseComponent component;
-    component.SetInfFile(L"C:\\zoltest\\no_such_package\\missing.inf", INF_TYPE_LEGACY);
-    wchar_t message[1024] = {};
-    EXPECT_EQ(component.InstallLegacy(0, nullptr, message, 0, L"en"), 0);
-    EXPECT_EQ(component.InstallVirtual(0, nullptr, message, 0, L"en"), 0);
-    EXPECT_EQ(message[0], L'\0');
-
-    CInf missing(L"C:\\zoltest\\no_such_package\\missing.inf");
-    EXPECT_EQ(missing.InstallAll(nullptr), 0);
-    EXPECT_EQ(missing.InstallFromSection(L"Install", nullptr), 0);
-    EXPECT_EQ(missing.InstallServices(L"Install.Services"), 0);
-    EXPECT_EQ(missing.CreateRootDevice(nullptr), 0);
-
-    // Settings need the service's name.
-    std::wstring dir = zoltest::MakeTestDir(L"inst_noname");
-    CInf noService(WriteInf(dir, L"", L"[Install.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n").c_str());
-    EXPECT_EQ(noService.InstallSoftwareSettings(L"Install.SoftwareSettings"), 0);
+    // Settings need a usable service name.
+    CInf noService(WriteInf(zoltest::MakeTestDir(L"inst_noname"), L"",
+                            L"[A.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n")
+                       .c_str());
+    EXPECT_EQ(noService.InstallSoftwareSettings(L"A.SoftwareSettings"), 0);
+    CInf badName(WriteInf(zoltest::MakeTestDir(L"inst_badname"), L"",
+                          ServiceSections(L"B.Services", L"zolbad\\x", L"ZOL Bad Name") +
+                              L"[B.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n")
+                     .c_str());
+    EXPECT_EQ(badName.InstallSoftwareSettings(L"B.SoftwareSettings"), 0);
+    EXPECT_FALSE(KeyExists(std::wstring(kServices) + L"zolbad"));
 }
