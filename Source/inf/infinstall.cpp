@@ -29,7 +29,8 @@ const int kLongServiceNameChars = 2048;
 // value and create sub key.
 const REGSAM kDeviceKeyAccess = 0x2001F;
 
-const size_t kServiceSectionNameChars = 255;
+// Longest service name an "AddService" line is read with.
+const size_t kAddServiceNameChars = 255;
 
 // The service named by the first "AddService" section, or empty.
 CStr FirstServiceName(CInf* inf, int capacity)
@@ -50,7 +51,7 @@ bool AllServicesOfSectionExist(HINF hInf, const wchar_t* section)
         return false;
     do {
         CStr name;
-        if (!infutil::ReadStringField(&context, 1, kServiceSectionNameChars, &name) || name.IsEmpty())
+        if (!infutil::ReadStringField(&context, 1, kAddServiceNameChars, &name) || name.IsEmpty())
             return false;
         CServiceControl service(name.GetString());
         if (!service.ServiceExists())
