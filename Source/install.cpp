@@ -19,13 +19,6 @@ bool EqualsAsciiNoCase(const wchar_t* a, const wchar_t* b)
     return *a == *b;
 }
 
-void CopyMessage(wchar_t* buffer, const wchar_t* text)
-{
-    // The host's buffer holds the longest message with its terminator.
-    if (buffer && text)
-        wcscpy(buffer, text);
-}
-
 } // namespace
 
 int CBaseComponent::GetLanguageColumn(const wchar_t* language)
@@ -73,7 +66,7 @@ int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar
         result = InstallVirtual(a, b, message, d, language);
         break;
     default:
-        CopyMessage(message, SelectInstallMessage(MSG_UNKNOWN_INF_TYPE, language));
+        CopyMessageText(message, SelectInstallMessage(MSG_UNKNOWN_INF_TYPE, language));
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"\r\n");
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n",
                           GetMessageText(MSG_UNKNOWN_INF_TYPE, LANG_COL_ENGLISH));
@@ -89,7 +82,7 @@ int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar
     const wchar_t* directory = m_szShellExecuteDir[0] ? m_szShellExecuteDir : nullptr;
     HINSTANCE rc = ShellExecuteW(nullptr, L"open", m_szShellExecuteFile, nullptr, directory, SW_HIDE);
     if (static_cast<int>(reinterpret_cast<INT_PTR>(rc)) <= 32) {
-        CopyMessage(message, SelectInstallMessage(MSG_SHELLEXECUTE_FAILED, language));
+        CopyMessageText(message, SelectInstallMessage(MSG_SHELLEXECUTE_FAILED, language));
         m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Failed!\r\n");
         return 0;
     }

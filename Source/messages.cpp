@@ -3,6 +3,8 @@
 // Italian column repeats the English text where no translation exists.
 #include "messages.h"
 
+#include <wchar.h>
+
 namespace {
 
 const wchar_t* const kMessages[MSG_COUNT][LANG_COL_COUNT] = {
@@ -98,4 +100,10 @@ const wchar_t* GetMessageText(int message, int column)
     if (column < 0 || column >= LANG_COL_COUNT)
         column = LANG_COL_ENGLISH;
     return kMessages[message][column];
+}
+
+void CopyMessageText(wchar_t* buffer, const wchar_t* text)
+{
+    if (buffer && text)
+        wcscpy(buffer, text);
 }

@@ -26,3 +26,6 @@ enum LanguageColumn {
 
 // The entry of a message in one language column (never null).
 const wchar_t* GetMessageText(int message, int column);
+// Copies a message with its terminator into the host's message buffer (the
+// host sizes it for the longest message); nothing for a null buffer or text.
+void CopyMessageText(wchar_t* buffer, const wchar_t* text);

@@ -1,47 +1,124 @@
 #!/bin/bash
-# Shows the component at work: copies a sample package and the component into
-# a package directory in the build tree, and runs the host there under Wine in
-# a fresh prefix. Prints the host's report and the setup log it left.
-# Usage: scripts/demo.sh BUILD_DIR EXAMPLE
-set -euo pipefail
-HERE=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=$(realpath -m "${1:-build}")
+# Demonstration: installs a sample package on a simulated server under Wine.
+#
+#   scripts/demo.sh BUILD_DIR [EXAMPLE]      (EXAMPLE: chipset, the default)
+#
+# A fresh copy of the build tree's pristine Wine prefix plays the server; the
+# chipset's devices are created in it with devsim; the package and the
+# component are copied to C:\zoldemo\EXAMPLE; zolhost loads the component
+# there, asks it about the package and installs it. The prefix copy is removed
+# at the end unless ZOL_KEEP_DEMO=1 (or ZOL_KEEP_PREFIX=1) is set.
+# Exit code: 0 when the installation succeeded (result 1 or 2), 1 otherwise.
+set -uo pipefail
+BUILD=$(realpath -m "${1:?usage: scripts/demo.sh BUILD_DIR [EXAMPLE]}")
 EXAMPLE=${2:-chipset}
+HERE=$(cd "$(dirname "$0")/.." && pwd)
+BIN="$BUILD/bin"
 export ZOL_WINE_ROOT="$BUILD/wine"
 source "$HERE/scripts/wine-env.sh"
 
-PKG="$BUILD/demo/$EXAMPLE"
-rm -rf "$PKG"; mkdir -p "$PKG"
-if [ -d "$HERE/examples/$EXAMPLE" ]; then
-    cp -a "$HERE/examples/$EXAMPLE/." "$PKG/"
-else
-    echo "demo: examples/$EXAMPLE is not there; using an empty package directory"
-fi
-cp "$BUILD/bin/zolcomp.dll" "$PKG/"
+case "$EXAMPLE" in
+chipset)
+    # Three of the chipset's devices (two the package names, one only the
+    # component's built-in list), each listing its ID with and without the
+    # revision, as PCI devices do.
+    DEVICES=("PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9"
+             "PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9"
+             "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9")
+    ;;
+*)
+    echo "demo: unknown example '$EXAMPLE' (known: chipset)" >&2
+    exit 2
+    ;;
+esac
+for f in "$BIN/zolcomp.dll" "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready"; do
+    [ -e "$f" ] || { echo "demo: $f is missing; run 'make demo'" >&2; exit 2; }
+done
 
+START=$(date +%s.%N)
 mkdir -p "$ZOL_WINE_ROOT/runs"
 export WINEPREFIX=$(mktemp -d "$ZOL_WINE_ROOT/runs/demo.XXXXXX")
-cleanup() { "$WINESERVER" -k >/dev/null 2>&1 || true; "$WINESERVER" -w >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+    if [ "${ZOL_KEEP_DEMO:-0}" = 1 ] || [ "${ZOL_KEEP_PREFIX:-0}" = 1 ]; then
+        echo "(prefix kept in $WINEPREFIX)"
+    else
+        rm -rf "$WINEPREFIX"
+    fi
+}
 trap cleanup EXIT
-cp -a "$ZOL_WINE_ROOT/pristine/." "$WINEPREFIX/"
 
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
-HOST=$(winpath "$BUILD/bin/zolhost.exe")
-DLL=$(winpath "$PKG/zolcomp.dll")
+if [ -t 1 ]; then BOLD=$'\033[1m' PLAIN=$'\033[0m'; else BOLD="" PLAIN=""; fi
+heading() { printf '\n%s== %s%s\n' "$BOLD" "$1" "$PLAIN"; }
+indent() { sed 's/^/    /'; }
+# Runs a Windows program; its output without the CRs of CR LF.
+win() { "$WINE64" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# A path below C: of the prefix, found without regard to letter case.
+cpath() {
+    local path="$WINEPREFIX/drive_c" part found
+    local IFS='\'
+    for part in $1; do
+        [ -n "$part" ] || continue
+        found=$(find "$path" -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
+        [ -n "$found" ] || return 1
+        path=$found
+    done
+    echo "$path"
+}
 
-echo "demo: package directory $(winpath "$PKG")"
-echo "demo: zolhost --check /verbose_log $DLL"
-echo
-cd "$PKG"
-set +e
-"$WINE64" "$HOST" --check /verbose_log "$DLL" | tr -d '\r'
-rc=${PIPESTATUS[0]}
-set -e
-echo
-shopt -s nullglob dotglob
-for f in "$WINEPREFIX"/drive_c/devavoror/log/*; do
-    [ -f "$f" ] || continue
-    echo "demo: C:\\devavoror\\log\\$(basename "$f"):"
-    tr -d '\r' < "$f" | sed 's/^/    /'
+echo "Demonstration: the '$EXAMPLE' package installed by the component on a simulated server"
+echo "(Wine prefix reporting Windows Server 2008 R2; nothing outside it is changed)"
+
+heading "1. The server's chipset devices (created with devsim)"
+"$WINESERVER" -p 5 >/dev/null 2>&1   # keep one server for all steps
+for id in "${DEVICES[@]}"; do
+    instance=$(win "$BIN/devsim.exe" add "$id&REV_04" "$id") || { echo "demo: devsim add failed" >&2; exit 1; }
+    printf '    %-18s %s\n' "$instance" "$id"
 done
-exit "$rc"
+
+heading "2. The package, copied to C:\\zoldemo\\$EXAMPLE with the component"
+PACKAGE="$WINEPREFIX/drive_c/zoldemo/$EXAMPLE"
+mkdir -p "$PACKAGE"
+cp -r "$HERE/examples/$EXAMPLE/." "$PACKAGE/"
+cp "$BIN/zolcomp.dll" "$PACKAGE/"
+(cd "$PACKAGE" && ls -C -w 96 -T 0) | indent
+
+heading "3. zolhost: what the component says about the package, then the installation"
+echo "    > zolhost C:\\zoldemo\\$EXAMPLE\\zolcomp.dll"
+REPORT=$(cd "$PACKAGE" && win "$BIN/zolhost.exe" "C:\\zoldemo\\$EXAMPLE\\zolcomp.dll")
+echo "$REPORT" | indent
+# The host's report gives the result and the whole exit code (a Linux shell
+# sees only its low 8 bits: 3010 arrives as 194, 1603 as 67).
+RESULT=$(echo "$REPORT" | sed -n 's/^Install: *result \([0-9]*\).*/\1/p')
+EXIT_CODE=$(echo "$REPORT" | sed -n 's/^Exit code: *\([0-9]*\).*/\1/p')
+EXIT_CODE=${EXIT_CODE:-?}
+case "$RESULT" in
+1) MEANING="success" ;;
+2) MEANING="success, restart needed" ;;
+0) MEANING="failure" ;;
+*) RESULT="?"; MEANING="the host did not finish" ;;
+esac
+
+heading "4. Files staged in C:\\DEVAVOROR\\pnpdrvs"
+if STAGING=$(cpath 'DEVAVOROR\pnpdrvs'); then
+    (cd "$STAGING" && ls -l --time-style=+ | tail -n +2 | awk '{printf "%8s  %s\n", $5, $NF}') | indent
+else
+    echo "    (no staging folder)"
+fi
+
+heading "5. The devices now (devsim list)"
+# Only the devices added above; Wine's own devices are left out.
+win "$BIN/devsim.exe" list | awk '/^ROOT\\SYSTEM\\/ {show=1} /^[^ ]/ && !/^ROOT\\SYSTEM\\/ {show=0} show' | indent
+
+heading "6. The setup log C:\\devavoror\\log\\zolsetup.log (host and component)"
+if LOG=$(cpath 'devavoror\log\zolsetup.log'); then
+    tr -d '\r' < "$LOG" | indent
+else
+    echo "    (no log)"
+fi
+
+END=$(date +%s.%N)
+heading "Outcome"
+echo "    Install result $RESULT ($MEANING), zolhost exit code $EXIT_CODE; demo ran $(awk "BEGIN { printf \"%.1f\", $END - $START }") s"
+[ "$RESULT" = 1 ] || [ "$RESULT" = 2 ]

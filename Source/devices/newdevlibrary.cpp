@@ -1,0 +1,52 @@
+#include "devices/newdevlibrary.h"
+
+namespace {
+
+INewDevLibrary* g_pNewDevOverride = nullptr;
+
+} // namespace
+
+CNewDevLibrary::CNewDevLibrary() : m_pfnUpdate(nullptr) {}
+
+CNewDevLibrary::~CNewDevLibrary() { Free(); }
+
+int CNewDevLibrary::Load(const wchar_t* path)
+{
+    Free();
+    if (path == nullptr)
+        return 0;
+    m_module.reset(::LoadLibraryW(path));
+    return m_module.valid() ? 1 : 0;
+}
+
+int CNewDevLibrary::FindUpdateFunction()
+{
+    m_pfnUpdate = nullptr;
+    if (!m_module.valid())
+        return 0;
+    m_pfnUpdate =
+        reinterpret_cast<PFN_UPDATEDRIVER>(::GetProcAddress(m_module.get(), "UpdateDriverForPlugAndPlayDevicesW"));
+    return m_pfnUpdate ? 1 : 0;
+}
+
+BOOL CNewDevLibrary::UpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath, DWORD flags, BOOL* reboot)
+{
+    if (m_pfnUpdate == nullptr)
+        return FALSE;
+    return m_pfnUpdate(nullptr, hardwareId, infPath, flags, reboot);
+}
+
+void CNewDevLibrary::Free()
+{
+    m_pfnUpdate = nullptr;
+    m_module.reset();
+}
+
+INewDevLibrary* GetNewDevLibraryOverride() { return g_pNewDevOverride; }
+
+INewDevLibrary* SetNewDevLibraryOverride(INewDevLibrary* library)
+{
+    INewDevLibrary* previous = g_pNewDevOverride;
+    g_pNewDevOverride = library;
+    return previous;
+}

@@ -1,0 +1,103 @@
+// Installation dispatch and the language rule in-process. The messages, the
+// error line and the post-install command are checked through the host
+// (pnphost_test).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "basecomp.h"
+#include "messages.h"
+#include "testsupport.h"
+
+namespace {
+
+// A component whose three install paths only record how they were called.
+class CDispatchComponent : public CBaseComponent
+{
+public:
+    int InstallLegacy(int a, void* b, wchar_t* message, int d, const wchar_t* language) override
+    {
+        return Record("LEGACY", a, b, message, d, language);
+    }
+    int InstallPnP(int a, void* b, wchar_t* message, int d, const wchar_t* language) override
+    {
+        return Record("PNP", a, b, message, d, language);
+    }
+    int InstallVirtual(int a, void* b, wchar_t* message, int d, const wchar_t* language) override
+    {
+        return Record("VIRTUAL", a, b, message, d, language);
+    }
+    void SetType(int type) { m_nInfType = type; }
+
+    std::vector<std::string> paths;
+    int lastA = 0, lastD = 0;
+    void* lastB = nullptr;
+    wchar_t* lastMessage = nullptr;
+    const wchar_t* lastLanguage = nullptr;
+
+private:
+    int Record(const char* path, int a, void* b, wchar_t* message, int d, const wchar_t* language)
+    {
+        paths.push_back(path);
+        lastA = a;
+        lastB = b;
+        lastD = d;
+        lastMessage = message;
+        lastLanguage = language;
+        return 2;
+    }
+};
+
+} // namespace
+
+TEST(LanguageRule, WholeCodesIgnoringLetterCaseJapaneseOrEnglishAtInstall)
+{
+    const wchar_t* codes[] = {L"fr", L"IT", L"De", L"es", L"jA"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(CBaseComponent::GetLanguageColumn(codes[i]), i + 1);
+    for (const wchar_t* other : {L"en", L"", L"fr-FR", L"ja_JP", L"j", L"nl"})
+        EXPECT_EQ(CBaseComponent::GetLanguageColumn(other), 0) << zoltest::ToUtf8(other);
+    EXPECT_EQ(CBaseComponent::GetLanguageColumn(nullptr), 0);
+
+    // The translations of the direct columns are passed over at install time.
+    EXPECT_STREQ(CBaseComponent::SelectInstallMessage(6, L"fr"), L"No devices were found to install.");
+    EXPECT_STREQ(CBaseComponent::SelectInstallMessage(6, L"JA"), GetMessageText(6, LANG_COL_JAPANESE));
+    // The host's buffer is sized for the longest install-time message.
+    size_t longest = 0;
+    for (int message : {0, 4, 5, 6, 7, 8})
+        for (const wchar_t* language : {L"en", L"ja"})
+            longest = std::max(longest, wcslen(CBaseComponent::SelectInstallMessage(message, language)));
+    EXPECT_EQ(longest, 191u);
+}
+
+TEST(InstallDispatch, EachTypeRunsItsPathWithTheHostsArgumentsAndLogsItsType)
+{
+    struct Case {
+        int type;
+        const char* path;
+        const char* typeLine;
+    } cases[] = {{1, "LEGACY", "Type=LEGACY"}, {2, "PNP", "Type=PNP"}, {3, "VIRTUAL", "Type=LEGACY"}};
+    int b = 0;
+    wchar_t message[256] = L"untouched";
+    for (const Case& c : cases) {
+        zoltest::ClearLogs();
+        CDispatchComponent component;
+        component.GetLog()->SetVerbose(1);
+        component.GetLog()->Open();
+        component.SetType(c.type);
+        EXPECT_EQ(component.Install(11, &b, message, 13, L"de"), 2);
+        component.GetLog()->Close();
+        ASSERT_EQ(component.paths, std::vector<std::string>{c.path});
+        EXPECT_EQ(component.lastA, 11);
+        EXPECT_EQ(component.lastB, &b);
+        EXPECT_EQ(component.lastMessage, message);
+        EXPECT_EQ(component.lastD, 13);
+        EXPECT_STREQ(component.lastLanguage, L"de");
+        EXPECT_STREQ(message, L"untouched");
+        EXPECT_EQ(zoltest::ReadMainLog(), "Initiating installation... \r\n");
+        EXPECT_EQ(zoltest::ReadVerboseLogs(), std::string("Initiating installation... ") + c.typeLine + "\r\n");
+    }
+}

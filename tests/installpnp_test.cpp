@@ -1,0 +1,248 @@
+// The plug-and-play install path in-process: which files are staged, and
+// (through the stand-in library) how each device's update is called and how
+// failures and restart requests Wine cannot produce map to the result. The
+// real update is proven at process level (pnphost_test).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <newdev.h>
+
+#include "basecomp.h"
+#include "devices/pnpdriver.h"
+#include "pnphelpers.h"
+#include "testsupport.h"
+
+using namespace pnptest;
+
+namespace {
+
+const wchar_t kId0E83[] = L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9";
+const wchar_t kId0E84[] = L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9";
+const wchar_t kAbsentId[] = L"PCI\\VEN_8086&DEV_FFFE&SUBSYS_00000000";
+const wchar_t kDeviceFailedEn[] =
+    L"Installation failed on at least one device.  One of the devices may have been deleted through Device Manager "
+    L"and a reboot may be necessary to complete the driver installation for this device.";
+
+// A copy of the chipset sample that is the component's own directory and
+// the current directory for the test.
+class PnPInstall : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_dir = zoltest::MakeTestDir(zoltest::FromUtf8(info->name()));
+        ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), m_dir));
+        m_cwd.reset(new CCurrentDirectoryScope(m_dir));
+        m_module.reset(new CComponentDirectoryScope(m_dir));
+        ASSERT_TRUE(m_module->Valid());
+        zoltest::RemoveTree(StagingFolder());
+        m_message[0] = L'\0';
+    }
+    void TearDown() override
+    {
+        m_module.reset();
+        m_cwd.reset();
+    }
+    int InstallPnP(const std::vector<std::wstring>& ids, int rebootRequired = 0, const wchar_t* language = L"en")
+    {
+        CBaseComponent component;
+        component.SetInfFile(L"zolchip.inf", INF_TYPE_PNP);
+        component.SetRebootRequired(rebootRequired);
+        for (const std::wstring& id : ids)
+            component.AddSupportedHardwareId(id.c_str());
+        return component.InstallPnP(0, nullptr, m_message, 0, language);
+    }
+
+    std::wstring m_dir;
+    std::unique_ptr<CCurrentDirectoryScope> m_cwd;
+    std::unique_ptr<CComponentDirectoryScope> m_module;
+    wchar_t m_message[512];
+};
+
+} // namespace
+
+TEST(PnPDriverNames, CompressedNamesAndListsWithoutRepeats)
+{
+    EXPECT_STREQ(CWin2000PnPDriver::GetCompressedName(L"driver.sys").GetString(), L"driver.sy_");
+    EXPECT_STREQ(CWin2000PnPDriver::GetCompressedName(L"setup.inf").GetString(), L"setup.in_");
+    EXPECT_STREQ(CWin2000PnPDriver::GetCompressedName(L"page.html").GetString(), L"page.htm_");
+    EXPECT_STREQ(CWin2000PnPDriver::GetCompressedName(L"a.h").GetString(), L"a.h_");
+    EXPECT_STREQ(CWin2000PnPDriver::GetCompressedName(L"readme").GetString(), L"readme._");
+    EXPECT_STREQ(CWin2000PnPDriver::GetCompressedName(L"archive.tar.gz").GetString(), L"archive.tar.gz_");
+
+    CWin2000PnPDriver driver(L"x.inf", 1);
+    for (const wchar_t* id : {L"PCI\\VEN_1", L"PCI\\VEN_1", L"pci\\ven_1"})
+        driver.AddHardwareId(id);
+    EXPECT_EQ(ToVector(driver.GetHardwareIds()), (std::vector<std::wstring>{L"PCI\\VEN_1", L"pci\\ven_1"}));
+    for (const wchar_t* name : {L"a.sys", L"a.sys", L"A.sys", L"", L"a.sy_"})
+        EXPECT_EQ(driver.AddStageFile(name), 1);
+    EXPECT_EQ(ToVector(driver.GetStageFiles()), (std::vector<std::wstring>{L"a.sys", L"a.sy_", L"A.sys", L"A.sy_"}));
+}
+
+TEST_F(PnPInstall, StagesTheInfItsCatalogsAndEveryFileItCopies)
+{
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\zolchip.sy_", "compressed"));
+    // A read-only copy left by an earlier run is overwritten.
+    CreateDirectoryW(L"C:\\DEVAVOROR", nullptr);
+    CreateDirectoryW(StagingFolder().c_str(), nullptr);
+    std::wstring old = StagingFolder() + L"\\zolchip.cfg";
+    ASSERT_TRUE(zoltest::WriteBytes(old, "old"));
+    SetFileAttributesW(old.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    CWin2000PnPDriver driver(L"zolchip.inf", 1);
+    // The compressed names of files the package does not hold fail to copy.
+    EXPECT_EQ(driver.StageDriverFiles(StagingFolder().c_str()), 0);
+    EXPECT_EQ(ToVector(driver.GetStageFiles()),
+              (std::vector<std::wstring>{L"zolchip.inf", L"zolchip.in_", L"zolchip_x86.cat", L"zolchip_x86.ca_",
+                                         L"zolchip_amd64.cat", L"zolchip_amd64.ca_", L"zolchip.sys", L"zolchip.sy_",
+                                         L"zolchip.cfg", L"zolchip.cf_", L"zolchip_src.dat", L"zolchip_src.da_"}));
+    EXPECT_EQ(FilesIn(StagingFolder()),
+              (std::vector<std::wstring>{L"zolchip.cfg", L"zolchip.inf", L"zolchip.sy_", L"zolchip.sys",
+                                         L"zolchip_amd64.cat", L"zolchip_src.dat", L"zolchip_x86.cat"}));
+    EXPECT_EQ(zoltest::ReadBytes(old), zoltest::ReadBytes(m_dir + L"\\zolchip.cfg"));
+
+    // An INF that cannot be opened (or named at all) stages only itself.
+    CWin2000PnPDriver missing(L"missing.inf", 1);
+    missing.StageDriverFiles(StagingFolder().c_str());
+    EXPECT_EQ(ToVector(missing.GetStageFiles()), (std::vector<std::wstring>{L"missing.inf", L"missing.in_"}));
+    CWin2000PnPDriver tooLong((std::wstring(400, L'i') + L".inf").c_str(), 1);
+    EXPECT_EQ(tooLong.StageDriverFiles(StagingFolder().c_str()), 0);
+    EXPECT_EQ(tooLong.GetStageFiles().size(), 2u);
+}
+
+TEST_F(PnPInstall, StagingFollowsEveryCopyFilesFormAndCatalogKey)
+{
+    std::wstring longName(300, L'n');
+    std::wstring inf = L"[Version]\r\nSignature=\"$Windows NT$\"\r\nCatalogFile=all.cat\r\nCatalogFile.nt=nt.cat\r\n"
+                       L"CatalogFile.ntia64=" + longName + L".cat\r\n"
+                       L"[Install.NT]\r\n"
+                       L"CopyFiles=@first.sys, ListA, Missing.Section, @" + longName + L".sys\r\n"
+                       L"CopyFiles=ListB\r\n"
+                       L"[Other]\r\ncopyfiles=ListA,@readme\r\n"
+                       L"[ListA]\r\ndest.sys,src.sys\r\nplain.dll\r\nempty_source.dll,\r\n"
+                       L"[ListB]\r\nfirst.sys\r\n";
+    ASSERT_TRUE(zoltest::WriteUtf8(m_dir + L"\\test.inf", inf));
+    for (const wchar_t* name : {L"first.sys", L"src.sys", L"plain.dll", L"empty_source.dll", L"readme", L"all.cat"})
+        ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\" + name, "x"));
+
+    CWin2000PnPDriver driver(L"test.inf", 1);
+    EXPECT_EQ(driver.StageDriverFiles(StagingFolder().c_str()), 0);
+    // A catalog name too long for its field is left out; the over-long "@"
+    // name is listed but its copy fails (its path does not fit).
+    EXPECT_EQ(ToVector(driver.GetStageFiles()),
+              (std::vector<std::wstring>{L"test.inf", L"test.in_", L"all.cat", L"all.ca_", L"nt.cat", L"nt.ca_",
+                                         L"first.sys", L"first.sy_", longName + L".sys", longName + L".sy_",
+                                         L"readme", L"readme._", L"src.sys", L"src.sy_", L"plain.dll", L"plain.dl_",
+                                         L"empty_source.dll", L"empty_source.dl_"}));
+    EXPECT_EQ(FilesIn(StagingFolder()), (std::vector<std::wstring>{L"all.cat", L"empty_source.dll", L"first.sys",
+                                                                   L"plain.dll", L"readme", L"src.sys", L"test.inf"}));
+}
+
+TEST_F(PnPInstall, EachPresentIdIsUpdatedOnceFromTheStagedInf)
+{
+    CSimulatedDevice device({kId0E83});
+    CSimulatedDevice other({kId0E84});
+    ASSERT_FALSE(device.Instance().empty() || other.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    UINT errorMode = GetErrorMode();
+
+    const wchar_t lower[] = L"pci\\ven_8086&dev_0e83&subsys_7c41a2e9";
+    EXPECT_EQ(InstallPnP({kId0E83, kAbsentId, lower, kId0E84, kId0E83}), 1);
+    EXPECT_STREQ(m_message, L"");
+
+    // Listed twice: once; differing only in case: both.
+    ASSERT_EQ(library.calls.size(), 3u);
+    EXPECT_EQ(library.calls[0].hardwareId, kId0E83);
+    EXPECT_EQ(library.calls[1].hardwareId, lower);
+    EXPECT_EQ(library.calls[2].hardwareId, kId0E84);
+    for (const UPDATECALL& call : library.calls) {
+        EXPECT_EQ(call.infPath, L"C:\\DEVAVOROR\\pnpdrvs\\zolchip.inf");
+        EXPECT_EQ(call.flags, static_cast<DWORD>(INSTALLFLAG_FORCE));
+    }
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_EQ(library.loadPaths, std::vector<std::wstring>{std::wstring(system) + L"\\newdev.dll"});
+    EXPECT_TRUE(library.errorModeAtLoad & SEM_FAILCRITICALERRORS);
+    EXPECT_EQ(GetErrorMode(), errorMode);
+    EXPECT_EQ(library.frees, 1);
+    EXPECT_TRUE(zoltest::FileExists(StagingFolder() + L"\\zolchip.inf"));
+}
+
+TEST_F(PnPInstall, RestartRequestsAndFailedUpdatesDecideTheResult)
+{
+    CSimulatedDevice a({kId0E83});
+    CSimulatedDevice b({kId0E84});
+    ASSERT_FALSE(a.Instance().empty() || b.Instance().empty());
+    {
+        CFakeNewDevLibrary library;
+        library.SetOutcome(kId0E84, TRUE, TRUE);
+        CNewDevOverrideScope scope(&library);
+        EXPECT_EQ(InstallPnP({kId0E83, kId0E84}), 2);
+        EXPECT_STREQ(m_message, L"");
+    }
+    {
+        // A restart request, then a failure (with the package demanding a
+        // restart as well): 0 with message 7; the loop went on.
+        CFakeNewDevLibrary library;
+        library.SetOutcome(kId0E83, TRUE, TRUE);
+        library.SetOutcome(kId0E84, FALSE, FALSE);
+        CNewDevOverrideScope scope(&library);
+        EXPECT_EQ(InstallPnP({kId0E83, kId0E84}, 1, L"de"), 0);
+        EXPECT_STREQ(m_message, kDeviceFailedEn);
+        EXPECT_EQ(library.calls.size(), 2u);
+    }
+    {
+        CFakeNewDevLibrary library;
+        library.SetOutcome(kId0E83, FALSE, FALSE);
+        CNewDevOverrideScope scope(&library);
+        EXPECT_EQ(InstallPnP({kId0E83, kId0E84}), 0);
+        EXPECT_EQ(library.calls.size(), 2u);
+    }
+    zoltest::RemoveTree(StagingFolder());
+    {   // A missing function frees the library and stages nothing.
+        CFakeNewDevLibrary library;
+        library.hasFunction = 0;
+        CNewDevOverrideScope scope(&library);
+        EXPECT_EQ(InstallPnP({kId0E83}), 0);
+        EXPECT_STREQ(m_message, L"An error occurred during installation.");
+        EXPECT_EQ(library.frees, 1);
+        EXPECT_TRUE(library.calls.empty());
+        EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+    }
+}
+
+TEST_F(PnPInstall, IdOrInfTooLongForItsBufferCountsAsAFailedDevice)
+{
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    std::wstring longest(255, L'A'), tooLong(256, L'B');
+    CWin2000PnPDriver driver(L"zolchip.inf", 1);
+    for (const std::wstring& id : {longest, tooLong, std::wstring(kId0E83)})
+        driver.AddHardwareId(id.c_str());
+    EXPECT_EQ(driver.InstallDrivers(), PNP_INSTALL_UPDATE_FAILED);
+    ASSERT_EQ(library.calls.size(), 2u);
+    EXPECT_EQ(library.calls[0].hardwareId, longest);
+    EXPECT_EQ(library.calls[1].hardwareId, kId0E83);
+
+    library.calls.clear();
+    CWin2000PnPDriver longInf((std::wstring(300, L'i') + L".inf").c_str(), 1);
+    longInf.AddHardwareId(kId0E83);
+    EXPECT_EQ(longInf.InstallDrivers(), PNP_INSTALL_UPDATE_FAILED);
+    EXPECT_TRUE(library.calls.empty());
+}
+
+TEST_F(PnPInstall, NoSupportedIdGivesMessage4InBothLogs)
+{
+    zoltest::ClearLogs();
+    CBaseComponent component;
+    component.GetLog()->SetVerbose(1);
+    component.GetLog()->Open();
+    component.SetInfFile(L"zolchip.inf", INF_TYPE_PNP);
+    EXPECT_EQ(component.InstallPnP(0, nullptr, m_message, 0, L"fr"), 0);
+    EXPECT_STREQ(m_message, L"No supported devices were specified.");
+    component.GetLog()->Close();
+    EXPECT_EQ(zoltest::ReadMainLog(), "No supported devices were specified.\r\n");
+    EXPECT_EQ(zoltest::ReadVerboseLogs(), "No supported devices were specified.\r\n");
+}

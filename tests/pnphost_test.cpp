@@ -1,0 +1,263 @@
+// The plug-and-play installation as the host sees it: zolhost loads the
+// component in a copy of the chipset sample package and installs it on the
+// Wine prefix's simulated devices.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "pnphelpers.h"
+#include "testsupport.h"
+
+using namespace pnptest;
+
+namespace {
+
+const wchar_t kId0E83[] = L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9";
+const wchar_t kId0EA8[] = L"PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9";
+
+// One value under HKCU\Software\Wine\DllOverrides for one test: how Wine
+// loads newdev.dll in the host processes the test starts.
+class CDllOverride
+{
+public:
+    CDllOverride(const wchar_t* dll, const wchar_t* value) : m_dll(dll)
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr) == ERROR_SUCCESS) {
+            RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                           static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+            RegCloseKey(key);
+        }
+    }
+    ~CDllOverride() { RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", m_dll.c_str()); }
+
+private:
+    std::wstring m_dll;
+};
+
+struct HostRun {
+    DWORD exitCode;
+    std::string report;
+    std::string result;  // "1 (success)"
+    std::string message; // the install message, UTF-8
+};
+
+std::string After(const std::string& report, const std::string& label)
+{
+    for (const std::string& line : zoltest::Lines(report)) {
+        if (line.compare(0, label.size(), label) == 0)
+            return line.substr(label.size());
+    }
+    return "<missing " + label + ">";
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    size_t pos = text.find(from);
+    if (pos != std::string::npos)
+        text.replace(pos, from.size(), to);
+    return text;
+}
+
+// The block "devsim list" prints for one device.
+std::string DeviceBlock(const std::string& list, const std::wstring& instance)
+{
+    std::string id = zoltest::ToUtf8(instance), block;
+    bool inside = false;
+    for (const std::string& line : zoltest::Lines(list)) {
+        if (!line.empty() && line[0] != ' ')
+            inside = line == id;
+        if (inside)
+            block += line + "\n";
+    }
+    return block;
+}
+
+class PnPHost : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_dir = zoltest::MakeTestDir(zoltest::FromUtf8(info->name()));
+        ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), m_dir));
+        zoltest::RemoveTree(StagingFolder());
+        zoltest::ClearLogs();
+    }
+
+    HostRun Host(const std::wstring& args)
+    {
+        zoltest::ProcessResult r = zoltest::RunHost(m_dir, args);
+        HostRun run{r.exitCode, r.output, After(r.output, "Install:            result "), ""};
+        std::string message = After(r.output, "Install message:    ");
+        if (message.size() >= 2 && message.front() == '"' && message.back() == '"')
+            message = message.substr(1, message.size() - 2);
+        run.message = message;
+        return run;
+    }
+    void SetRebootRequired()
+    {
+        std::wstring path = FindPackageDefinition();
+        std::string xml = zoltest::ReadBytes(path);
+        std::string changed = Replace(xml, "<reboot_required value=\"no\"/>", "<reboot_required value=\"yes\"/>");
+        ASSERT_NE(xml, changed);
+        ASSERT_TRUE(zoltest::WriteBytes(path, changed));
+    }
+    void WriteInstallXml(const std::wstring& type, const std::wstring& shellExecute = std::wstring())
+    {
+        std::wstring xml = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<zol_install>\r\n"
+                           L"  <inf_information><inf_file filename=\"zolchip.inf\" type=\"" + type +
+                           L"\"/></inf_information>\r\n";
+        if (!shellExecute.empty())
+            xml += L"  <ShellExecute><ShellExecute_Info file=\"" + shellExecute + L"\" DefaultDir=\"" + m_dir +
+                   L"\"/></ShellExecute>\r\n";
+        xml += L"</zol_install>\r\n";
+        ASSERT_TRUE(zoltest::WriteUtf8(m_dir + L"\\install.xml", xml));
+    }
+    std::wstring FindPackageDefinition()
+    {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((m_dir + L"\\qx*.xml").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE)
+            return std::wstring();
+        FindClose(h);
+        return m_dir + L"\\" + fd.cFileName;
+    }
+
+    std::wstring m_dir;
+};
+
+} // namespace
+
+TEST_F(PnPHost, NoChipsetDevicePresentFailsAndStagesNothing)
+{
+    HostRun run = Host(L"--lang en");
+    EXPECT_EQ(run.exitCode, 1603u) << run.report;
+    EXPECT_EQ(run.result, "0 (failure)");
+    EXPECT_EQ(run.message, "No devices were found to install.");
+    EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+    EXPECT_NE(zoltest::ReadMainLog().find("Initiating installation... \r\n"), std::string::npos);
+
+    HostRun japanese = Host(L"--lang ja");
+    // "インストールするデバイスが見つかりませんでした。"
+    EXPECT_EQ(japanese.message, zoltest::ToUtf8(L"\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3059\u308B\u30C7\u30D0\u30A4"
+                                                L"\u30B9\u304C\u898B\u3064\u304B\u308A\u307E\u305B\u3093\u3067\u3057"
+                                                L"\u305F\u3002"));
+}
+
+TEST_F(PnPHost, PresentDevicesAreBoundAndResultIs1)
+{
+    CSimulatedDevice first({std::wstring(kId0E83) + L"&REV_04", kId0E83});
+    CSimulatedDevice second({kId0EA8});
+    ASSERT_FALSE(first.Instance().empty());
+    ASSERT_FALSE(second.Instance().empty());
+
+    HostRun run = Host(L"--lang de");
+    EXPECT_EQ(run.exitCode, 0u) << run.report;
+    EXPECT_EQ(run.result, "1 (success)");
+    EXPECT_EQ(run.message, "");
+
+    std::string list = zoltest::ListDevices();
+    for (const CSimulatedDevice* device : {&first, &second}) {
+        std::string block = DeviceBlock(list, device->Instance());
+        EXPECT_NE(block.find("service:      zolchip\n"), std::string::npos) << block;
+        EXPECT_NE(block.find("zolchip.inf"), std::string::npos) << block;
+    }
+    EXPECT_EQ(FilesIn(StagingFolder()), (std::vector<std::wstring>{L"zolchip.cfg", L"zolchip.inf", L"zolchip.sys",
+                                                        L"zolchip_amd64.cat", L"zolchip_src.dat",
+                                                        L"zolchip_x86.cat"}));
+    EXPECT_TRUE(zoltest::FileExists(L"C:\\windows\\system32\\drivers\\zolchip.sys"));
+}
+
+TEST_F(PnPHost, PackageRestartDemandGives2)
+{
+    CSimulatedDevice device({kId0E83});
+    SetRebootRequired();
+    HostRun run = Host(L"--lang en");
+    EXPECT_EQ(run.exitCode, 3010u) << run.report;
+    EXPECT_EQ(run.result, "2 (success, restart required)");
+    EXPECT_EQ(run.message, "");
+}
+
+TEST_F(PnPHost, UnknownInfTypeGivesMessage0InTheHostsLanguageAndAnEnglishErrorLine)
+{
+    WriteInstallXml(L"BOGUS");
+    const std::string errorLine = "**ERROR** - Unknown INF file type -- installation will not continue.\r\n";
+    HostRun japanese = Host(L"--lang ja /verbose_log");
+    EXPECT_EQ(japanese.exitCode, 1603u) << japanese.report;
+    // "不明なINFファイル タイプです -- インストールを続行できません"
+    EXPECT_EQ(japanese.message,
+              zoltest::ToUtf8(L"\u4E0D\u660E\u306AINF\u30D5\u30A1\u30A4\u30EB \u30BF\u30A4\u30D7\u3067\u3059 -- "
+                              L"\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3092\u7D9A\u884C\u3067\u304D\u307E\u305B"
+                              L"\u3093"));
+    EXPECT_NE(zoltest::ReadMainLog().find(errorLine), std::string::npos);
+    EXPECT_NE(zoltest::ReadVerboseLogs().find(errorLine), std::string::npos);
+
+    for (const wchar_t* language : {L"de", L"xx"}) {
+        HostRun run = Host(std::wstring(L"--lang ") + language);
+        EXPECT_EQ(run.message, "Unknown INF file type -- installation will not continue.") << run.report;
+    }
+}
+
+TEST_F(PnPHost, PostInstallCommandDecidesLast)
+{
+    CSimulatedDevice device({kId0E83});
+    SetRebootRequired();
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\post.bat", "@echo ran> ran.txt\r\n"));
+    WriteInstallXml(L"PNP", m_dir + L"\\post.bat");
+    HostRun works = Host(L"--lang en");
+    EXPECT_EQ(works.exitCode, 3010u) << works.report;
+    EXPECT_EQ(works.result, "2 (success, restart required)");
+    for (int i = 0; i < 100 && !zoltest::FileExists(m_dir + L"\\ran.txt"); ++i)
+        Sleep(50);
+    EXPECT_TRUE(zoltest::FileExists(m_dir + L"\\ran.txt"));
+
+    WriteInstallXml(L"PNP", m_dir + L"\\missing.exe");
+    HostRun fails = Host(L"--lang ja /verbose_log");
+    EXPECT_EQ(fails.exitCode, 1603u) << fails.report;
+    EXPECT_EQ(fails.result, "0 (failure)");
+    EXPECT_EQ(fails.message, "An error occurred during the ShellExecute command.");
+    EXPECT_NE(zoltest::MaskTimes(zoltest::ReadVerboseLogs())
+                  .find("[T]::basecomp.cpp[297] Executing ShellExecute command... Failed!\r\n"),
+              std::string::npos);
+}
+
+TEST_F(PnPHost, MissingLibraryOrFunctionGivesMessage5AndStagesNothing)
+{
+    CSimulatedDevice device({kId0E83});
+    {
+        // Wine refuses to load a disabled library.
+        CDllOverride disabled(L"newdev", L"");
+        HostRun run = Host(L"--lang en");
+        EXPECT_EQ(run.exitCode, 1603u) << run.report;
+        EXPECT_EQ(run.message, "An error occurred during installation.");
+        EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+    }
+    {
+        // A native "newdev.dll" without the update function: a program image
+        // put in its place.
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        std::wstring library = std::wstring(system) + L"\\newdev.dll";
+        std::wstring saved = library + L".saved";
+        ASSERT_TRUE(MoveFileW(library.c_str(), saved.c_str()));
+        ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"devsim.exe").c_str(), library.c_str(), FALSE));
+        CDllOverride native(L"newdev", L"native");
+        HostRun run = Host(L"--lang ja");
+        EXPECT_EQ(run.exitCode, 1603u) << run.report;
+        // "インストール中にエラーが発生しました。"
+        EXPECT_EQ(run.message, zoltest::ToUtf8(L"\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u4E2D\u306B\u30A8\u30E9\u30FC"
+                                               L"\u304C\u767A\u751F\u3057\u307E\u3057\u305F\u3002"));
+        EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+        DeleteFileW(library.c_str());
+        MoveFileW(saved.c_str(), library.c_str());
+    }
+    // With the library back the same package installs.
+    HostRun run = Host(L"--lang en");
+    EXPECT_EQ(run.exitCode, 0u) << run.report;
+}
