@@ -1,26 +1,25 @@
 #include "inf/infplatform.h"
 
+#include "devices/newdevlibrary.h"
 #include "support/handles.h"
 #include "support/str.h"
 
 namespace {
 
 typedef BOOL(WINAPI* PFN_SETSELECTEDDRIVER)(HDEVINFO, PSP_DEVINFO_DATA, PSP_DRVINFO_DATA_W);
-typedef BOOL(WINAPI* PFN_UPDATEDRIVER)(HWND, LPCWSTR, LPCWSTR, DWORD, PBOOL);
 
-// A library of the system directory, loaded by its full path.
-HMODULE LoadSystemLibrary(const wchar_t* name)
+// Full path of a library of the system directory; empty when it does not
+// fit a path buffer.
+CStr SystemLibraryPath(const wchar_t* name)
 {
     wchar_t directory[MAX_PATH] = {};
     UINT len = GetSystemDirectoryW(directory, MAX_PATH);
     if (len == 0 || len >= MAX_PATH)
-        return nullptr;
+        return CStr();
     CStr path(directory);
     path += L"\\";
     path += name;
-    if (path.GetLength() >= MAX_PATH)
-        return nullptr;
-    return LoadLibraryW(path.GetString());
+    return path.GetLength() < MAX_PATH ? path : CStr();
 }
 
 } // namespace
@@ -57,7 +56,8 @@ BOOL WINAPI SelectDriverIfImplemented(HDEVINFO set, PSP_DEVINFO_DATA element, PS
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    CUniqueLibrary library(LoadSystemLibrary(L"setupapi.dll"));
+    CStr path = SystemLibraryPath(L"setupapi.dll");
+    CUniqueLibrary library(path.IsEmpty() ? nullptr : LoadLibraryW(path.GetString()));
     PFN_SETSELECTEDDRIVER select = nullptr;
     if (library.valid())
         select = reinterpret_cast<PFN_SETSELECTEDDRIVER>(GetProcAddress(library.get(), "SetupDiSetSelectedDriverW"));
@@ -71,12 +71,11 @@ BOOL WINAPI SelectDriverIfImplemented(HDEVINFO set, PSP_DEVINFO_DATA element, PS
 BOOL WINAPI UpdateDriverFromNewDev(HWND owner, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
                                    PBOOL rebootRequired)
 {
-    CUniqueLibrary library(LoadSystemLibrary(L"newdev.dll"));
-    if (!library.valid())
+    CStr path = SystemLibraryPath(L"newdev.dll");
+    CNewDevLibrary library;
+    if (path.IsEmpty() || !library.Load(path.GetString()) || !library.FindUpdateFunction()) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
-    PFN_UPDATEDRIVER update =
-        reinterpret_cast<PFN_UPDATEDRIVER>(GetProcAddress(library.get(), "UpdateDriverForPlugAndPlayDevicesW"));
-    if (update == nullptr)
-        return FALSE;
-    return update(owner, hardwareId, infPath, flags, rebootRequired);
+    }
+    return library.UpdateDriver(hardwareId, infPath, flags, rebootRequired);
 }

@@ -33,8 +33,8 @@ CInfPlatformCalls DefaultInfPlatform();
 BOOL WINAPI SelectDriverIfImplemented(HDEVINFO set, PSP_DEVINFO_DATA element, PSP_DRVINFO_DATA_W driver);
 
 // The device installation library's driver update, looked up in the system's
-// newdev.dll at run time; fails with the loader's error when the library or
-// the function is missing.
+// newdev.dll at run time (always without an owner window); fails with
+// ERROR_PROC_NOT_FOUND when the library or the function is missing.
 BOOL WINAPI UpdateDriverFromNewDev(HWND owner, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
                                    PBOOL rebootRequired);
 
