@@ -29,6 +29,13 @@ test: build prefix
 demo: build prefix
 	@scripts/demo.sh $(BUILD) chipset
 
+.PHONY: demo-legacy demo-virtual
+demo-legacy: build prefix
+	@scripts/demo-inf.sh $(BUILD) legacy
+
+demo-virtual: build prefix
+	@scripts/demo-inf.sh $(BUILD) virtual
+
 # A long hostile-input run: FUZZ_ITERATIONS inputs across the four readers,
 # in a fresh prefix. Crashing or hanging inputs are saved to $(BUILD)/fuzz-findings.
 FUZZ_ITERATIONS ?= 120000

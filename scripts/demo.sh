@@ -3,6 +3,9 @@
 #
 #   scripts/demo.sh BUILD_DIR [EXAMPLE]      (EXAMPLE: chipset, the default)
 #
+# The legacy and virtual samples have a demonstration of their own
+# (scripts/demo-inf.sh), which this script hands them to.
+#
 # A fresh copy of the build tree's pristine Wine prefix plays the server; the
 # chipset's devices are created in it with devsim; the package and the
 # component are copied to C:\zoldemo\EXAMPLE; zolhost loads the component
@@ -26,8 +29,11 @@ chipset)
              "PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9"
              "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9")
     ;;
+legacy|virtual)
+    exec "$HERE/scripts/demo-inf.sh" "$BUILD" "$EXAMPLE"
+    ;;
 *)
-    echo "demo: unknown example '$EXAMPLE' (known: chipset)" >&2
+    echo "demo: unknown example '$EXAMPLE' (known: chipset, legacy, virtual)" >&2
     exit 2
     ;;
 esac

@@ -1,11 +1,42 @@
-// Legacy and virtual installation (pending), and the probe that tells whether
-// an installed service drives every supported device that is present.
+// Legacy and virtual installation over the package's INF file, and the probe
+// that tells whether an installed service drives every supported device that
+// is present.
 #include "basecomp.h"
+#include "inf/inf.h"
 #include "support/registrykey.h"
 #include "support/wformat.h"
 
-int CBaseComponent::InstallLegacy(int a, void* b, wchar_t* message, int d, const wchar_t* language) { return 0; }
-int CBaseComponent::InstallVirtual(int a, void* b, wchar_t* message, int d, const wchar_t* language) { return 0; }
+namespace {
+
+// The whole INF, or the named install section with its companions. 0
+// failure, 1 success, 2 success with a restart needed (the package asks for
+// one, or a file or the device install was deferred to the next restart).
+int InstallInfFile(const CStr& infFile, const CStr& section, int rebootRequired, int isVirtual)
+{
+    CInf inf(infFile.GetString());
+    if (!inf.IsOpen())
+        return 0;
+    if (isVirtual)
+        inf.SetVirtual(1);
+
+    int restart = 0;
+    int ok = section.IsEmpty() ? inf.InstallAll(&restart) : inf.InstallFromSection(section.GetString(), &restart);
+    if (!ok)
+        return 0;
+    return (rebootRequired || restart == 1) ? 2 : 1;
+}
+
+} // namespace
+
+int CBaseComponent::InstallLegacy(int a, void* b, wchar_t* message, int d, const wchar_t* language)
+{
+    return InstallInfFile(m_strInfFile, m_strInfSection, m_bRebootRequired, 0);
+}
+
+int CBaseComponent::InstallVirtual(int a, void* b, wchar_t* message, int d, const wchar_t* language)
+{
+    return InstallInfFile(m_strInfFile, m_strInfSection, m_bRebootRequired, 1);
+}
 
 int CBaseComponent::ServiceControlsAllDevices(const wchar_t* serviceName)
 {

@@ -7,6 +7,7 @@
 #include <setupapi.h>
 #include <unknwn.h>
 #include <oleauto.h>
+#include <shtypes.h>
 
 #include <utility>
 
@@ -97,6 +98,13 @@ struct BstrTraits {
     static void Close(BSTR s) { ::SysFreeString(s); }
 };
 
+// An item list from the shell, freed with the shell's allocator.
+struct ShellItemListTraits {
+    static LPITEMIDLIST Invalid() { return nullptr; }
+    static bool IsValid(LPITEMIDLIST p) { return p != nullptr; }
+    static void Close(LPITEMIDLIST p);
+};
+
 typedef CUniqueResource<HANDLE, FileHandleTraits> CUniqueFile;
 typedef CUniqueResource<HANDLE, FindHandleTraits> CUniqueFind;
 typedef CUniqueResource<HKEY, RegKeyTraits> CUniqueRegKey;
@@ -105,6 +113,7 @@ typedef CUniqueResource<HINF, InfHandleTraits> CUniqueInf;
 typedef CUniqueResource<HDEVINFO, DevInfoTraits> CUniqueDevInfo;
 typedef CUniqueResource<SC_HANDLE, ScHandleTraits> CUniqueScHandle;
 typedef CUniqueResource<BSTR, BstrTraits> CUniqueBstr;
+typedef CUniqueResource<LPITEMIDLIST, ShellItemListTraits> CUniqueItemList;
 
 // Owned COM interface pointer.
 template <typename T>

@@ -35,7 +35,8 @@ double Now()
 double Median(int runs, const std::function<void()>& work)
 {
     std::vector<double> times;
-    work(); // warm-up, not counted
+    if (runs >= 5)
+        work(); // warm-up, not counted
     for (int i = 0; i < runs; ++i) {
         double start = Now();
         work();

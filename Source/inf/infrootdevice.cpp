@@ -1,0 +1,215 @@
+// CInf root device: a root-enumerated device node of the INF's class for the
+// service ("LEGACY_<SERVICE>", or the service's own name for a virtual
+// component), with a driver of the INF selected and installed by the class
+// installer; a virtual component's device then gets its driver updated from
+// the INF.
+//
+// Driver selection. The class-driver list of the INF is built and every
+// driver in it selected in turn, so the last one the INF lists stays
+// selected. Where the platform cannot do that - it has no class-driver lists,
+// or no usable driver selection (Wine 8 has neither: building the list fails
+// with ERROR_CALL_NOT_IMPLEMENTED, and its SetupDiSetSelectedDriverW ends the
+// process) - the same driver is chosen another way: the device gets the
+// hardware ID of the last model line of the INF, and the class installer
+// selects the best compatible driver for it (DIF_SELECTBESTCOMPATDRV).
+#include "inf/inf.h"
+
+#include <cwchar>
+#include <string>
+
+#include "inf/infplatform.h"
+#include "inf/infutil.h"
+
+namespace {
+
+const int kServiceNameChars = 254;
+// Install parameters added before the driver list is built: only the INF's
+// own drivers, no configuration-manager calls, no file copies.
+const DWORD kDeviceInstallFlags = DI_ENUMSINGLEINF | DI_DONOTCALLCONFIGMG | DI_NOFILECOPY;
+// The hardware-ID property is read into 512 bytes.
+const DWORD kHardwareIdBytes = 512;
+const size_t kModelsSectionChars = 255;
+const size_t kDecorationChars = 255;
+// Longest device ID the platform accepts.
+const size_t kHardwareIdChars = 200;
+
+// The models section of one "Manufacturer" line: the section decorated for
+// this platform when the line lists such a decoration and the section exists,
+// else the plain section.
+bool ModelsSection(HINF hInf, INFCONTEXT* manufacturer, CStr* section)
+{
+    if (!infutil::ReadStringField(manufacturer, 1, kModelsSectionChars, section) || section->IsEmpty())
+        return false;
+    DWORD count = SetupGetFieldCount(manufacturer);
+    for (DWORD i = 2; i <= count; ++i) {
+        CStr decoration;
+        if (!infutil::ReadStringField(manufacturer, i, kDecorationChars, &decoration))
+            continue;
+        CStr lower(decoration);
+        lower.MakeLower();
+        if (lower.Find(L"ntamd64") != 0)
+            continue;
+        CStr decorated(*section);
+        decorated += L".";
+        decorated += decoration;
+        INFCONTEXT first;
+        if (SetupFindFirstLineW(hInf, decorated.GetString(), nullptr, &first)) {
+            *section = decorated;
+            return true;
+        }
+    }
+    return true;
+}
+
+// Hardware ID (field 2) of the last model line of the INF, in the order the
+// class-driver list has them: manufacturers in file order, then their models.
+bool LastModelHardwareId(HINF hInf, CStr* hardwareId)
+{
+    hardwareId->Empty();
+    INFCONTEXT manufacturer;
+    if (!SetupFindFirstLineW(hInf, L"Manufacturer", nullptr, &manufacturer))
+        return false;
+    do {
+        CStr section;
+        if (!ModelsSection(hInf, &manufacturer, &section))
+            continue;
+        INFCONTEXT model;
+        if (!SetupFindFirstLineW(hInf, section.GetString(), nullptr, &model))
+            continue;
+        do {
+            CStr id;
+            if (infutil::ReadStringField(&model, 2, kHardwareIdChars, &id) && !id.IsEmpty())
+                *hardwareId = id;
+        } while (SetupFindNextLine(&model, &model));
+    } while (SetupFindNextLine(&manufacturer, &manufacturer));
+    return !hardwareId->IsEmpty();
+}
+
+// The selection for a platform without class-driver lists or driver
+// selection. 1 when a driver was selected or the INF has none for the
+// device; 0 when a step failed.
+int SelectDriverByHardwareId(HINF hInf, HDEVINFO set, SP_DEVINFO_DATA* element)
+{
+    CStr id;
+    if (!LastModelHardwareId(hInf, &id))
+        return 1; // no driver in the INF: the device stays without one
+    // The property is a list: the ID and an empty string end it.
+    std::wstring list(id.GetString(), id.GetLength());
+    list.push_back(L'\0');
+    list.push_back(L'\0');
+    if (!SetupDiSetDeviceRegistryPropertyW(set, element, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
+                                           static_cast<DWORD>(list.size() * sizeof(wchar_t))))
+        return 0;
+    if (!InfPlatform().pBuildDriverInfoList(set, element, SPDIT_COMPATDRIVER))
+        return 0;
+    // No compatible driver leaves the device without one, as an INF without
+    // drivers does.
+    InfPlatform().pCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set, element);
+    return 1;
+}
+
+} // namespace
+
+int CInf::CreateRootDevice(int* pRebootNeeded)
+{
+    wchar_t name[kServiceNameChars + 1] = {};
+    if (!GetServiceName(nullptr, name, kServiceNameChars) || name[0] == L'\0')
+        return 0;
+    name[kServiceNameChars] = L'\0';
+    CStr service(name);
+    service.MakeUpper();
+
+    CStr instance;
+    instance.Format(m_bVirtual ? L"%s" : L"LEGACY_%s", service.GetString());
+
+    CUniqueDevInfo set;
+    SP_DEVINFO_DATA element = {};
+    element.cbSize = sizeof(element);
+    int created = CreateDeviceInfo(&set, &element, instance.GetString());
+    int result = 0;
+    if (created)
+        result = InfPlatform().pCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &element) ? 1 : 0;
+
+    if (result && m_bVirtual) {
+        // Room for 512 bytes and a terminator the property may lack.
+        wchar_t ids[kHardwareIdBytes / sizeof(wchar_t) + 2] = {};
+        if (!SetupDiGetDeviceRegistryPropertyW(set.get(), &element, SPDRP_HARDWAREID, nullptr,
+                                               reinterpret_cast<PBYTE>(ids), kHardwareIdBytes, nullptr) ||
+            ids[0] == L'\0') {
+            result = 0;
+        } else {
+            result = InfPlatform().pUpdateDriverForPlugAndPlayDevices(nullptr, ids, m_strInfPath.GetString(), 0,
+                                                                      nullptr)
+                         ? 1
+                         : 0;
+        }
+    }
+
+    if (pRebootNeeded) {
+        *pRebootNeeded = 0;
+        SP_DEVINSTALL_PARAMS_W params = {};
+        params.cbSize = sizeof(params);
+        if (created && SetupDiGetDeviceInstallParamsW(set.get(), &element, &params) &&
+            (params.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0)
+            *pRebootNeeded = 1;
+    }
+    return result;
+}
+
+int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoData, const wchar_t* instanceName)
+{
+    if (pDevInfo == nullptr || pDevInfoData == nullptr || instanceName == nullptr || instanceName[0] == L'\0' ||
+        m_strClass.IsEmpty() || !m_hInf.valid())
+        return 0;
+
+    GUID classGuid = {};
+    DWORD guids = 0;
+    if (!SetupDiClassGuidsFromNameW(m_strClass.GetString(), &classGuid, 1, &guids) || guids == 0)
+        return 0;
+    pDevInfo->reset(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
+    if (!pDevInfo->valid())
+        return 0;
+    HDEVINFO set = pDevInfo->get();
+
+    pDevInfoData->cbSize = sizeof(*pDevInfoData);
+    if (!SetupDiCreateDeviceInfoW(set, instanceName, &classGuid, nullptr, nullptr,
+                                  DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, pDevInfoData))
+        return 0;
+    if (!SetupDiRegisterDeviceInfo(set, pDevInfoData, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr))
+        return 0;
+
+    SP_DEVINSTALL_PARAMS_W params = {};
+    params.cbSize = sizeof(params);
+    if (!SetupDiGetDeviceInstallParamsW(set, pDevInfoData, &params))
+        return 0;
+    if (m_strInfPath.GetLength() >= MAX_PATH)
+        return 0;
+    wcscpy(params.DriverPath, m_strInfPath.GetString());
+    params.Flags |= kDeviceInstallFlags;
+    if (!SetupDiSetDeviceInstallParamsW(set, pDevInfoData, &params))
+        return 0;
+
+    if (!InfPlatform().pBuildDriverInfoList(set, pDevInfoData, SPDIT_CLASSDRIVER)) {
+        if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED)
+            return SelectDriverByHardwareId(m_hInf.get(), set, pDevInfoData);
+        return 0;
+    }
+
+    DWORD end = ERROR_NO_MORE_ITEMS;
+    for (DWORD index = 0;; ++index) {
+        SP_DRVINFO_DATA_W driver = {};
+        driver.cbSize = sizeof(driver);
+        if (!InfPlatform().pEnumDriverInfo(set, pDevInfoData, SPDIT_CLASSDRIVER, index, &driver)) {
+            end = GetLastError();
+            break;
+        }
+        if (!InfPlatform().pSetSelectedDriver(set, pDevInfoData, &driver)) {
+            if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED)
+                return SelectDriverByHardwareId(m_hInf.get(), set, pDevInfoData);
+            // Installing an earlier driver of the list instead would be
+            // wrong.
+            return 0;
+        }
+    }
+    return end == ERROR_NO_MORE_ITEMS ? 1 : 0;
+}

@@ -1,0 +1,165 @@
+#!/bin/bash
+# Demonstration: installs a sample legacy (service) or virtual package on a
+# simulated server under Wine.
+#
+#   scripts/demo-inf.sh BUILD_DIR legacy|virtual
+#
+# A fresh copy of the build tree's pristine Wine prefix plays the server; the
+# package and the component are copied to C:\zoldemo\EXAMPLE; zolhost loads
+# the component there, asks it about the package and installs it, then
+# installs it a second time. The script shows what the install left: the
+# service, the copied files, the root-enumerated device node and the
+# service's settings. The prefix copy is removed at the end unless
+# ZOL_KEEP_DEMO=1 (or ZOL_KEEP_PREFIX=1) is set.
+# Exit code: 0 when both installations succeeded (result 1 or 2), 1 otherwise.
+set -uo pipefail
+BUILD=$(realpath -m "${1:?usage: scripts/demo-inf.sh BUILD_DIR legacy|virtual}")
+EXAMPLE=${2:?usage: scripts/demo-inf.sh BUILD_DIR legacy|virtual}
+HERE=$(cd "$(dirname "$0")/.." && pwd)
+BIN="$BUILD/bin"
+export ZOL_WINE_ROOT="$BUILD/wine"
+source "$HERE/scripts/wine-env.sh"
+
+case "$EXAMPLE" in
+legacy)
+    TITLE="a legacy driver: the whole INF, a kernel service and its LEGACY_ device node"
+    SERVICE=zolwdt
+    NODE='Root\LEGACY_ZOLWDT'
+    FILES=('windows\system32\drivers\zolwdt.sys' 'windows\system32\zolwdt\zolwdt.ini')
+    ABSENT=()
+    REGISTRY='HKLM\Software\ZOL\Watchdog'
+    ;;
+virtual)
+    TITLE="a virtual component: one named install section, a device named after the service"
+    SERVICE=zolvcon
+    NODE='Root\ZOLVCON'
+    FILES=('windows\system32\drivers\zolvcon.sys' 'windows\system32\zolvcon\vcon.tpl')
+    # The INF's other install section (console tools) is not part of the package.
+    ABSENT=('Program Files\ZOL\Console Tools\zolvcons.exe')
+    REGISTRY='HKLM\Software\ZOL\Virtual Console'
+    ;;
+*)
+    echo "demo: unknown example '$EXAMPLE' (known: legacy, virtual)" >&2
+    exit 2
+    ;;
+esac
+for f in "$BIN/zolcomp.dll" "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready"; do
+    [ -e "$f" ] || { echo "demo: $f is missing; run 'make demo-$EXAMPLE'" >&2; exit 2; }
+done
+
+START=$(date +%s.%N)
+mkdir -p "$ZOL_WINE_ROOT/runs"
+export WINEPREFIX=$(mktemp -d "$ZOL_WINE_ROOT/runs/demo.XXXXXX")
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+    if [ "${ZOL_KEEP_DEMO:-0}" = 1 ] || [ "${ZOL_KEEP_PREFIX:-0}" = 1 ]; then
+        echo "(prefix kept in $WINEPREFIX)"
+    else
+        rm -rf "$WINEPREFIX"
+    fi
+}
+trap cleanup EXIT
+cp -a "$ZOL_WINE_ROOT/pristine/." "$WINEPREFIX/"
+
+if [ -t 1 ]; then BOLD=$'\033[1m' PLAIN=$'\033[0m'; else BOLD="" PLAIN=""; fi
+heading() { printf '\n%s== %s%s\n' "$BOLD" "$1" "$PLAIN"; }
+indent() { sed 's/^/    /'; }
+# Runs a Windows program; its output without the CRs of CR LF.
+win() { "$WINE64" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# A registry key's values and subkeys, without the blank lines reg prints.
+regshow() { win reg query "$1" | sed '/^$/d' | indent; }
+# A path below C: of the prefix, found without regard to letter case.
+cpath() {
+    local path="$WINEPREFIX/drive_c" part found
+    local IFS='\'
+    for part in $1; do
+        [ -n "$part" ] || continue
+        found=$(find "$path" -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
+        [ -n "$found" ] || return 1
+        path=$found
+    done
+    echo "$path"
+}
+# Runs zolhost on the package; sets RESULT and EXIT_CODE.
+install() {
+    echo "    > zolhost C:\\zoldemo\\$EXAMPLE\\zolcomp.dll"
+    (cd "$PACKAGE" && win "$BIN/zolhost.exe" "C:\\zoldemo\\$EXAMPLE\\zolcomp.dll") | indent
+    EXIT_CODE=${PIPESTATUS[0]}
+    case "$EXIT_CODE" in
+    0) RESULT=1 ;;
+    3010) RESULT=2 ;;
+    1603) RESULT=0 ;;
+    *) RESULT="?" ;;
+    esac
+}
+
+echo "Demonstration: the '$EXAMPLE' package - $TITLE"
+echo "(Wine prefix reporting Windows Server 2008 R2; nothing outside it is changed)"
+"$WINESERVER" -p 5 >/dev/null 2>&1   # keep one server for all steps
+
+heading "1. The package, copied to C:\\zoldemo\\$EXAMPLE with the component"
+PACKAGE="$WINEPREFIX/drive_c/zoldemo/$EXAMPLE"
+mkdir -p "$PACKAGE"
+cp -r "$HERE/examples/$EXAMPLE/." "$PACKAGE/"
+cp "$BIN/zolcomp.dll" "$PACKAGE/"
+(cd "$PACKAGE" && ls -C -w 96 -T 0) | indent
+echo "    install.xml:"
+grep -o '<inf_file[^>]*>' "$PACKAGE/install.xml" | indent | indent
+
+heading "2. zolhost: what the component says about the package, then the installation"
+install
+FIRST=$RESULT
+FIRST_CODE=$EXIT_CODE
+
+heading "3. The service HKLM\\System\\CurrentControlSet\\Services\\$SERVICE"
+regshow "HKLM\\System\\CurrentControlSet\\Services\\$SERVICE"
+
+heading "4. Files copied from the package"
+for f in "${FILES[@]}"; do
+    if p=$(cpath "$f"); then
+        printf '    C:\\%-46s %6s bytes\n' "$f" "$(stat -c %s "$p")"
+    else
+        printf '    C:\\%-46s (missing)\n' "$f"
+    fi
+done
+for f in "${ABSENT[@]}"; do
+    if cpath "$f" >/dev/null; then
+        printf '    C:\\%-46s (installed, but not part of the package!)\n' "$f"
+    else
+        printf '    C:\\%-46s not installed (other section)\n' "$f"
+    fi
+done
+echo "    $REGISTRY:"
+regshow "$REGISTRY" | indent
+
+heading "5. The root-enumerated device node HKLM\\System\\CurrentControlSet\\Enum\\$NODE\\0000"
+regshow "HKLM\\System\\CurrentControlSet\\Enum\\$NODE\\0000"
+echo "    devsim list:"
+win "$BIN/devsim.exe" list | awk -v node="${NODE#Root\\}" 'toupper($0) ~ "^ROOT\\\\" node "\\\\" {show=1; print; next} /^[^ ]/ {show=0} show' | indent | indent
+
+heading "6. The service's settings (.SoftwareSettings) under its Device0 key"
+regshow "HKLM\\System\\CurrentControlSet\\Services\\$SERVICE\\Device0"
+
+heading "7. Installing the same package again"
+install
+SECOND=$RESULT
+SECOND_CODE=$EXIT_CODE
+if win reg query "HKLM\\System\\CurrentControlSet\\Enum\\$NODE\\0001" >/dev/null; then
+    echo "    a second device node $NODE\\0001 was created"
+else
+    echo "    still one device node ($NODE\\0000)"
+fi
+
+heading "8. The setup log C:\\devavoror\\log\\zolsetup.log (host and component)"
+if LOG=$(cpath 'devavoror\log\zolsetup.log'); then
+    tr -d '\r' < "$LOG" | indent
+else
+    echo "    (no log)"
+fi
+
+END=$(date +%s.%N)
+heading "Outcome"
+echo "    First install: result $FIRST (zolhost exit code $FIRST_CODE); second install: result $SECOND (exit code $SECOND_CODE)"
+echo "    Demo ran $(awk "BEGIN { printf \"%.1f\", $END - $START }") s"
+[[ "$FIRST" == [12] && "$SECOND" == [12] ]]

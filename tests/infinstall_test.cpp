@@ -1,0 +1,453 @@
+// CInf install operations on Wine's real registry, service manager and
+// SetupAPI. Where Wine cannot produce a case - a service installer reporting
+// an existing service, a class-driver list to select from, a class installer
+// or driver update that fails or asks for a restart - the test replaces that
+// one call in the install operations' platform table and puts the defaults
+// back afterwards. Wine's own SetupDiSetSelectedDriverW is never called: it
+// ends the process.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <setupapi.h>
+
+#include <string>
+#include <vector>
+
+#include "basecomp.h"
+#include "inf/inf.h"
+#include "inf/infplatform.h"
+#include "legacyhelpers.h"
+#include "testsupport.h"
+
+using namespace legacytest;
+
+namespace {
+
+const wchar_t kSystemClass[] = L"Class=System\r\nClassGUID={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\n";
+
+// pkg.inf in dir: the Version section (with extra lines), destination
+// directory dir\out, then body.
+std::wstring WriteInf(const std::wstring& dir, const std::wstring& version, const std::wstring& body)
+{
+    std::wstring text = L"[Version]\r\nSignature=\"$Windows NT$\"\r\n" + version +
+                        L"[DestinationDirs]\r\nDefaultDestDir=" + dir + L"\\out\r\n" + body;
+    EXPECT_TRUE(zoltest::WriteUtf8(dir + L"\\pkg.inf", text));
+    return dir + L"\\pkg.inf";
+}
+
+// A service section pair for service NAME: "[<section>]" with one AddService
+// line and the service-install section.
+std::wstring ServiceSections(const std::wstring& section, const std::wstring& name, const std::wstring& display,
+                             int start = 3)
+{
+    return L"[" + section + L"]\r\nAddService=" + name + L",0x2," + name + L"_Service\r\n[" + name +
+           L"_Service]\r\nDisplayName=\"" + display + L"\"\r\nServiceType=1\r\nStartType=" + std::to_wstring(start) +
+           L"\r\nErrorControl=1\r\nServiceBinary=%12%\\" + name + L".sys\r\n";
+}
+
+// One model with hardware ID ROOT\<ID> installed by section Install.
+std::wstring OneModel(const std::wstring& id)
+{
+    return L"[Manufacturer]\r\n\"ZOL Tests\"=Models,NTamd64\r\n[Models.NTamd64]\r\n\"ZOL " + id +
+           L"\"=Install,ROOT\\" + id + L"\r\n";
+}
+
+bool CreateTestService(const std::wstring& name, const std::wstring& display)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return false;
+    SC_HANDLE service = CreateServiceW(manager, name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       L"C:\\windows\\system32\\drivers\\zolabsent.sys", nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+// CreateDeviceInfo's outcome, with the set and element it made.
+struct CDeviceInfo {
+    CDeviceInfo(CInf& inf, const wchar_t* instance) { result = inf.CreateDeviceInfo(&set, &element, instance); }
+    CUniqueDevInfo set;
+    SP_DEVINFO_DATA element = {};
+    int result = 0;
+};
+
+std::wstring SelectedDriver(CDeviceInfo& device)
+{
+    SP_DRVINFO_DATA_W driver = {};
+    driver.cbSize = sizeof(driver);
+    if (!SetupDiGetSelectedDriverW(device.set.get(), &device.element, &driver))
+        return std::wstring();
+    return driver.Description;
+}
+
+std::wstring HardwareId(CDeviceInfo& device)
+{
+    wchar_t ids[260] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(device.set.get(), &device.element, SPDRP_HARDWAREID, nullptr,
+                                           reinterpret_cast<PBYTE>(ids), sizeof(ids) - 2 * sizeof(wchar_t), nullptr))
+        return std::wstring();
+    return ids;
+}
+
+// Stand-ins for the platform table, with what they were asked.
+struct Fake {
+    static DWORD serviceError;
+    static int drivers;     // class drivers the fake list holds
+    static DWORD listEnd;   // error that ends the enumeration
+    static DWORD selectError; // 0: selection succeeds
+    static std::vector<std::wstring> selected;
+    static DWORD restartFlags; // added after a real DIF_INSTALLDEVICE
+    static DWORD installError; // 0: the real class installer runs
+    static BOOL updateResult;
+    static std::vector<std::wstring> updates;
+
+    static void Reset()
+    {
+        serviceError = 0;
+        drivers = 0;
+        listEnd = ERROR_NO_MORE_ITEMS;
+        selectError = 0;
+        selected.clear();
+        restartFlags = 0;
+        installError = 0;
+        updateResult = TRUE;
+        updates.clear();
+    }
+
+    static BOOL WINAPI InstallServices(HINF, PCWSTR, DWORD)
+    {
+        SetLastError(serviceError);
+        return FALSE;
+    }
+    // A class-driver list is "built"; a compatible list is the platform's.
+    static BOOL WINAPI BuildList(HDEVINFO set, PSP_DEVINFO_DATA element, DWORD type)
+    {
+        if (type == SPDIT_CLASSDRIVER)
+            return TRUE;
+        return SetupDiBuildDriverInfoList(set, element, type);
+    }
+    static BOOL WINAPI EnumDrivers(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD index, PSP_DRVINFO_DATA_W driver)
+    {
+        if (static_cast<int>(index) >= drivers) {
+            SetLastError(listEnd);
+            return FALSE;
+        }
+        wsprintfW(driver->Description, L"driver %d", static_cast<int>(index));
+        return TRUE;
+    }
+    static BOOL WINAPI Select(HDEVINFO, PSP_DEVINFO_DATA, PSP_DRVINFO_DATA_W driver)
+    {
+        if (selectError) {
+            SetLastError(selectError);
+            return FALSE;
+        }
+        selected.push_back(driver->Description);
+        return TRUE;
+    }
+    static BOOL WINAPI ClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA element)
+    {
+        if (function == DIF_INSTALLDEVICE && installError) {
+            SetLastError(installError);
+            return FALSE;
+        }
+        BOOL ok = SetupDiCallClassInstaller(function, set, element);
+        if (ok && function == DIF_INSTALLDEVICE && restartFlags) {
+            SP_DEVINSTALL_PARAMS_W params = {};
+            params.cbSize = sizeof(params);
+            SetupDiGetDeviceInstallParamsW(set, element, &params);
+            params.Flags |= restartFlags;
+            SetupDiSetDeviceInstallParamsW(set, element, &params);
+        }
+        return ok;
+    }
+    static BOOL WINAPI Update(HWND, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags, PBOOL reboot)
+    {
+        updates.push_back(std::wstring(hardwareId) + L"|" + infPath + L"|" + std::to_wstring(flags) +
+                          (reboot ? L"|reboot" : L""));
+        return updateResult;
+    }
+};
+DWORD Fake::serviceError = 0;
+int Fake::drivers = 0;
+DWORD Fake::listEnd = ERROR_NO_MORE_ITEMS;
+DWORD Fake::selectError = 0;
+std::vector<std::wstring> Fake::selected;
+DWORD Fake::restartFlags = 0;
+DWORD Fake::installError = 0;
+BOOL Fake::updateResult = TRUE;
+std::vector<std::wstring> Fake::updates;
+
+class InfInstall : public ::testing::Test
+{
+protected:
+    void SetUp() override { Fake::Reset(); }
+    void TearDown() override { InfPlatform() = DefaultInfPlatform(); }
+};
+
+} // namespace
+
+TEST_F(InfInstall, ServicesInstalledOnceAndExistingOnesAccepted)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inst_services");
+    std::wstring inf = WriteInf(dir, L"",
+                                ServiceSections(L"Svc.Services", L"zolsvca", L"ZOL Services A") +
+                                    ServiceSections(L"Dup.Services", L"zolsvcdup", L"ZOL Taken Name"));
+    ASSERT_TRUE(CreateTestService(L"zolsvcother", L"ZOL Taken Name"));
+    CInf services(inf.c_str());
+
+    EXPECT_EQ(services.InstallServices(L"Svc.Services"), 1);
+    EXPECT_TRUE(ServiceKnown(L"zolsvca"));
+    EXPECT_EQ(services.InstallServices(L"Svc.Services"), 1); // again: Wine reports no error at all
+
+    // Another service holds the display name: the platform answers 1078 and
+    // the service is not there, so that is no "already installed".
+    EXPECT_EQ(services.InstallServices(L"Dup.Services"), 0);
+    EXPECT_FALSE(ServiceKnown(L"zolsvcdup"));
+    EXPECT_EQ(services.InstallServices(L"No.Such.Services"), 0);
+    EXPECT_EQ(services.InstallServices(nullptr), 0);
+
+    // As Windows reports an existing service.
+    InfPlatform().pInstallServicesFromInfSection = &Fake::InstallServices;
+    Fake::serviceError = ERROR_SERVICE_EXISTS;
+    EXPECT_EQ(services.InstallServices(L"Svc.Services"), 1);
+    EXPECT_EQ(services.InstallServices(L"Dup.Services"), 1);
+    Fake::serviceError = ERROR_DUPLICATE_SERVICE_NAME;
+    EXPECT_EQ(services.InstallServices(L"Svc.Services"), 1);
+    EXPECT_EQ(services.InstallServices(L"Dup.Services"), 0);
+    Fake::serviceError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(services.InstallServices(L"Svc.Services"), 0);
+}
+
+TEST_F(InfInstall, ClassDriversAreSelectedInOrderAndTheLastStays)
+{
+    InfPlatform().pBuildDriverInfoList = &Fake::BuildList;
+    InfPlatform().pEnumDriverInfo = &Fake::EnumDrivers;
+    InfPlatform().pSetSelectedDriver = &Fake::Select;
+    std::wstring dir = zoltest::MakeTestDir(L"inst_select");
+    CInf inf(WriteInf(dir, kSystemClass, L"[Install]\r\n").c_str());
+
+    Fake::drivers = 3;
+    CDeviceInfo device(inf, L"LEGACY_ZOLSELECT");
+    ASSERT_EQ(device.result, 1);
+    EXPECT_EQ(Fake::selected, (std::vector<std::wstring>{L"driver 0", L"driver 1", L"driver 2"}));
+    // The element reads only this INF, installs no files and keeps the
+    // configuration manager out.
+    SP_DEVINSTALL_PARAMS_W params = {};
+    params.cbSize = sizeof(params);
+    ASSERT_TRUE(SetupDiGetDeviceInstallParamsW(device.set.get(), &device.element, &params));
+    EXPECT_EQ(params.Flags & 0x1030000u, 0x1030000u);
+    EXPECT_EQ(_wcsicmp(params.DriverPath, inf.GetInfPath().GetString()), 0);
+    wchar_t id[256] = {};
+    SetupDiGetDeviceInstanceIdW(device.set.get(), &device.element, id, 256, nullptr);
+    EXPECT_EQ(_wcsicmp(id, L"ROOT\\LEGACY_ZOLSELECT\\0000"), 0);
+
+    // An INF without drivers leaves the element without one, and succeeds;
+    // an enumeration that ends with another error, or a failing selection,
+    // fails.
+    Fake::drivers = 0;
+    Fake::selected.clear();
+    EXPECT_EQ(CDeviceInfo(inf, L"LEGACY_ZOLSELECT").result, 1);
+    EXPECT_TRUE(Fake::selected.empty());
+    Fake::drivers = 2;
+    Fake::listEnd = ERROR_INVALID_DATA;
+    EXPECT_EQ(CDeviceInfo(inf, L"LEGACY_ZOLSELECT").result, 0);
+    Fake::listEnd = ERROR_NO_MORE_ITEMS;
+    Fake::selectError = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(CDeviceInfo(inf, L"LEGACY_ZOLSELECT").result, 0);
+}
+
+TEST_F(InfInstall, WithoutClassDriverSelectionTheLastModelIsChosenByHardwareId)
+{
+    // Wine's own driver selection must never be called, and is not.
+    ASSERT_TRUE(IsRunningOnWine());
+    SP_DRVINFO_DATA_W none = {};
+    SetLastError(0);
+    EXPECT_FALSE(SelectDriverIfImplemented(INVALID_HANDLE_VALUE, nullptr, &none));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+
+    std::wstring dir = zoltest::MakeTestDir(L"inst_models");
+    CInf inf(WriteInf(dir, kSystemClass,
+                      L"[Manufacturer]\r\n\"Maker A\"=ModelsA,NTamd64\r\n\"Maker B\"=ModelsB\r\n"
+                      L"[ModelsA.NTamd64]\r\n\"Model A\"=Install,ROOT\\ZOLPICKA\r\n"
+                      L"[ModelsA]\r\n\"Undecorated A\"=Install,ROOT\\ZOLWRONG\r\n"
+                      L"[ModelsB]\r\n\"Model B1\"=Install,ROOT\\ZOLPICKB1\r\n\"Model B2\"=Install,ROOT\\ZOLPICKB2\r\n"
+                      L"[Install]\r\n")
+                 .c_str());
+
+    // Wine has no class-driver lists (the default table).
+    {
+        CDeviceInfo device(inf, L"LEGACY_ZOLPICK");
+        ASSERT_EQ(device.result, 1);
+        EXPECT_EQ(SelectedDriver(device), L"Model B2");
+        EXPECT_EQ(HardwareId(device), L"ROOT\\ZOLPICKB2");
+    }
+    // A class-driver list, but no selection.
+    InfPlatform().pBuildDriverInfoList = &Fake::BuildList;
+    InfPlatform().pEnumDriverInfo = &Fake::EnumDrivers;
+    InfPlatform().pSetSelectedDriver = &Fake::Select;
+    Fake::drivers = 2;
+    Fake::selectError = ERROR_CALL_NOT_IMPLEMENTED;
+    {
+        CDeviceInfo device(inf, L"LEGACY_ZOLPICK");
+        ASSERT_EQ(device.result, 1);
+        EXPECT_EQ(SelectedDriver(device), L"Model B2");
+    }
+    InfPlatform() = DefaultInfPlatform();
+
+    // No models: no driver, still 1; the class installer then has nothing to
+    // install and the root device fails.
+    std::wstring bare = zoltest::MakeTestDir(L"inst_nomodels");
+    CInf noModels(WriteInf(bare, kSystemClass, ServiceSections(L"Install.Services", L"zolnomodel", L"ZOL No Model"))
+                      .c_str());
+    {
+        CDeviceInfo device(noModels, L"LEGACY_ZOLNOMODEL");
+        EXPECT_EQ(device.result, 1);
+        EXPECT_EQ(SelectedDriver(device), L"");
+    }
+    int restart = 7;
+    EXPECT_EQ(noModels.CreateRootDevice(&restart), 0);
+    EXPECT_EQ(restart, 0);
+
+    // A class the platform does not know.
+    std::wstring unknown = zoltest::MakeTestDir(L"inst_noclass");
+    CInf unknownClass(WriteInf(unknown, L"Class=ZolNoSuchClass\r\nClassGUID={00000000-1111-2222-3333-444444444444}\r\n",
+                               L"[Install]\r\n")
+                          .c_str());
+    EXPECT_EQ(CDeviceInfo(unknownClass, L"LEGACY_ZOLUNKNOWN").result, 0);
+}
+
+TEST_F(InfInstall, RootDeviceRestartRequestAndClassInstallerFailure)
+{
+    InfPlatform().pCallClassInstaller = &Fake::ClassInstaller;
+    std::wstring dir = zoltest::MakeTestDir(L"inst_restart");
+    std::wstring path = WriteInf(dir, kSystemClass,
+                                 OneModel(L"ZOLRESTART") + L"[Install]\r\n" +
+                                     ServiceSections(L"Install.Services", L"zolrestart", L"ZOL Restart"));
+
+    // The class installer asks for a restart: the flag is read back, and the
+    // legacy install reports 2.
+    Fake::restartFlags = DI_NEEDREBOOT;
+    {
+        CInf inf(path.c_str());
+        int restart = 0;
+        EXPECT_EQ(inf.CreateRootDevice(&restart), 1);
+        EXPECT_EQ(restart, 1);
+        EXPECT_TRUE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_ZOLRESTART\\0000"));
+    }
+    Fake::restartFlags = DI_NEEDRESTART;
+    std::wstring other = zoltest::MakeTestDir(L"inst_restart2");
+    CBaseComponent component;
+    component.SetInfFile(WriteInf(other, kSystemClass,
+                                  OneModel(L"ZOLRESTART2") + L"[Install]\r\nCopyFiles=Files\r\n[Files]\r\n" +
+                                      ServiceSections(L"Install.Services", L"zolrestart2", L"ZOL Restart 2"))
+                             .c_str(),
+                         INF_TYPE_LEGACY);
+    wchar_t message[1024] = {};
+    EXPECT_EQ(component.InstallLegacy(0, nullptr, message, 0, L"en"), 2);
+    EXPECT_EQ(message[0], L'\0');
+    // The node exists now; it is not created again, and nothing asks for a
+    // restart any more.
+    EXPECT_EQ(component.InstallLegacy(0, nullptr, message, 0, L"en"), 1);
+
+    // The class installer fails: no device, no restart, and the install
+    // fails although the service was installed.
+    Fake::restartFlags = 0;
+    Fake::installError = 0xE0000203; // no driver selected
+    std::wstring failing = zoltest::MakeTestDir(L"inst_installfail");
+    CInf inf(WriteInf(failing, kSystemClass,
+                      OneModel(L"ZOLINSTFAIL") + L"[Install]\r\nCopyFiles=Files\r\n[Files]\r\n" +
+                          ServiceSections(L"Install.Services", L"zolinstfail", L"ZOL Install Fail"))
+                 .c_str());
+    int restart = 1;
+    EXPECT_EQ(inf.InstallAll(&restart), 0);
+    EXPECT_EQ(restart, 0);
+    EXPECT_TRUE(ServiceKnown(L"zolinstfail"));
+}
+
+TEST_F(InfInstall, VirtualDeviceGetsItsDriverUpdatedFromTheInf)
+{
+    InfPlatform().pUpdateDriverForPlugAndPlayDevices = &Fake::Update;
+    std::wstring dir = zoltest::MakeTestDir(L"inst_virtual");
+    std::wstring path = WriteInf(dir, kSystemClass,
+                                 OneModel(L"ZOLVUPD") + L"[Install]\r\n" +
+                                     ServiceSections(L"Install.Services", L"zolvupd", L"ZOL Virtual Update"));
+    CInf inf(path.c_str());
+    inf.SetVirtual(1);
+    int restart = 1;
+    EXPECT_EQ(inf.CreateRootDevice(&restart), 1);
+    EXPECT_EQ(restart, 0);
+    ASSERT_EQ(Fake::updates.size(), 1u);
+    EXPECT_EQ(Fake::updates[0], L"ROOT\\ZOLVUPD|" + std::wstring(inf.GetInfPath().GetString()) + L"|0");
+    EXPECT_TRUE(KeyExists(std::wstring(kEnumRoot) + L"ZOLVUPD\\0000"));
+    EXPECT_FALSE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_ZOLVUPD"));
+
+    // A failing update fails the device.
+    Fake::updateResult = FALSE;
+    EXPECT_EQ(inf.CreateRootDevice(nullptr), 0);
+
+    // A legacy device is not updated.
+    Fake::updates.clear();
+    CInf legacy(path.c_str());
+    EXPECT_EQ(legacy.CreateRootDevice(nullptr), 1);
+    EXPECT_TRUE(Fake::updates.empty());
+    EXPECT_TRUE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_ZOLVUPD\\0000"));
+}
+
+TEST_F(InfInstall, EveryStepRunsAfterAFailureAndOnlyFileSectionsAreInstalledWhole)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inst_steps");
+    const std::wstring key = L"Software\\ZOL\\InstallSteps";
+    std::wstring path = WriteInf(
+        dir, L"",
+        L"[Install]\r\nCopyFiles=Files\r\nAddReg=Install.Reg\r\n"
+        L"[Files]\r\nabsent.bin\r\n"
+        L"[Install.Reg]\r\nHKLM,\"" + key + L"\",Install,0x10001,1\r\n" +
+            ServiceSections(L"install.SERVICES", L"zolsteps", L"ZOL Steps", 1) +
+            L"[Install.SoftwareSettings]\r\nAddReg=Install.SW\r\n"
+            L"[Install.SW]\r\nHKR,,Level,0x10001,7\r\n"
+            L"[RegOnly]\r\nAddReg=RegOnly.Reg\r\n"
+            L"[RegOnly.Reg]\r\nHKLM,\"" + key + L"\",RegOnly,0x10001,1\r\n");
+    CInf inf(path.c_str());
+
+    // The copy fails (the source is missing); the service and its settings
+    // are still installed. A section without files is not installed whole.
+    int restart = 1;
+    EXPECT_EQ(inf.InstallAll(&restart), 0);
+    EXPECT_EQ(restart, 0);
+    EXPECT_EQ(ServiceStartType(L"zolsteps"), 1);
+    EXPECT_EQ(ReadDword(std::wstring(kServices) + L"zolsteps\\Device0", L"Level"), 7u);
+    EXPECT_EQ(ReadDword(key, L"Install"), 0xFFFFFFFFu); // the section stopped at its files
+    EXPECT_EQ(ReadDword(key, L"RegOnly"), 0xFFFFFFFFu);
+
+    // Named, it is: its registry entries, no services or settings of its own.
+    EXPECT_EQ(inf.InstallFromSection(L"RegOnly", &restart), 1);
+    EXPECT_EQ(ReadDword(key, L"RegOnly"), 1u);
+
+    // Once the file is there the named install section succeeds, and finds
+    // its services section whatever the letter case.
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\absent.bin", "now present"));
+    SetDword(std::wstring(kServices) + L"zolsteps\\Device0", L"Level", 0);
+    EXPECT_EQ(inf.InstallFromSection(L"Install", &restart), 1);
+    EXPECT_EQ(ReadDword(key, L"Install"), 1u);
+    EXPECT_EQ(ReadDword(std::wstring(kServices) + L"zolsteps\\Device0", L"Level"), 7u);
+    EXPECT_EQ(zoltest::ReadBytes(dir + L"\\out\\absent.bin"), "now present");
+
+    EXPECT_EQ(inf.InstallSection(nullptr, HKEY_LOCAL_MACHINE), 0);
+    EXPECT_EQ(inf.InstallSection(L"Install", nullptr), 0);
+    EXPECT_EQ(inf.InstallSoftwareSettings(nullptr), 0);
+
+    // Settings need a usable service name.
+    CInf noService(WriteInf(zoltest::MakeTestDir(L"inst_noname"), L"",
+                            L"[A.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n")
+                       .c_str());
+    EXPECT_EQ(noService.InstallSoftwareSettings(L"A.SoftwareSettings"), 0);
+    CInf badName(WriteInf(zoltest::MakeTestDir(L"inst_badname"), L"",
+                          ServiceSections(L"B.Services", L"zolbad\\x", L"ZOL Bad Name") +
+                              L"[B.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n")
+                     .c_str());
+    EXPECT_EQ(badName.InstallSoftwareSettings(L"B.SoftwareSettings"), 0);
+    EXPECT_FALSE(KeyExists(std::wstring(kServices) + L"zolbad"));
+}
