@@ -1,6 +1,7 @@
 #include "basecomp.h"
 
 #include "package/xmlreader.h"
+#include "support/asciicase.h"
 #include "support/wformat.h"
 
 #include <wchar.h>
@@ -53,10 +54,9 @@ int CBaseComponent::FindSubstring(const wchar_t* text, const wchar_t* pattern)
     size_t n = wcslen(text), m = wcslen(pattern);
     if (m == 0 || n < m)
         return -1;
-    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
     for (size_t i = 0; i + m <= n; ++i) {
         size_t j = 0;
-        while (j < m && fold(text[i + j]) == fold(pattern[j]))
+        while (j < m && FoldAscii(text[i + j]) == FoldAscii(pattern[j]))
             ++j;
         if (j == m)
             return static_cast<int>(i);

@@ -1,25 +1,10 @@
 // Installation dispatch, the language rule and the post-install command.
+#include "support/asciicase.h"
 #include "basecomp.h"
 #include "messages.h"
 
 #include <shellapi.h>
 #include <wchar.h>
-
-namespace {
-
-bool EqualsAsciiNoCase(const wchar_t* a, const wchar_t* b)
-{
-    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    while (*a && *b) {
-        if (fold(*a) != fold(*b))
-            return false;
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
-} // namespace
 
 int CBaseComponent::GetLanguageColumn(const wchar_t* language)
 {

@@ -1,5 +1,6 @@
 // Operating-system identification: platform name, version, service pack and
 // edition of the running system, matched against the package's list.
+#include "support/asciicase.h"
 #include "basecomp.h"
 #include "osident.h"
 
@@ -61,18 +62,6 @@ int ServicePackNumber(const wchar_t* text)
         ++text;
     }
     return value;
-}
-
-bool EqualsAsciiNoCase(const wchar_t* a, const wchar_t* b)
-{
-    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    while (*a && *b) {
-        if (fold(*a) != fold(*b))
-            return false;
-        ++a;
-        ++b;
-    }
-    return *a == *b;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // The component's list of present hardware IDs and the presence test.
+#include "support/asciicase.h"
 #include "basecomp.h"
 
 #include <wchar.h>
@@ -6,18 +7,6 @@
 namespace {
 
 const DWORD kHardwareIdBufferBytes = 2048;
-
-bool EqualsAsciiNoCase(const wchar_t* a, const wchar_t* b)
-{
-    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    while (*a && *b) {
-        if (fold(*a) != fold(*b))
-            return false;
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
 
 } // namespace
 
