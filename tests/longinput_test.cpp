@@ -425,6 +425,18 @@ TEST(LongInputPlatform, InfFieldCap)
     ASSERT_TRUE(SetupFindNextLine(&context, &context));
     ASSERT_TRUE(SetupGetStringFieldW(&context, 0, field.data(), 8192, nullptr));
     std::cout << "INF key cap: " << wcslen(field.data()) << " characters\n";
+
+    // Section headers: the longest accepted, and what a longer one does.
+    for (size_t n : {255, 256, 5000}) {
+        std::wstring sectionPath = dir + L"\\sec" + std::to_wstring(n) + L".inf";
+        ASSERT_TRUE(zoltest::WriteUtf8(sectionPath, InfWith(L"[" + Pad(n, L's') + L"]\r\nK=v\r\n")));
+        UINT errorLine = 0;
+        CUniqueInf sections(SetupOpenInfFileW(sectionPath.c_str(), nullptr, INF_STYLE_WIN4, &errorLine));
+        DWORD error = sections.valid() ? 0 : GetLastError();
+        std::cout << "INF section header of " << n << " characters: " << (sections.valid() ? "opens" : "refused")
+                  << " (error 0x" << std::hex << error << std::dec << ", line " << errorLine << ")\n";
+        EXPECT_EQ(sections.valid(), n <= 255);
+    }
 }
 
 } // namespace
