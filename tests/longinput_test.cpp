@@ -29,7 +29,6 @@ public:
     using CBaseComponent::m_szPackageFileName;
     using CBaseComponent::m_szShellExecuteFile;
     using CBaseComponent::m_szShellExecuteDir;
-    using CBaseComponent::m_bSilentCapable;
     size_t additional = 0, dependency = 0;
     int os = 1;
 
@@ -62,10 +61,7 @@ void ExpectGuarded(const wchar_t* cells, size_t from, size_t to, const char* wha
 std::wstring Pad(size_t n, wchar_t c = L'x') { return std::wstring(n, c); }
 
 // "%SystemDrive%\..." whose expansion ("C:\...") is exactly n characters.
-std::wstring ExpandsTo(size_t n, const std::wstring& tail = L"")
-{
-    return L"%SystemDrive%\\" + Pad(n - 3 - tail.size(), L'e') + tail;
-}
+std::wstring ExpandsTo(size_t n) { return L"%SystemDrive%\\" + Pad(n - 3, L'e'); }
 
 void ReadPackage(CBaseComponent& c, const std::wstring& body)
 {
@@ -116,12 +112,6 @@ std::wstring InfWith(const std::wstring& lines)
            L"ClassGUID={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\n" + lines;
 }
 
-CStr ServiceName(CInf& inf)
-{
-    wchar_t name[MAX_PATH];
-    return inf.GetServiceName(nullptr, name, MAX_PATH) ? CStr(name) : CStr(L"<none>");
-}
-
 // The ShellExecute "file" or "DefaultDir": a prior value stays unless the
 // whole expansion fits; the member after each stays untouched.
 void ShellExecuteField(size_t n, bool fits, bool file)
@@ -140,7 +130,7 @@ void ShellExecuteField(size_t n, bool fits, bool file)
     if (!fits)
         ExpectGuarded(field, expected.size() + 1, MAX_PATH, "member tail");
     ExpectGuarded(file ? c.m_szShellExecuteDir : c.m_szShellExecuteFile, 0, MAX_PATH, "other member");
-    EXPECT_EQ(c.m_bSilentCapable, 0x5A5A5A5A);
+    EXPECT_EQ(c.IsSilentCapable(), 0x5A5A5A5A);
 }
 
 // Property 5 with a hook message of n characters: cut to the record's 1023
@@ -186,10 +176,8 @@ const Row kRows[] = {
          ASSERT_EQ(c.GetSupportedOperatingSystems().size(), 1u);
          const SUPPORTEDOS& os = c.GetSupportedOperatingSystems()[0];
          EXPECT_EQ(std::wstring(os.szPlatform), Pad(n < 64 ? n : 63, L'p'));
-         EXPECT_EQ(os.nMajor, 5);
-         EXPECT_EQ(os.nMinor, 2);
-         EXPECT_EQ(os.nServicePack, -1);
-         EXPECT_EQ(os.wEdition, 0xFFFF);
+         EXPECT_EQ((std::vector<int>{os.nMajor, os.nMinor, os.nServicePack, os.wEdition}),
+                   (std::vector<int>{5, 2, -1, 0xFFFF}));
      }},
     // A device code over 255 characters skips that device only.
     {"DeviceCode", 255, 70000, [](size_t n, bool fits, const std::wstring&) {
@@ -319,7 +307,9 @@ const Row kRows[] = {
          CInf inf(path.c_str());
          EXPECT_EQ(inf.IsOpen(), fits ? 1 : 0);
          EXPECT_EQ(std::wstring(inf.GetInfPath().GetString()), fits ? path : L"");
-         EXPECT_EQ(std::wstring(ServiceName(inf).GetString()), fits ? L"LongSvc" : L"<none>");
+         wchar_t name[MAX_PATH] = L"stale";
+         EXPECT_EQ(inf.GetServiceName(nullptr, name, MAX_PATH), fits ? 1 : 0);
+         EXPECT_STREQ(name, fits ? L"LongSvc" : L"");
      }},
     // Log messages of any length reach both logs whole.
     {"LogMessage", 1023, 70000, [](size_t n, bool, const std::wstring& dir) {
@@ -375,7 +365,7 @@ const Row kRows[] = {
          PREREQSTATUS status;
          ASSERT_EQ(c.CheckPrerequisites(&status, sizeof(status), code.c_str()), 1);
          EXPECT_EQ(std::wstring(status.szMessage), GetMessageText(MSG_OS_NOT_SUPPORTED, column));
-         if (n != 20000)
+         if (n < 1000) // through the host too, once
              return;
          ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), dir));
          zoltest::ProcessResult r = zoltest::RunHost(dir, L"--check --json --lang " + code);
@@ -404,9 +394,10 @@ TEST_P(LongInput, AtLimitOnePastAndFarPast)
 INSTANTIATE_TEST_SUITE_P(Fields, LongInput, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
-// The platform's INF parser keeps a field of at most some hundred characters
-// (measured, not assumed); every INF limit above lies below the cap, and a
-// field longer than the cap is cut there, not refused.
+// The platform's INF parser cuts long fields and keys at a fixed length and
+// refuses a file whose section header is too long; both are measured here,
+// not assumed. The table's INF limits all lie below the field cap, so they are
+// the component's own limits at work.
 TEST(LongInputPlatform, InfFieldCap)
 {
     std::wstring dir = zoltest::MakeTestDir(L"li_infcap"), path = dir + L"\\cap.inf";
@@ -416,17 +407,13 @@ TEST(LongInputPlatform, InfFieldCap)
     INFCONTEXT context;
     ASSERT_TRUE(SetupFindFirstLineW(inf.get(), L"S", L"K", &context));
     std::vector<wchar_t> field(8192, L'\0');
-    DWORD required = 0;
-    ASSERT_TRUE(SetupGetStringFieldW(&context, 1, field.data(), 8192, &required));
+    ASSERT_TRUE(SetupGetStringFieldW(&context, 1, field.data(), 8192, nullptr));
     size_t cap = wcslen(field.data());
-    std::cout << "INF field cap: " << cap << " characters (required size " << required << ")\n";
     EXPECT_GT(cap, 260u);
     EXPECT_EQ(std::wstring(field.data()), Pad(cap, L'f'));
     ASSERT_TRUE(SetupFindNextLine(&context, &context));
     ASSERT_TRUE(SetupGetStringFieldW(&context, 0, field.data(), 8192, nullptr));
-    std::cout << "INF key cap: " << wcslen(field.data()) << " characters\n";
-
-    // Section headers: the longest accepted, and what a longer one does.
+    std::cout << "INF field cap: " << cap << ", key cap: " << wcslen(field.data()) << " characters\n";
     for (size_t n : {255, 256, 5000}) {
         std::wstring sectionPath = dir + L"\\sec" + std::to_wstring(n) + L".inf";
         ASSERT_TRUE(zoltest::WriteUtf8(sectionPath, InfWith(L"[" + Pad(n, L's') + L"]\r\nK=v\r\n")));
