@@ -144,9 +144,10 @@ TEST_F(Faults, MissingPackageFileFailsTheInstallButEveryOtherStepRuns)
 
     // The PnP package without its driver binary. Wine's own driver update
     // retries the copy of a missing file for ever, so the device
-    // installation library is stood in for here (the seam of the PnP tests),
-    // answering as Windows does when the staged INF names a file it cannot
-    // find. The other files are staged and every device is still updated.
+    // installation library is stood in for here (the seam of the PnP tests):
+    // it fails the first device, as an update that cannot find a file the
+    // staged INF names does. The other files are staged and every device is
+    // still updated.
     std::wstring pnp = CopyExample(L"chipset", L"fault_missing_pnp");
     ASSERT_TRUE(DeleteFileW((pnp + L"\\zolchip.sys").c_str()));
     const std::wstring ids[] = {L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9", L"PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9"};
