@@ -19,26 +19,7 @@ namespace {
 const wchar_t kId0E83[] = L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9";
 const wchar_t kId0EA8[] = L"PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9";
 
-// One value under HKCU\Software\Wine\DllOverrides for one test: how Wine
-// loads newdev.dll in the host processes the test starts.
-class CDllOverride
-{
-public:
-    CDllOverride(const wchar_t* dll, const wchar_t* value) : m_dll(dll)
-    {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr) == ERROR_SUCCESS) {
-            RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                           static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-            RegCloseKey(key);
-        }
-    }
-    ~CDllOverride() { RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", m_dll.c_str()); }
-
-private:
-    std::wstring m_dll;
-};
+using zoltest::CDllOverride;
 
 struct HostRun {
     DWORD exitCode;

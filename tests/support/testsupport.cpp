@@ -222,6 +222,19 @@ ProcessResult RunHost(const std::wstring& dir, const std::wstring& args)
     return RunProcess(cmd, dir);
 }
 
+CDllOverride::CDllOverride(const wchar_t* dll, const wchar_t* value) : m_dll(dll)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+        RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                       static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+}
+
+CDllOverride::~CDllOverride() { RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", m_dll.c_str()); }
+
 std::wstring LogDir() { return L"C:\\devavoror\\log"; }
 std::wstring MainLogPath() { return LogDir() + L"\\zolsetup.log"; }
 std::string ReadMainLog() { return ReadBytes(MainLogPath()); }

@@ -60,6 +60,20 @@ void ClearLogs();
 std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds);
 std::string ListDevices();
 
+// A Wine load-order override for one library (HKCU\Software\Wine\DllOverrides),
+// removed again when the scope ends. An empty value disables the library.
+class CDllOverride
+{
+public:
+    CDllOverride(const wchar_t* dll, const wchar_t* value);
+    ~CDllOverride();
+    CDllOverride(const CDllOverride&) = delete;
+    CDllOverride& operator=(const CDllOverride&) = delete;
+
+private:
+    std::wstring m_dll;
+};
+
 // Text helpers for assertions.
 std::vector<std::string> Lines(const std::string& text); // split on CR LF / LF
 // The bytes of a verbose log line with its time prefix replaced by [T].
