@@ -15,7 +15,15 @@ for p in $PACKAGES; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "setup: these Debian packages are missing: ${missing[*]}" >&2
+            echo "setup: run this as root once, or install sudo, to install them" >&2
+            exit 1
+        fi
+        SUDO=sudo
+    fi
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
@@ -30,8 +38,12 @@ if [ ! -f "$EXPAT_DIR/install/lib/libexpatw.a" ]; then
         > "$EXPAT_DIR/apt/expat-src.sources"
     APT=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$EXPAT_DIR/apt"
          -o "Dir::State::Lists=$EXPAT_DIR/apt/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
-    apt-get "${APT[@]}" update -qq >/dev/null
-    (cd "$EXPAT_DIR/src" && apt-get "${APT[@]}" source -qq expat >/dev/null 2>&1)
+    if ! apt-get "${APT[@]}" update -qq >/dev/null ||
+       ! (cd "$EXPAT_DIR/src" && apt-get "${APT[@]}" source -qq expat >"$EXPAT_DIR/apt/source.log" 2>&1); then
+        echo "setup: could not fetch Debian's Expat source package from deb.debian.org" >&2
+        [ -f "$EXPAT_DIR/apt/source.log" ] && tail -n 5 "$EXPAT_DIR/apt/source.log" >&2
+        exit 1
+    fi
     SRC=$(ls -d "$EXPAT_DIR"/src/expat-*/ | head -n1)
     # Debian's CVE patches test "XML_DTD == 1", which the CMake config leaves empty.
     sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/; s/^#cmakedefine XML_NS$/#cmakedefine XML_NS 1/' \
