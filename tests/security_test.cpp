@@ -174,9 +174,11 @@ TEST_F(Security, PostInstallCommandRunsAsConfigured)
 
     zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    for (int i = 0; i < 100 && !zoltest::FileExists(work + L"\\ran.txt"); ++i)
+    // The command runs on its own; wait until it has written its line.
+    std::string ran;
+    for (int i = 0; i < 200 && (ran = zoltest::ReadBytes(work + L"\\ran.txt")).find('\n') == std::string::npos; ++i)
         Sleep(50);
-    EXPECT_EQ(zoltest::ReadBytes(work + L"\\ran.txt"), "C:\\zoltest\\post work\r\n");
+    EXPECT_EQ(ran, "C:\\zoltest\\post work\r\n");
     EXPECT_FALSE(zoltest::FileExists(tools + L"\\ran.txt"));
     EXPECT_FALSE(zoltest::FileExists(m_dir + L"\\ran.txt"));
     EXPECT_FALSE(zoltest::FileExists(L"C:\\zoltest\\wrong.txt"));

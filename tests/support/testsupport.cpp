@@ -294,7 +294,11 @@ std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds)
     std::string out = r.output;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
-    return r.exitCode == 0 ? FromUtf8(out) : std::wstring();
+    if (r.exitCode != 0) {
+        fprintf(stderr, "devsim add failed (exit %lu): %s\n", r.exitCode, r.output.c_str());
+        return std::wstring();
+    }
+    return FromUtf8(out);
 }
 
 std::string ListDevices()
