@@ -16,9 +16,7 @@ set -uo pipefail
 BUILD=$(realpath -m "${1:?usage: scripts/demo-inf.sh BUILD_DIR legacy|virtual}")
 EXAMPLE=${2:?usage: scripts/demo-inf.sh BUILD_DIR legacy|virtual}
 HERE=$(cd "$(dirname "$0")/.." && pwd)
-BIN="$BUILD/bin"
-export ZOL_WINE_ROOT="$BUILD/wine"
-source "$HERE/scripts/wine-env.sh"
+source "$HERE/scripts/demo-common.sh"
 
 case "$EXAMPLE" in
 legacy)
@@ -43,44 +41,10 @@ virtual)
     exit 2
     ;;
 esac
-for f in "$BIN/zolcomp.dll" "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready"; do
-    [ -e "$f" ] || { echo "demo: $f is missing; run 'make demo-$EXAMPLE'" >&2; exit 2; }
-done
+demo_prefix "demo-$EXAMPLE"
 
-START=$(date +%s.%N)
-mkdir -p "$ZOL_WINE_ROOT/runs"
-export WINEPREFIX=$(mktemp -d "$ZOL_WINE_ROOT/runs/demo.XXXXXX")
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1
-    "$WINESERVER" -w >/dev/null 2>&1
-    if [ "${ZOL_KEEP_DEMO:-0}" = 1 ] || [ "${ZOL_KEEP_PREFIX:-0}" = 1 ]; then
-        echo "(prefix kept in $WINEPREFIX)"
-    else
-        rm -rf "$WINEPREFIX"
-    fi
-}
-trap cleanup EXIT
-cp -a "$ZOL_WINE_ROOT/pristine/." "$WINEPREFIX/"
-
-if [ -t 1 ]; then BOLD=$'\033[1m' PLAIN=$'\033[0m'; else BOLD="" PLAIN=""; fi
-heading() { printf '\n%s== %s%s\n' "$BOLD" "$1" "$PLAIN"; }
-indent() { sed 's/^/    /'; }
-# Runs a Windows program; its output without the CRs of CR LF.
-win() { "$WINE64" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 # A registry key's values and subkeys, without the blank lines reg prints.
 regshow() { win reg query "$1" | sed '/^$/d' | indent; }
-# A path below C: of the prefix, found without regard to letter case.
-cpath() {
-    local path="$WINEPREFIX/drive_c" part found
-    local IFS='\'
-    for part in $1; do
-        [ -n "$part" ] || continue
-        found=$(find "$path" -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
-        [ -n "$found" ] || return 1
-        path=$found
-    done
-    echo "$path"
-}
 # Runs zolhost on the package; sets RESULT and EXIT_CODE.
 install() {
     echo "    > zolhost C:\\zoldemo\\$EXAMPLE\\zolcomp.dll"
@@ -96,14 +60,9 @@ install() {
 
 echo "Demonstration: the '$EXAMPLE' package - $TITLE"
 echo "(Wine prefix reporting Windows Server 2008 R2; nothing outside it is changed)"
-"$WINESERVER" -p 5 >/dev/null 2>&1   # keep one server for all steps
 
 heading "1. The package, copied to C:\\zoldemo\\$EXAMPLE with the component"
-PACKAGE="$WINEPREFIX/drive_c/zoldemo/$EXAMPLE"
-mkdir -p "$PACKAGE"
-cp -r "$HERE/examples/$EXAMPLE/." "$PACKAGE/"
-cp "$BIN/zolcomp.dll" "$PACKAGE/"
-(cd "$PACKAGE" && ls -C -w 96 -T 0) | indent
+copy_package "$EXAMPLE"
 echo "    install.xml:"
 grep -o '<inf_file[^>]*>' "$PACKAGE/install.xml" | indent | indent
 
@@ -152,14 +111,9 @@ else
 fi
 
 heading "8. The setup log C:\\devavoror\\log\\zolsetup.log (host and component)"
-if LOG=$(cpath 'devavoror\log\zolsetup.log'); then
-    tr -d '\r' < "$LOG" | indent
-else
-    echo "    (no log)"
-fi
+show_setup_log
 
-END=$(date +%s.%N)
 heading "Outcome"
 echo "    First install: result $FIRST (zolhost exit code $FIRST_CODE); second install: result $SECOND (exit code $SECOND_CODE)"
-echo "    Demo ran $(awk "BEGIN { printf \"%.1f\", $END - $START }") s"
+echo "    Demo ran $(elapsed) s"
 [[ "$FIRST" == [12] && "$SECOND" == [12] ]]

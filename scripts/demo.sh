@@ -16,9 +16,7 @@ set -uo pipefail
 BUILD=$(realpath -m "${1:?usage: scripts/demo.sh BUILD_DIR [EXAMPLE]}")
 EXAMPLE=${2:-chipset}
 HERE=$(cd "$(dirname "$0")/.." && pwd)
-BIN="$BUILD/bin"
-export ZOL_WINE_ROOT="$BUILD/wine"
-source "$HERE/scripts/wine-env.sh"
+source "$HERE/scripts/demo-common.sh"
 
 case "$EXAMPLE" in
 chipset)
@@ -37,58 +35,19 @@ legacy|virtual)
     exit 2
     ;;
 esac
-for f in "$BIN/zolcomp.dll" "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready"; do
-    [ -e "$f" ] || { echo "demo: $f is missing; run 'make demo'" >&2; exit 2; }
-done
-
-START=$(date +%s.%N)
-mkdir -p "$ZOL_WINE_ROOT/runs"
-export WINEPREFIX=$(mktemp -d "$ZOL_WINE_ROOT/runs/demo.XXXXXX")
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1
-    "$WINESERVER" -w >/dev/null 2>&1
-    if [ "${ZOL_KEEP_DEMO:-0}" = 1 ] || [ "${ZOL_KEEP_PREFIX:-0}" = 1 ]; then
-        echo "(prefix kept in $WINEPREFIX)"
-    else
-        rm -rf "$WINEPREFIX"
-    fi
-}
-trap cleanup EXIT
-
-if [ -t 1 ]; then BOLD=$'\033[1m' PLAIN=$'\033[0m'; else BOLD="" PLAIN=""; fi
-heading() { printf '\n%s== %s%s\n' "$BOLD" "$1" "$PLAIN"; }
-indent() { sed 's/^/    /'; }
-# Runs a Windows program; its output without the CRs of CR LF.
-win() { "$WINE64" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-# A path below C: of the prefix, found without regard to letter case.
-cpath() {
-    local path="$WINEPREFIX/drive_c" part found
-    local IFS='\'
-    for part in $1; do
-        [ -n "$part" ] || continue
-        found=$(find "$path" -maxdepth 1 -iname "$part" -print -quit 2>/dev/null)
-        [ -n "$found" ] || return 1
-        path=$found
-    done
-    echo "$path"
-}
+demo_prefix demo
 
 echo "Demonstration: the '$EXAMPLE' package installed by the component on a simulated server"
 echo "(Wine prefix reporting Windows Server 2008 R2; nothing outside it is changed)"
 
 heading "1. The server's chipset devices (created with devsim)"
-"$WINESERVER" -p 5 >/dev/null 2>&1   # keep one server for all steps
 for id in "${DEVICES[@]}"; do
     instance=$(win "$BIN/devsim.exe" add "$id&REV_04" "$id") || { echo "demo: devsim add failed" >&2; exit 1; }
     printf '    %-18s %s\n' "$instance" "$id"
 done
 
 heading "2. The package, copied to C:\\zoldemo\\$EXAMPLE with the component"
-PACKAGE="$WINEPREFIX/drive_c/zoldemo/$EXAMPLE"
-mkdir -p "$PACKAGE"
-cp -r "$HERE/examples/$EXAMPLE/." "$PACKAGE/"
-cp "$BIN/zolcomp.dll" "$PACKAGE/"
-(cd "$PACKAGE" && ls -C -w 96 -T 0) | indent
+copy_package "$EXAMPLE"
 
 heading "3. zolhost: what the component says about the package, then the installation"
 echo "    > zolhost C:\\zoldemo\\$EXAMPLE\\zolcomp.dll"
@@ -118,13 +77,8 @@ heading "5. The devices now (devsim list)"
 win "$BIN/devsim.exe" list | awk '/^ROOT\\SYSTEM\\/ {show=1} /^[^ ]/ && !/^ROOT\\SYSTEM\\/ {show=0} show' | indent
 
 heading "6. The setup log C:\\devavoror\\log\\zolsetup.log (host and component)"
-if LOG=$(cpath 'devavoror\log\zolsetup.log'); then
-    tr -d '\r' < "$LOG" | indent
-else
-    echo "    (no log)"
-fi
+show_setup_log
 
-END=$(date +%s.%N)
 heading "Outcome"
-echo "    Install result $RESULT ($MEANING), zolhost exit code $EXIT_CODE; demo ran $(awk "BEGIN { printf \"%.1f\", $END - $START }") s"
+echo "    Install result $RESULT ($MEANING), zolhost exit code $EXIT_CODE; demo ran $(elapsed) s"
 [ "$RESULT" = 1 ] || [ "$RESULT" = 2 ]
