@@ -8,41 +8,15 @@
 #include <vector>
 
 #include "inf/inf.h"
+#include "legacyhelpers.h"
 #include "testsupport.h"
 
 namespace {
 
-const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPending[] = L"PendingFileRenameOperations";
+using legacytest::ClearPendingOperations;
+using legacytest::PendingOperations;
+
 const wchar_t kHead[] = L"[Version]\r\nSignature=\"$Windows NT$\"\r\n";
-
-// The pending list as its entries: pairs of source and target, an empty
-// target meaning a deletion.
-std::vector<std::wstring> PendingOperations()
-{
-    std::vector<wchar_t> data(65536, L'\0');
-    DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
-    std::vector<std::wstring> entries;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPending, RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
-                     &bytes) != ERROR_SUCCESS)
-        return entries;
-    for (size_t i = 0, start = 0; i < bytes / sizeof(wchar_t); ++i) {
-        if (data[i] == L'\0') {
-            entries.emplace_back(data.data() + start, i - start);
-            start = i + 1;
-        }
-    }
-    return entries;
-}
-
-void ClearPendingOperations()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, kPending);
-        RegCloseKey(key);
-    }
-}
 
 // True when the list holds the pair (from, to) as the platform records it.
 bool HasPending(const std::vector<std::wstring>& entries, const std::wstring& from, const std::wstring& to)

@@ -152,15 +152,6 @@ private:
     HANDLE m_h;
 };
 
-// Replaces the first occurrence of `from` in a UTF-8 file; true when found.
-inline bool EditFile(const std::wstring& path, const std::string& from, const std::string& to)
-{
-    std::string text = zoltest::ReadBytes(path);
-    size_t at = text.find(from);
-    if (at == std::string::npos)
-        return false;
-    text.replace(at, from.size(), to);
-    return zoltest::WriteBytes(path, text);
-}
+using zoltest::EditFile;
 
 } // namespace legacytest

@@ -149,16 +149,7 @@ inline std::wstring MakePackage(const std::wstring& name)
     return dir;
 }
 
-// Replaces the first occurrence of from with to in a UTF-8 file.
-inline bool EditFile(const std::wstring& path, const std::string& from, const std::string& to)
-{
-    std::string text = zoltest::ReadBytes(path);
-    size_t at = text.find(from);
-    if (at == std::string::npos)
-        return false;
-    text.replace(at, from.size(), to);
-    return zoltest::WriteBytes(path, text);
-}
+using zoltest::EditFile;
 
 // The host's answer to one property, read from its JSON report.
 struct HostAnswer {

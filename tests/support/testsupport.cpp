@@ -235,6 +235,16 @@ CDllOverride::CDllOverride(const wchar_t* dll, const wchar_t* value) : m_dll(dll
 
 CDllOverride::~CDllOverride() { RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", m_dll.c_str()); }
 
+bool EditFile(const std::wstring& path, const std::string& from, const std::string& to)
+{
+    std::string text = ReadBytes(path);
+    size_t at = text.find(from);
+    if (at == std::string::npos)
+        return false;
+    text.replace(at, from.size(), to);
+    return WriteBytes(path, text);
+}
+
 std::wstring LogDir() { return L"C:\\devavoror\\log"; }
 std::wstring MainLogPath() { return LogDir() + L"\\zolsetup.log"; }
 std::string ReadMainLog() { return ReadBytes(MainLogPath()); }

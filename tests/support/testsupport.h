@@ -27,6 +27,9 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // Writes text as UTF-8 without a byte-order mark.
 bool WriteUtf8(const std::wstring& path, const std::wstring& text);
 std::string ReadBytes(const std::wstring& path);
+// Replaces the first occurrence of `from` in a file; true when it was found
+// and the file written.
+bool EditFile(const std::wstring& path, const std::string& from, const std::string& to);
 bool FileExists(const std::wstring& path);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
