@@ -58,7 +58,7 @@ CWmiQuery::CWmiQuery() : m_nLastError(0), m_pValue(new BYTE[kValueBytes]()), m_b
     hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
                               nullptr, EOAC_NONE, nullptr);
     if (FAILED(hr) && hr != RPC_E_TOO_LATE) {
-        UninitializeCom();
+        ReleaseAll();
         RecordError();
         return;
     }
@@ -66,19 +66,12 @@ CWmiQuery::CWmiQuery() : m_nLastError(0), m_pValue(new BYTE[kValueBytes]()), m_b
     hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                           m_pLocator.put_void());
     if (FAILED(hr) || !m_pLocator) {
-        m_pLocator.reset();
-        UninitializeCom();
+        ReleaseAll();
         RecordError();
     }
 }
 
-CWmiQuery::~CWmiQuery()
-{
-    m_pEnumerator.reset();
-    m_pServices.reset();
-    m_pLocator.reset();
-    UninitializeCom();
-}
+CWmiQuery::~CWmiQuery() { ReleaseAll(); }
 
 void CWmiQuery::RecordError()
 {
@@ -86,8 +79,12 @@ void CWmiQuery::RecordError()
     CopyTruncate(m_szLastError, 256, L"An error occurred initializing the COM environment.");
 }
 
-void CWmiQuery::UninitializeCom()
+// Every interface is released before COM is left, newest first.
+void CWmiQuery::ReleaseAll()
 {
+    m_pEnumerator.reset();
+    m_pServices.reset();
+    m_pLocator.reset();
     if (m_bComInitialized) {
         m_bComInitialized = false;
         CoUninitialize();
@@ -104,20 +101,14 @@ int CWmiQuery::ConnectNamespace(const wchar_t* namespacePath)
     HRESULT hr = m_pLocator->ConnectServer(path.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                            m_pServices.put());
     if (FAILED(hr) || !m_pServices) {
-        m_pServices.reset();
-        m_pEnumerator.reset();
-        m_pLocator.reset();
-        UninitializeCom();
+        ReleaseAll();
         RecordError();
         return 0;
     }
     hr = CoSetProxyBlanket(m_pServices.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
     if (FAILED(hr)) {
-        m_pServices.reset();
-        m_pEnumerator.reset();
-        m_pLocator.reset();
-        UninitializeCom();
+        ReleaseAll();
         RecordError();
         return 0;
     }

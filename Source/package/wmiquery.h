@@ -42,7 +42,7 @@ public:
 
 private:
     void RecordError();
-    void UninitializeCom();
+    void ReleaseAll();
 
     CComPtr<IWbemLocator> m_pLocator;
     CComPtr<IWbemServices> m_pServices;
