@@ -101,6 +101,16 @@ public:
     int ServiceControlsAllDevices(const wchar_t* serviceName);
     int LoadDependencyFile(CZolXMLReader* reader);
     int FindSupportedModel(CZolXMLReader* reader, CWmiQuery* query);
+    // One "**ERROR** - " line in both logs for each text (English, without
+    // line end), as a failed install path reports what failed.
+    void WriteErrorLines(const CStrList& texts);
+    // The whole INF, or the named install section with its companions, as
+    // the legacy (isVirtual 0) or virtual path installs it. 0 failure (with
+    // message 5 when the package lacks a file the root device's driver
+    // update needs), 1 success, 2 success with a restart needed (the package
+    // asks for one, or a file or the device install was deferred to the
+    // next restart).
+    int InstallInfFile(int isVirtual, wchar_t* message, const wchar_t* language);
 
     static int FindSubstring(const wchar_t* text, const wchar_t* pattern);
     static WORD GetEditionCode(const wchar_t* name);

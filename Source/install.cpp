@@ -29,6 +29,12 @@ const wchar_t* CBaseComponent::SelectInstallMessage(int message, const wchar_t* 
     return GetMessageText(message, LANG_COL_ENGLISH);
 }
 
+void CBaseComponent::WriteErrorLines(const CStrList& texts)
+{
+    for (const CStr& text : texts)
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n", text.GetString());
+}
+
 int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar_t* language)
 {
     int result = 0;

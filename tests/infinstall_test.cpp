@@ -219,6 +219,10 @@ TEST_F(InfInstall, ServicesInstalledOnceAndExistingOnesAccepted)
     EXPECT_EQ(services.InstallServices(L"Dup.Services"), 0);
     Fake::serviceError = ERROR_ACCESS_DENIED;
     EXPECT_EQ(services.InstallServices(L"Svc.Services"), 0);
+    // Each failure is recorded for the log, with the platform's code.
+    EXPECT_EQ(std::wstring(services.GetFailures().back().GetString()).find(L"Service install failed: Svc.Services, "
+                                                                          L"error 0x00000005"),
+              0u);
 }
 
 TEST_F(InfInstall, ClassDriversAreSelectedInOrderAndTheLastStays)
@@ -365,6 +369,10 @@ TEST_F(InfInstall, RootDeviceRestartRequestAndClassInstallerFailure)
     EXPECT_EQ(inf.InstallAll(&restart), 0);
     EXPECT_EQ(restart, 0);
     EXPECT_TRUE(ServiceKnown(L"zolinstfail"));
+    ASSERT_EQ(inf.GetFailures().size(), 1u);
+    EXPECT_EQ(std::wstring(inf.GetFailures()[0].GetString())
+                  .find(L"Root device install failed: LEGACY_ZOLINSTFAIL, error 0xE0000203"),
+              0u);
 }
 
 TEST_F(InfInstall, VirtualDeviceGetsItsDriverUpdatedFromTheInf)
@@ -417,6 +425,10 @@ TEST_F(InfInstall, EveryStepRunsAfterAFailureAndOnlyFileSectionsAreInstalledWhol
     int restart = 1;
     EXPECT_EQ(inf.InstallAll(&restart), 0);
     EXPECT_EQ(restart, 0);
+    ASSERT_EQ(inf.GetFailures().size(), 1u); // only the copy failed
+    std::wstring failure = inf.GetFailures()[0].GetString();
+    EXPECT_EQ(failure.find(L"File copy failed: " + dir + L"\\absent.bin to "), 0u) << failure;
+    EXPECT_NE(failure.find(L"absent.bin, error 0x00000002"), std::wstring::npos) << failure;
     EXPECT_EQ(ServiceStartType(L"zolsteps"), 1);
     EXPECT_EQ(ReadDword(std::wstring(kServices) + L"zolsteps\\Device0", L"Level"), 7u);
     EXPECT_EQ(ReadDword(key, L"Install"), 0xFFFFFFFFu); // the section stopped at its files
@@ -444,6 +456,8 @@ TEST_F(InfInstall, EveryStepRunsAfterAFailureAndOnlyFileSectionsAreInstalledWhol
                             L"[A.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n")
                        .c_str());
     EXPECT_EQ(noService.InstallSoftwareSettings(L"A.SoftwareSettings"), 0);
+    EXPECT_STREQ(noService.GetFailures().back().GetString(),
+                 L"Software settings failed: A.SoftwareSettings, the INF names no usable service");
     CInf badName(WriteInf(zoltest::MakeTestDir(L"inst_badname"), L"",
                           ServiceSections(L"B.Services", L"zolbad\\x", L"ZOL Bad Name") +
                               L"[B.SoftwareSettings]\r\nAddReg=SW\r\n[SW]\r\nHKR,,A,0x10001,1\r\n")

@@ -9,6 +9,8 @@
 
 #include "basecomp.h"
 #include "devices/pnpdriver.h"
+#include "inf/infdriversection.h"
+#include "messages.h"
 #include "pnphelpers.h"
 #include "testsupport.h"
 
@@ -37,6 +39,7 @@ protected:
         m_module.reset(new CComponentDirectoryScope(m_dir));
         ASSERT_TRUE(m_module->Valid());
         zoltest::RemoveTree(StagingFolder());
+        zoltest::ClearLogs();
         m_message[0] = L'\0';
     }
     void TearDown() override
@@ -51,7 +54,10 @@ protected:
         component.SetRebootRequired(rebootRequired);
         for (const std::wstring& id : ids)
             component.AddSupportedHardwareId(id.c_str());
-        return component.InstallPnP(0, nullptr, m_message, 0, language);
+        component.GetLog()->Open();
+        int result = component.InstallPnP(0, nullptr, m_message, 0, language);
+        component.GetLog()->Close();
+        return result;
     }
 
     std::wstring m_dir;
@@ -181,6 +187,7 @@ TEST_F(PnPInstall, RestartRequestsAndFailedUpdatesDecideTheResult)
         CNewDevOverrideScope scope(&library);
         EXPECT_EQ(InstallPnP({kId0E83, kId0E84}), 2);
         EXPECT_STREQ(m_message, L"");
+        EXPECT_EQ(zoltest::ReadMainLog(), "");
     }
     {
         // A restart request, then a failure (with the package demanding a
@@ -192,6 +199,12 @@ TEST_F(PnPInstall, RestartRequestsAndFailedUpdatesDecideTheResult)
         EXPECT_EQ(InstallPnP({kId0E83, kId0E84}, 1, L"de"), 0);
         EXPECT_STREQ(m_message, kDeviceFailedEn);
         EXPECT_EQ(library.calls.size(), 2u);
+        // The failed device, with the platform's code and text.
+        std::string log = zoltest::ReadMainLog();
+        const std::string line =
+            "**ERROR** - Driver update failed: PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9, error 0xE000020B";
+        EXPECT_EQ(log.compare(0, line.size(), line), 0) << log;
+        EXPECT_EQ(zoltest::Lines(log).size(), 1u) << log;
     }
     {
         CFakeNewDevLibrary library;
@@ -210,6 +223,9 @@ TEST_F(PnPInstall, RestartRequestsAndFailedUpdatesDecideTheResult)
         EXPECT_EQ(library.frees, 1);
         EXPECT_TRUE(library.calls.empty());
         EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+        EXPECT_NE(zoltest::ReadMainLog().find("**ERROR** - Driver update function not found: "
+                                              "UpdateDriverForPlugAndPlayDevicesW in "),
+                  std::string::npos);
     }
 }
 
@@ -245,4 +261,95 @@ TEST_F(PnPInstall, NoSupportedIdGivesMessage4InBothLogs)
     component.GetLog()->Close();
     EXPECT_EQ(zoltest::ReadMainLog(), "No supported devices were specified.\r\n");
     EXPECT_EQ(zoltest::ReadVerboseLogs(), "No supported devices were specified.\r\n");
+}
+
+TEST(InfDriverSection, ChoosesTheModelsAndInstallSectionsThisPlatformUses)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"driversection");
+    std::wstring inf =
+        L"[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+        L"[Manufacturer]\r\nA=Models,NTx86,NTamd64,NTamd64.6.1,NTamd64.10.0,NT.6.0,NTamd64.6.0.1,NTamd64.5.2.3\r\n"
+        L"B=Plain,NTamd64.6.0\r\n"
+        L"[Models.NTx86]\r\nD=X86,PCI\\DEV_1\r\n[Models.NTamd64]\r\nD=Amd64,PCI\\DEV_1\r\n"
+        L"[Models.NTamd64.6.1]\r\nD=Amd64_61,PCI\\DEV_1\r\n[Models.NT.6.0]\r\nD=Nt60,PCI\\DEV_1\r\n"
+        L"[Models.NTamd64.6.0.1]\r\nD=Workstation60,PCI\\DEV_1\r\n[Models.NTamd64.5.2.3]\r\nD=Server52,PCI\\DEV_1\r\n"
+        L"[Plain]\r\nD=Other,PCI\\DEV_2,PCI\\COMPAT,PCI\\ONLYCOMPAT\r\nD=Third,pci\\dev_3\r\nD=Late,PCI\\COMPAT\r\n"
+        L"[Amd64_61]\r\n[Amd64_61.NT]\r\n[Amd64_61.NTamd64]\r\nCopyFiles=@one.sys,List\r\nCopyFiles=List2,NoList\r\n"
+        L"[List]\r\ndest.sys,src.sys\r\nplain.dll\r\n[List2]\r\nONE.SYS\r\n"
+        L"[Other]\r\n[Other.NT]\r\nCopyFiles=@other.sys\r\n[Other.NTx86]\r\nCopyFiles=@other32.sys\r\n";
+    ASSERT_TRUE(zoltest::WriteUtf8(dir + L"\\sections.inf", inf));
+    CUniqueInf handle(SetupOpenInfFileW((dir + L"\\sections.inf").c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    ASSERT_TRUE(handle.valid());
+
+    auto install = [&](const CInfDriverSection& sections, const wchar_t* id) {
+        CStr section;
+        return sections.InstallSection(id, &section) ? std::wstring(section.GetString()) : std::wstring(L"<none>");
+    };
+    // The highest version not above the system's; an architecture over none;
+    // a product type only where it matches; a listed section the INF lacks
+    // (NTamd64.10.0) passed over.
+    EXPECT_EQ(install(CInfDriverSection(handle.get(), 6, 1, VER_NT_SERVER), L"pci\\dev_1"), L"Amd64_61.NTamd64");
+    EXPECT_EQ(install(CInfDriverSection(handle.get(), 10, 0, VER_NT_SERVER), L"PCI\\DEV_1"), L"Amd64_61.NTamd64");
+    EXPECT_EQ(install(CInfDriverSection(handle.get(), 6, 0, VER_NT_WORKSTATION), L"PCI\\DEV_1"), L"Workstation60");
+    EXPECT_EQ(install(CInfDriverSection(handle.get(), 6, 0, VER_NT_SERVER), L"PCI\\DEV_1"), L"Nt60");
+    EXPECT_EQ(install(CInfDriverSection(handle.get(), 5, 2, VER_NT_SERVER), L"PCI\\DEV_1"), L"Server52");
+    EXPECT_EQ(install(CInfDriverSection(handle.get(), 5, 0, VER_NT_SERVER), L"PCI\\DEV_1"), L"Amd64");
+
+    // A decoration listed without its section leaves the plain one; the
+    // hardware ID over an earlier compatible ID; ".NTamd64", then ".NT",
+    // then the plain name.
+    CInfDriverSection here(handle.get(), 6, 1, VER_NT_SERVER);
+    EXPECT_EQ(install(here, L"PCI\\DEV_3"), L"Third");
+    EXPECT_EQ(install(here, L"PCI\\COMPAT"), L"Late");
+    EXPECT_EQ(install(here, L"PCI\\ONLYCOMPAT"), L"Other.NT");
+    EXPECT_EQ(install(here, L"PCI\\DEV_9"), L"<none>");
+
+    CStrList files;
+    EXPECT_TRUE(here.SourceFiles(L"PCI\\DEV_1", &files));
+    EXPECT_EQ(ToVector(files), (std::vector<std::wstring>{L"one.sys", L"src.sys", L"plain.dll"}));
+    EXPECT_TRUE(here.SourceFiles(L"PCI\\DEV_2", &files));
+    EXPECT_EQ(ToVector(files), std::vector<std::wstring>{L"other.sys"});
+    EXPECT_FALSE(here.SourceFiles(L"PCI\\DEV_9", &files));
+    EXPECT_TRUE(files.empty());
+}
+
+TEST_F(PnPInstall, OnlyFilesThisRunStagedFromThePackageCountForTheUpdate)
+{
+    // The x86 install section names files this package does not ship; the
+    // update on this platform never copies them.
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "[ZolChip_Install.NT]",
+                                  "[ZolChip_Install.NTx86]\r\nCopyFiles=@zolchip32.sys,ZolChip32.Files\r\n"
+                                  "[ZolChip32.Files]\r\nzolchip32.dat\r\n[ZolChip_Install.NT]"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
+
+    // The copy staged by that install does not stand in for the missing
+    // file: no update, message 5, and the file named.
+    ASSERT_TRUE(DeleteFileW((m_dir + L"\\zolchip.sys").c_str()));
+    ASSERT_TRUE(zoltest::FileExists(StagingFolder() + L"\\zolchip.sys"));
+    EXPECT_EQ(InstallPnP({kId0E83}, 0, L"JA"), 0);
+    EXPECT_STREQ(m_message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE));
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: zolchip.sys\r\n");
+
+    // Its compressed form is the file; a file-list entry is required under
+    // its source name; the INF itself is required too.
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\zolchip.sy_", "compressed"));
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_EQ(library.calls.size(), 2u);
+    ASSERT_TRUE(DeleteFileW((m_dir + L"\\zolchip_src.dat").c_str()));
+    zoltest::ClearLogs();
+    EXPECT_EQ(InstallPnP({kId0E83}), 0);
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: zolchip_src.dat\r\n");
+    CWin2000PnPDriver staged(L"zolchip.inf", 1);
+    ASSERT_TRUE(DeleteFileW((m_dir + L"\\zolchip.inf").c_str()));
+    staged.StageDriverFiles(StagingFolder().c_str());
+    EXPECT_EQ(ToVector(staged.FindMissingPackageFiles((StagingFolder() + L"\\zolchip.inf").c_str())),
+              std::vector<std::wstring>{L"zolchip.inf"});
+    EXPECT_EQ(library.calls.size(), 2u);
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "legacyhelpers.h"
+#include "messages.h"
 #include "testsupport.h"
 
 using namespace legacytest;
@@ -167,4 +168,24 @@ TEST_F(LegacyInstall, ClassWithoutServiceFailsAfterEveryStep)
     EXPECT_EQ(zoltest::ReadBytes(SystemRoot() + L"\\system32\\zolwdt\\zolwdt.ini"), "no service edition");
     EXPECT_EQ(ReadString(L"Software\\ZOL\\Watchdog", L"Version"), L"2.4.1.0-noservice");
     EXPECT_FALSE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_"));
+}
+
+TEST_F(LegacyInstall, VirtualPackageWithoutItsDriverFileEndsWithMessage5)
+{
+    // The driver update of the root device would copy the missing file:
+    // Wine's retries it without end, so the host is stopped after a minute
+    // rather than hanging the suite when the update is reached.
+    std::wstring dir = CopyExample(L"virtual", L"virtual_incomplete");
+    ASSERT_TRUE(DeleteFileW((dir + L"\\zolvcon.sys").c_str()));
+    zoltest::ClearLogs();
+    zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
+    EXPECT_EQ(run.exitCode, 1603u) << run.output;
+    EXPECT_NE(run.output.find("Install message:    \"" +
+                              zoltest::ToUtf8(GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE)) + "\""),
+              std::string::npos)
+        << run.output;
+    // Every failure named: the copy of the file, then the update not started.
+    std::string log = zoltest::ReadMainLog();
+    EXPECT_NE(log.find("**ERROR** - File copy failed: "), std::string::npos) << log;
+    EXPECT_NE(log.find("**ERROR** - Package file missing: zolvcon.sys\r\n"), std::string::npos) << log;
 }

@@ -66,6 +66,8 @@ public:
             return TRUE;
         if (it->second.second && reboot)
             *reboot = TRUE;
+        if (!it->second.first)
+            SetLastError(updateError);
         return it->second.first;
     }
     void Free() override { ++frees; }
@@ -76,6 +78,7 @@ public:
     int loads = 1;
     int hasFunction = 1;
     int lookups = 0;
+    DWORD updateError = 0xE000020B; // what a failed update leaves as the last error (no such device instance)
     int frees = 0;
     UINT errorModeAtLoad = 0;
     std::vector<std::wstring> loadPaths;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "messages.h"
 #include "pnphelpers.h"
 #include "testsupport.h"
 
@@ -71,9 +72,9 @@ protected:
         zoltest::ClearLogs();
     }
 
-    HostRun Host(const std::wstring& args)
+    HostRun Host(const std::wstring& args, DWORD timeoutMs = 120000)
     {
-        zoltest::ProcessResult r = zoltest::RunHost(m_dir, args);
+        zoltest::ProcessResult r = zoltest::RunHost(m_dir, args, timeoutMs);
         HostRun run{r.exitCode, r.output, After(r.output, "Install:            result "), ""};
         std::string message = After(r.output, "Install message:    ");
         if (message.size() >= 2 && message.front() == '"' && message.back() == '"')
@@ -241,4 +242,23 @@ TEST_F(PnPHost, MissingLibraryOrFunctionGivesMessage5AndStagesNothing)
     // With the library back the same package installs.
     HostRun run = Host(L"--lang en");
     EXPECT_EQ(run.exitCode, 0u) << run.report;
+}
+
+TEST_F(PnPHost, PackageWithoutItsDriverFileEndsWithMessage5AndNamesTheFile)
+{
+    // Wine's own driver update retries the copy of a missing file without
+    // end: the host is stopped after a minute, so that a package that
+    // reaches the update fails this test instead of hanging the suite.
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    ASSERT_TRUE(DeleteFileW((m_dir + L"\\zolchip.sys").c_str()));
+    HostRun run = Host(L"--lang ja", 60000);
+    EXPECT_EQ(run.exitCode, 1603u) << run.report;
+    EXPECT_EQ(run.message, zoltest::ToUtf8(GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE)));
+    std::string log = zoltest::ReadMainLog();
+    EXPECT_NE(log.find("Initiating installation... \r\n**ERROR** - Package file missing: zolchip.sys\r\n"),
+              std::string::npos)
+        << log;
+    // No update was started: the device is not bound to the package.
+    EXPECT_EQ(DeviceBlock(zoltest::ListDevices(), device.Instance()).find("zolchip"), std::string::npos);
 }

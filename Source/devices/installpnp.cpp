@@ -21,14 +21,19 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
             driver.AddHardwareId(id.GetString());
     }
 
-    switch (driver.InstallDrivers()) {
-    case PNP_INSTALL_DONE:
+    int code = driver.InstallDrivers();
+    if (code == PNP_INSTALL_DONE)
         return (m_bRebootRequired || driver.IsRebootRequired()) ? 2 : 1;
+
+    // A failed install says what failed; a successful one writes nothing.
+    WriteErrorLines(driver.GetFailures());
+    switch (code) {
     case PNP_INSTALL_NO_DEVICES:
         CopyMessageText(message, SelectInstallMessage(MSG_NO_DEVICES_FOUND, language));
         return 0;
     case PNP_INSTALL_NO_LIBRARY:
     case PNP_INSTALL_NO_FUNCTION:
+    case PNP_INSTALL_INCOMPLETE:
         CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
         return 0;
     default:

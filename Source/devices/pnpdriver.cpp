@@ -2,6 +2,10 @@
 
 #include "basecomp.h"
 #include "devices/newdevlibrary.h"
+#include "inf/infcopyfiles.h"
+#include "inf/infdriversection.h"
+#include "support/asciicase.h"
+#include "support/errortext.h"
 #include "support/handles.h"
 #include "support/wformat.h"
 
@@ -14,9 +18,7 @@ namespace {
 // Hardware IDs are at most 255 characters.
 const size_t kHardwareIdChars = 256;
 const DWORD kCatalogFieldChars = MAX_PATH;
-const DWORD kCopyFilesFieldChars = 4096;
 const DWORD kSectionNamesChars = 4096;
-const DWORD kFileListFieldChars = MAX_PATH;
 
 const wchar_t* const kCatalogKeys[] = {
     L"CatalogFile", L"CatalogFile.nt", L"CatalogFile.ntx86", L"CatalogFile.ntia64", L"CatalogFile.ntamd64",
@@ -76,20 +78,7 @@ int CWin2000PnPDriver::AddStageFile(const wchar_t* fileName)
 
 CStr CWin2000PnPDriver::GetCompressedName(const wchar_t* fileName)
 {
-    if (fileName == nullptr)
-        return CStr();
-    CStr name(fileName);
-    const wchar_t* dot = wcsrchr(fileName, L'.');
-    if (dot == nullptr) {
-        name += L"._";
-    } else if (wcslen(dot) >= 4) {
-        wchar_t* buffer = name.GetBuffer(0);
-        buffer[name.GetLength() - 1] = L'_';
-        name.ReleaseBuffer(0);
-    } else {
-        name += L"_";
-    }
-    return name;
+    return infcopyfiles::CompressedName(fileName);
 }
 
 CStr CWin2000PnPDriver::GetStagingFolder()
@@ -116,30 +105,6 @@ void CWin2000PnPDriver::CollectCatalogFiles(HINF inf)
     }
 }
 
-void CWin2000PnPDriver::CollectFileListSection(HINF inf, const wchar_t* section)
-{
-    wchar_t field[kFileListFieldChars];
-    INFCONTEXT context;
-    if (!SetupFindFirstLineW(inf, section, nullptr, &context))
-        return;
-    do {
-        DWORD count = SetupGetFieldCount(&context);
-        // The source name (field 2) wins over the destination name (field 1).
-        // A source name too long to read stages nothing rather than the
-        // wrong file.
-        if (count >= 2) {
-            if (!GetField(&context, 2, field, kFileListFieldChars))
-                continue;
-            if (field[0] != L'\0') {
-                AddStageFile(field);
-                continue;
-            }
-        }
-        if (count >= 1 && GetField(&context, 1, field, kFileListFieldChars) && field[0] != L'\0')
-            AddStageFile(field);
-    } while (SetupFindNextLine(&context, &context));
-}
-
 void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
 {
     // Section names as the profile functions see the file. When they do not
@@ -160,26 +125,19 @@ void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
     }
 
     CStrList fileLists;
-    std::vector<wchar_t> field(kCopyFilesFieldChars);
     for (const CStr& section : sections) {
-        INFCONTEXT context;
-        if (!SetupFindFirstLineW(inf, section.GetString(), L"CopyFiles", &context))
-            continue;
-        do {
-            DWORD count = SetupGetFieldCount(&context);
-            for (DWORD index = 1; index <= count; ++index) {
-                if (!GetField(&context, index, field.data(), kCopyFilesFieldChars))
-                    continue;
-                if (field[0] == L'@')
-                    AddStageFile(field.data() + 1);
-                else if (SetupGetLineCountW(inf, field.data()) > 0)
-                    fileLists.push_back(CStr(field.data()));
-            }
-        } while (SetupFindNextMatchLineW(&context, L"CopyFiles", &context));
+        CStrList files;
+        infcopyfiles::ReadCopyFilesLines(inf, section.GetString(), &files, &fileLists);
+        for (const CStr& file : files)
+            AddStageFile(file.GetString());
     }
 
-    for (const CStr& section : fileLists)
-        CollectFileListSection(inf, section.GetString());
+    for (const CStr& section : fileLists) {
+        CStrList files;
+        infcopyfiles::ReadFileListSources(inf, section.GetString(), &files);
+        for (const CStr& file : files)
+            AddStageFile(file.GetString());
+    }
 }
 
 int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
@@ -213,18 +171,86 @@ int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
     }
     CreateDirectoryW(folder, nullptr);
 
+    // Names are listed in pairs: a file, then its compressed name. A file
+    // counts as not staged when neither copy succeeded; one the package does
+    // not hold under either name is not a failed copy (the check of the
+    // package's completeness names it where it matters).
+    m_vStagedFiles.clear();
     int result = 1;
     wchar_t target[MAX_PATH];
-    for (const CStr& name : m_vStageFiles) {
-        if (!JoinPath(target, folder, name.GetString())) {
+    for (size_t i = 0; i < m_vStageFiles.size(); i += 2) {
+        DWORD failure = ERROR_SUCCESS;
+        const CStr* failedName = nullptr;
+        bool copied = false;
+        for (size_t j = i; j < i + 2 && j < m_vStageFiles.size(); ++j) {
+            const CStr& name = m_vStageFiles[j];
+            DWORD error = ERROR_SUCCESS;
+            if (!JoinPath(target, folder, name.GetString())) {
+                error = ERROR_FILENAME_EXCED_RANGE;
+            } else {
+                SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+                if (CopyFileW(name.GetString(), target, FALSE))
+                    m_vStagedFiles.push_back(name);
+                else
+                    error = GetLastError();
+            }
+            if (error == ERROR_SUCCESS) {
+                copied = true;
+                continue;
+            }
             result = 0;
-            continue;
+            if (failedName == nullptr && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+                failure = error;
+                failedName = &name;
+            }
         }
-        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileW(name.GetString(), target, FALSE))
-            result = 0;
+        if (!copied && failedName != nullptr)
+            AddFailure(FormatWide(L"Staging copy failed: %s, error %s", failedName->GetString(),
+                       DescribeError(failure).GetString()));
     }
     return result;
+}
+
+bool CWin2000PnPDriver::WasStaged(const wchar_t* fileName) const
+{
+    CStr compressed = GetCompressedName(fileName);
+    for (const CStr& staged : m_vStagedFiles) {
+        if (EqualsAsciiNoCase(staged.GetString(), fileName) ||
+            EqualsAsciiNoCase(staged.GetString(), compressed.GetString()))
+            return true;
+    }
+    return false;
+}
+
+CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) const
+{
+    // The update reads the INF under its own name.
+    CStrList missing;
+    bool infStaged = false;
+    for (const CStr& staged : m_vStagedFiles)
+        infStaged = infStaged || staged.Equals(m_strInfName.GetString());
+    if (!infStaged) {
+        missing.push_back(m_strInfName);
+        return missing;
+    }
+    CUniqueInf inf(SetupOpenInfFileW(stagedInf, nullptr, INF_STYLE_WIN4, nullptr));
+    if (!inf.valid())
+        return missing;
+    CInfDriverSection driverSection(inf.get());
+    for (const CStr& id : m_vHardwareIds) {
+        CStrList files;
+        driverSection.SourceFiles(id.GetString(), &files);
+        for (const CStr& file : files) {
+            if (WasStaged(file.GetString()))
+                continue;
+            bool listed = false;
+            for (const CStr& entry : missing)
+                listed = listed || EqualsAsciiNoCase(entry.GetString(), file.GetString());
+            if (!listed)
+                missing.push_back(file);
+        }
+    }
+    return missing;
 }
 
 int CWin2000PnPDriver::InstallDrivers()
@@ -246,13 +272,21 @@ int CWin2000PnPDriver::InstallDrivers()
         library = &platform;
 
     int loaded = 0;
+    DWORD loadError = ERROR_SUCCESS;
     {
         CErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
         loaded = library->Load(libraryPath);
+        loadError = GetLastError();
     }
-    if (!loaded)
+    if (!loaded) {
+        AddFailure(FormatWide(L"Device installation library not loaded: %s, error %s", libraryPath,
+                   DescribeError(loadError).GetString()));
         return PNP_INSTALL_NO_LIBRARY;
+    }
     if (!library->FindUpdateFunction()) {
+        DWORD error = GetLastError();
+        AddFailure(FormatWide(L"Driver update function not found: UpdateDriverForPlugAndPlayDevicesW in %s, error %s",
+                   libraryPath, DescribeError(error).GetString()));
         library->Free();
         return PNP_INSTALL_NO_FUNCTION;
     }
@@ -263,21 +297,43 @@ int CWin2000PnPDriver::InstallDrivers()
     wchar_t infPath[MAX_PATH] = {};
     bool infPathFits = !folder.IsEmpty() && JoinPath(infPath, folder.GetString(), m_strInfName.GetString());
 
+    // No update is started for a package that lacks a file the update would
+    // copy: the platform would either refuse the package or (Wine) retry the
+    // copy without end; and a file an earlier install left in the staging
+    // folder must not stand in for it.
+    if (infPathFits) {
+        CStrList missing = FindMissingPackageFiles(infPath);
+        if (!missing.empty()) {
+            for (const CStr& file : missing)
+                AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
+            library->Free();
+            return PNP_INSTALL_INCOMPLETE;
+        }
+    }
+
     int ok = 1;
     BOOL restart = FALSE;
     wchar_t hardwareId[kHardwareIdChars];
     for (const CStr& id : m_vHardwareIds) {
         // A device that cannot be handed to the update function (an ID or
         // INF path too long for its buffer) counts as a failed update.
-        if (!infPathFits || !CopyIfFits(hardwareId, kHardwareIdChars, id.GetString())) {
-            ok = 0;
-            continue;
+        DWORD error = ERROR_SUCCESS;
+        if (!infPathFits) {
+            error = ERROR_FILENAME_EXCED_RANGE;
+        } else if (!CopyIfFits(hardwareId, kHardwareIdChars, id.GetString())) {
+            error = ERROR_INVALID_PARAMETER;
+        } else {
+            SetLastError(ERROR_SUCCESS);
+            BOOL updated = library->UpdateDriver(hardwareId, infPath, static_cast<DWORD>(m_bForce), &restart);
+            if (!updated)
+                error = GetLastError();
+            if (restart)
+                m_bReboot = 1;
+            if (updated)
+                continue;
         }
-        BOOL updated = library->UpdateDriver(hardwareId, infPath, static_cast<DWORD>(m_bForce), &restart);
-        if (restart)
-            m_bReboot = 1;
-        if (!updated)
-            ok = 0;
+        ok = 0;
+        AddFailure(FormatWide(L"Driver update failed: %s, error %s", id.GetString(), DescribeError(error).GetString()));
     }
     library->Free();
     return ok ? PNP_INSTALL_DONE : PNP_INSTALL_UPDATE_FAILED;

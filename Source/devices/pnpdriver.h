@@ -9,6 +9,8 @@
 
 #include "support/str.h"
 
+#include <string>
+
 // Results of InstallDrivers.
 enum PnPInstallCode {
     PNP_INSTALL_DONE = 0,           // every driver update succeeded
@@ -16,6 +18,7 @@ enum PnPInstallCode {
     PNP_INSTALL_NO_LIBRARY = 2,     // the device installation library did not load
     PNP_INSTALL_NO_FUNCTION = 3,    // the library lacks the driver update function
     PNP_INSTALL_UPDATE_FAILED = 4,  // at least one driver update failed
+    PNP_INSTALL_INCOMPLETE = 5,     // a file the updates would copy is not in the package
 };
 
 class CWin2000PnPDriver
@@ -36,12 +39,23 @@ public:
     // Copies the INF, its catalogs and the files it names from the current
     // directory into folder; 1 when every copy succeeded.
     int StageDriverFiles(const wchar_t* folder);
-    // Stages the files and updates every device's driver (PnPInstallCode).
+    // The files the driver updates would copy from the staged INF at
+    // stagedInf that this object's staging did not copy from the package,
+    // under their plain or compressed name; the INF itself when it was not
+    // staged. Each name once, in order.
+    CStrList FindMissingPackageFiles(const wchar_t* stagedInf) const;
+    // Stages the files, checks that the package holds every file the updates
+    // need, and updates every device's driver (PnPInstallCode).
     int InstallDrivers();
     int IsRebootRequired() const { return m_bReboot; }
 
     const CStrList& GetHardwareIds() const { return m_vHardwareIds; }
     const CStrList& GetStageFiles() const { return m_vStageFiles; }
+    // The names the last staging copied from the package.
+    const CStrList& GetStagedFiles() const { return m_vStagedFiles; }
+    // What failed, one English line each without line end: staged copies,
+    // missing package files, the library, each failed driver update.
+    const CStrList& GetFailures() const { return m_vFailures; }
 
     // driver.sys -> driver.sy_, a.h -> a.h_, readme -> readme._
     static CStr GetCompressedName(const wchar_t* fileName);
@@ -52,11 +66,14 @@ public:
 private:
     void CollectCatalogFiles(HINF inf);
     void CollectCopyFiles(HINF inf, const wchar_t* infPath);
-    void CollectFileListSection(HINF inf, const wchar_t* section);
+    bool WasStaged(const wchar_t* fileName) const;
+    void AddFailure(const std::wstring& text) { m_vFailures.push_back(CStr(text.c_str())); }
 
     CStrList m_vHardwareIds;
     CStrList m_vStageFiles;
     CStr m_strInfName;
     int m_bReboot;
     int m_bForce;
+    CStrList m_vStagedFiles;
+    CStrList m_vFailures;
 };

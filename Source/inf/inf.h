@@ -12,6 +12,8 @@
 #include "support/handles.h"
 #include "support/str.h"
 
+#include <string>
+
 class CInf
 {
 public:
@@ -63,6 +65,14 @@ public:
     const CStrList& GetAddServiceSections() const { return m_vAddServiceSections; }
     const CStrList& GetSoftwareSettingsSections() const { return m_vSoftwareSettingsSections; }
     const CStrList& GetDestinationDirs() const { return m_vDestinationDirs; }
+    // What failed, one English line each without line end, in the order it
+    // happened: file operations, section and service installs, software
+    // settings, the root device. The object writes no log; its owner does.
+    const CStrList& GetFailures() const { return m_vFailures; }
+    void AddFailure(const std::wstring& text) { m_vFailures.push_back(CStr(text.c_str())); }
+    // 1 once the root device's driver update was not started because the
+    // package lacks a file the update would copy.
+    int IsPackageIncomplete() const { return m_bPackageIncomplete; }
 
     CInf(const CInf&) = delete;
     CInf& operator=(const CInf&) = delete;
@@ -70,6 +80,10 @@ public:
 protected:
     // Section names of the INF in file order, read with the profile reader.
     CStrList ReadSectionNames();
+    // 1 when every file the driver update for hardwareId would copy lies
+    // beside the INF (under its plain or compressed name); otherwise records
+    // each missing one and returns 0.
+    int HasDriverPackageFiles(const wchar_t* hardwareId);
 
     // Upper bound of the numbered names MakeTempCopy tries before it gives
     // up. Tests lower it to reach the exhausted case.
@@ -88,4 +102,6 @@ protected:
     CStrList m_vSoftwareSettingsSections;
     // Pairs: even positions a line's key, odd positions its directory.
     CStrList m_vDestinationDirs;
+    CStrList m_vFailures;
+    int m_bPackageIncomplete;
 };

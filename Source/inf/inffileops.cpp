@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "inf/infutil.h"
+#include "support/errortext.h"
+#include "support/wformat.h"
 
 namespace {
 
@@ -85,23 +87,33 @@ static int ProcessFileDirective(CInf* inf, HINF hInf, const wchar_t* section, co
     return result;
 }
 
+// The file directives need the INF's destination directories.
+static int HasDestinationDirs(CInf* inf, const wchar_t* section)
+{
+    if (inf->ReadDestinationDirs())
+        return 1;
+    inf->AddFailure(FormatWide(L"File operations of %s failed: the INF names no destination directory",
+                               section ? section : L""));
+    return 0;
+}
+
 int CInf::ProcessCopyFiles(const wchar_t* section)
 {
-    if (!ReadDestinationDirs())
+    if (!HasDestinationDirs(this, section))
         return 0;
     return ProcessFileDirective(this, m_hInf.get(), section, L"CopyFiles", &CInf::CopyFileList);
 }
 
 int CInf::ProcessDelFiles(const wchar_t* section)
 {
-    if (!ReadDestinationDirs())
+    if (!HasDestinationDirs(this, section))
         return 0;
     return ProcessFileDirective(this, m_hInf.get(), section, L"DelFiles", &CInf::DeleteFileList);
 }
 
 int CInf::ProcessRenFiles(const wchar_t* section)
 {
-    if (!ReadDestinationDirs())
+    if (!HasDestinationDirs(this, section))
         return 0;
     return ProcessFileDirective(this, m_hInf.get(), section, L"RenFiles", &CInf::RenameFileList);
 }
@@ -118,14 +130,18 @@ int CInf::CopyFileList(const wchar_t* section)
     do {
         CStr destName;
         if (!infutil::ReadStringField(&context, 1, kCopyNameChars, &destName) || destName.IsEmpty()) {
+            AddFailure(FormatWide(L"File copy failed: a line of %s names no file", section));
             result = 0;
             break;
         }
         CStr directory;
-        if (!GetDestinationDir(section, &directory))
+        if (!GetDestinationDir(section, &directory)) {
+            AddFailure(FormatWide(L"File copy failed: no destination directory for %s", section));
             return 0;
+        }
         CStr target = infutil::JoinPath(directory.GetString(), destName.GetString());
         if (!infutil::FitsPath(target) || !EnsureFileDirectory(target.GetString())) {
+            AddFailure(FormatWide(L"File copy failed: %s, cannot create its directory", target.GetString()));
             result = 0;
             break;
         }
@@ -136,6 +152,7 @@ int CInf::CopyFileList(const wchar_t* section)
         CStr sourceName;
         if (!infutil::ReadStringField(&context, 2, kCopyNameChars, &sourceName) &&
             SetupGetFieldCount(&context) >= 2) {
+            AddFailure(FormatWide(L"File copy failed: %s, source name too long", target.GetString()));
             result = 0;
             break;
         }
@@ -144,6 +161,7 @@ int CInf::CopyFileList(const wchar_t* section)
         CStr source(m_strInfDir);
         source += sourceName;
         if (!infutil::FitsPath(source)) {
+            AddFailure(FormatWide(L"File copy failed: %s, source path too long", target.GetString()));
             result = 0;
             break;
         }
@@ -160,11 +178,13 @@ int CInf::CopyFileList(const wchar_t* section)
             // the source.
             CStr temp;
             if (!MakeTempCopy(source.GetString(), &temp)) {
+                error = GetLastError();
                 result = 0;
             } else if (MoveFileExW(temp.GetString(), target.GetString(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
                 m_bRebootNeeded = 1;
             } else {
+                error = GetLastError();
                 DeleteFileW(temp.GetString()); // nothing will use it
                 result = 0;
             }
@@ -173,6 +193,9 @@ int CInf::CopyFileList(const wchar_t* section)
         } else {
             result = 0;
         }
+        if (!result)
+            AddFailure(FormatWide(L"File copy failed: %s to %s, error %s", source.GetString(), target.GetString(),
+                                  DescribeError(error).GetString()));
     } while (result && SetupFindNextLine(&context, &context));
     return result;
 }
@@ -182,8 +205,10 @@ int CInf::DeleteFileList(const wchar_t* section)
     if (section == nullptr || !m_hInf.valid())
         return 0;
     CStr directory;
-    if (!GetDestinationDir(section, &directory))
+    if (!GetDestinationDir(section, &directory)) {
+        AddFailure(FormatWide(L"File delete failed: no destination directory for %s", section));
         return 0;
+    }
     INFCONTEXT context;
     if (!SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context))
         return 1;
@@ -193,11 +218,13 @@ int CInf::DeleteFileList(const wchar_t* section)
         CStr name;
         // An empty name would name the destination directory itself.
         if (!infutil::ReadStringField(&context, 1, kDeleteNameChars, &name) || name.IsEmpty()) {
+            AddFailure(FormatWide(L"File delete failed: a line of %s names no file", section));
             result = 0;
             break;
         }
         CStr path = infutil::JoinPath(directory.GetString(), name.GetString());
         if (!infutil::FitsPath(path)) {
+            AddFailure(FormatWide(L"File delete failed: %s, path too long", path.GetString()));
             result = 0;
             break;
         }
@@ -227,6 +254,9 @@ int CInf::DeleteFileList(const wchar_t* section)
         } else {
             result = 0;
         }
+        if (!result)
+            AddFailure(FormatWide(L"File delete failed: %s, error %s", path.GetString(),
+                                  DescribeError(error).GetString()));
     } while (result && SetupFindNextLine(&context, &context));
     return result;
 }
@@ -236,38 +266,45 @@ int CInf::RenameFileList(const wchar_t* section)
     if (section == nullptr || !m_hInf.valid())
         return 0;
     CStr directory;
-    if (!GetDestinationDir(section, &directory))
+    if (!GetDestinationDir(section, &directory)) {
+        AddFailure(FormatWide(L"File rename failed: no destination directory for %s", section));
         return 0;
+    }
     INFCONTEXT context;
     if (!SetupFindFirstLineW(m_hInf.get(), section, nullptr, &context))
         return 1;
 
     int result = 1;
     do {
-        if (SetupGetFieldCount(&context) != 2) {
-            result = 0;
-            break;
-        }
         CStr newName, oldName;
-        if (!infutil::ReadStringField(&context, 1, kRenameNameChars, &newName) || newName.IsEmpty() ||
+        if (SetupGetFieldCount(&context) != 2 ||
+            !infutil::ReadStringField(&context, 1, kRenameNameChars, &newName) || newName.IsEmpty() ||
             !infutil::ReadStringField(&context, 2, kRenameNameChars, &oldName) || oldName.IsEmpty()) {
+            AddFailure(FormatWide(L"File rename failed: a line of %s does not name a new and an old file",
+                                  section));
             result = 0;
             break;
         }
         CStr newPath = infutil::JoinPath(directory.GetString(), newName.GetString());
         CStr oldPath = infutil::JoinPath(directory.GetString(), oldName.GetString());
         if (!infutil::FitsPath(newPath) || !infutil::FitsPath(oldPath)) {
+            AddFailure(FormatWide(L"File rename failed: %s, path too long", oldPath.GetString()));
             result = 0;
             break;
         }
 
         if (MoveFileW(oldPath.GetString(), newPath.GetString()))
             continue;
-        if (IsInUseError(GetLastError()) &&
+        DWORD error = GetLastError();
+        if (IsInUseError(error) &&
             MoveFileExW(oldPath.GetString(), newPath.GetString(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
             m_bRebootNeeded = 1;
         } else {
+            if (IsInUseError(error))
+                error = GetLastError();
+            AddFailure(FormatWide(L"File rename failed: %s to %s, error %s", oldPath.GetString(),
+                                  newPath.GetString(), DescribeError(error).GetString()));
             result = 0;
         }
     } while (result && SetupFindNextLine(&context, &context));

@@ -11,7 +11,9 @@
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
 #include "inf/servicecontrol.h"
+#include "support/errortext.h"
 #include "support/handles.h"
+#include "support/wformat.h"
 
 namespace {
 
@@ -164,10 +166,12 @@ int CInf::InstallSection(const wchar_t* section, HKEY hRootKey)
         return 0;
 
     const wchar_t* sourceRoot = m_strInfDir.IsEmpty() ? nullptr : m_strInfDir.GetString();
-    return SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kSectionInstallFlags, hRootKey, sourceRoot, 0,
-                                       nullptr, nullptr, nullptr, nullptr)
-               ? 1
-               : 0;
+    if (SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kSectionInstallFlags, hRootKey, sourceRoot, 0,
+                                    nullptr, nullptr, nullptr, nullptr))
+        return 1;
+    DWORD error = GetLastError();
+    AddFailure(FormatWide(L"Section install failed: %s, error %s", section, DescribeError(error).GetString()));
+    return 0;
 }
 
 int CInf::InstallServices(const wchar_t* section)
@@ -182,8 +186,9 @@ int CInf::InstallServices(const wchar_t* section)
     // The name is in use as another service's name or display name. That is
     // only the "already installed" case when the services are there;
     // otherwise the service was not created.
-    if (error == ERROR_DUPLICATE_SERVICE_NAME)
-        return AllServicesOfSectionExist(m_hInf.get(), section) ? 1 : 0;
+    if (error == ERROR_DUPLICATE_SERVICE_NAME && AllServicesOfSectionExist(m_hInf.get(), section))
+        return 1;
+    AddFailure(FormatWide(L"Service install failed: %s, error %s", section, DescribeError(error).GetString()));
     return 0;
 }
 
@@ -194,17 +199,20 @@ int CInf::InstallSoftwareSettings(const wchar_t* section)
     CStr service = FirstServiceName(this, kLongServiceNameChars);
     // A service name never holds a backslash; one that did would put the
     // entries under another key.
-    if (service.IsEmpty() || service.Find(L"\\") >= 0)
+    if (service.IsEmpty() || service.Find(L"\\") >= 0) {
+        AddFailure(FormatWide(L"Software settings failed: %s, the INF names no usable service", section));
         return 0;
+    }
 
     CStr path;
     path.Format(L"System\\CurrentControlSet\\Services\\%s\\Device%d", service.GetString(), 0);
     CUniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.GetString(), 0, nullptr, REG_OPTION_NON_VOLATILE, kDeviceKeyAccess,
-                        nullptr, key.put(), nullptr) != ERROR_SUCCESS)
-        return 0;
-    return SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kRegistryOnly, key.get(), nullptr, 0, nullptr,
-                                       nullptr, nullptr, nullptr)
-               ? 1
-               : 0;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.GetString(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              kDeviceKeyAccess, nullptr, key.put(), nullptr);
+    if (rc == ERROR_SUCCESS && SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kRegistryOnly, key.get(),
+                                                           nullptr, 0, nullptr, nullptr, nullptr, nullptr))
+        return 1;
+    DWORD error = rc != ERROR_SUCCESS ? static_cast<DWORD>(rc) : GetLastError();
+    AddFailure(FormatWide(L"Software settings failed: %s, error %s", section, DescribeError(error).GetString()));
+    return 0;
 }

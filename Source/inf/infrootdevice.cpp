@@ -17,8 +17,12 @@
 #include <cwchar>
 #include <string>
 
+#include "inf/infcopyfiles.h"
+#include "inf/infdriversection.h"
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
+#include "support/errortext.h"
+#include "support/wformat.h"
 
 namespace {
 
@@ -28,37 +32,14 @@ const int kServiceNameChars = 254;
 const DWORD kDeviceInstallFlags = DI_ENUMSINGLEINF | DI_DONOTCALLCONFIGMG | DI_NOFILECOPY;
 // The hardware-ID property is read into 512 bytes.
 const DWORD kHardwareIdBytes = 512;
-const size_t kModelsSectionChars = 255;
-const size_t kDecorationChars = 255;
 // Longest device ID the platform accepts.
 const size_t kHardwareIdChars = 200;
 
-// The models section of one "Manufacturer" line: the section decorated for
-// this platform when the line lists such a decoration and the section exists,
-// else the plain section.
-bool ModelsSection(HINF hInf, INFCONTEXT* manufacturer, CStr* section)
+// A file (not a directory) at path.
+bool IsPlainFile(const CStr& path)
 {
-    if (!infutil::ReadStringField(manufacturer, 1, kModelsSectionChars, section) || section->IsEmpty())
-        return false;
-    DWORD count = SetupGetFieldCount(manufacturer);
-    for (DWORD i = 2; i <= count; ++i) {
-        CStr decoration;
-        if (!infutil::ReadStringField(manufacturer, i, kDecorationChars, &decoration))
-            continue;
-        CStr lower(decoration);
-        lower.MakeLower();
-        if (lower.Find(L"ntamd64") != 0)
-            continue;
-        CStr decorated(*section);
-        decorated += L".";
-        decorated += decoration;
-        INFCONTEXT first;
-        if (SetupFindFirstLineW(hInf, decorated.GetString(), nullptr, &first)) {
-            *section = decorated;
-            return true;
-        }
-    }
-    return true;
+    DWORD attributes = GetFileAttributesW(path.GetString());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Hardware ID (field 2) of the last model line of the INF, in the order the
@@ -69,9 +50,10 @@ bool LastModelHardwareId(HINF hInf, CStr* hardwareId)
     INFCONTEXT manufacturer;
     if (!SetupFindFirstLineW(hInf, L"Manufacturer", nullptr, &manufacturer))
         return false;
+    CInfDriverSection driverSection(hInf);
     do {
         CStr section;
-        if (!ModelsSection(hInf, &manufacturer, &section))
+        if (!driverSection.ModelsSection(&manufacturer, &section))
             continue;
         INFCONTEXT model;
         if (!SetupFindFirstLineW(hInf, section.GetString(), nullptr, &model))
@@ -113,8 +95,10 @@ int SelectDriverByHardwareId(HINF hInf, HDEVINFO set, SP_DEVINFO_DATA* element)
 int CInf::CreateRootDevice(int* pRebootNeeded)
 {
     wchar_t name[kServiceNameChars + 1] = {};
-    if (!GetServiceName(nullptr, name, kServiceNameChars) || name[0] == L'\0')
+    if (!GetServiceName(nullptr, name, kServiceNameChars) || name[0] == L'\0') {
+        AddFailure(L"Root device not created: the INF names no service");
         return 0;
+    }
     name[kServiceNameChars] = L'\0';
     CStr service(name);
     service.MakeUpper();
@@ -129,6 +113,11 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
     int result = 0;
     if (created)
         result = InfPlatform().pCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &element) ? 1 : 0;
+    if (!result) {
+        DWORD error = GetLastError();
+        AddFailure(FormatWide(L"Root device install failed: %s, error %s", instance.GetString(),
+                              DescribeError(error).GetString()));
+    }
 
     if (result && m_bVirtual) {
         // Room for 512 bytes and a terminator the property may lack.
@@ -136,12 +125,19 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
         if (!SetupDiGetDeviceRegistryPropertyW(set.get(), &element, SPDRP_HARDWAREID, nullptr,
                                                reinterpret_cast<PBYTE>(ids), kHardwareIdBytes, nullptr) ||
             ids[0] == L'\0') {
+            DWORD error = GetLastError();
+            AddFailure(FormatWide(L"Root device install failed: %s has no hardware ID, error %s",
+                                  instance.GetString(), DescribeError(error).GetString()));
             result = 0;
-        } else {
-            result = InfPlatform().pUpdateDriverForPlugAndPlayDevices(nullptr, ids, m_strInfPath.GetString(), 0,
-                                                                      nullptr)
-                         ? 1
-                         : 0;
+        } else if (!HasDriverPackageFiles(ids)) {
+            // The update would copy a file the package lacks: the platform
+            // would refuse the package or (Wine) retry the copy without end.
+            result = 0;
+        } else if (!InfPlatform().pUpdateDriverForPlugAndPlayDevices(nullptr, ids, m_strInfPath.GetString(), 0,
+                                                                     nullptr)) {
+            DWORD error = GetLastError();
+            AddFailure(FormatWide(L"Driver update failed: %s, error %s", ids, DescribeError(error).GetString()));
+            result = 0;
         }
     }
 
@@ -154,6 +150,23 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
             *pRebootNeeded = 1;
     }
     return result;
+}
+
+int CInf::HasDriverPackageFiles(const wchar_t* hardwareId)
+{
+    CStrList files;
+    CInfDriverSection(m_hInf.get()).SourceFiles(hardwareId, &files);
+    int complete = 1;
+    for (const CStr& file : files) {
+        CStr plain = infutil::JoinPath(m_strInfDir.GetString(), file.GetString());
+        CStr compressed = infutil::JoinPath(m_strInfDir.GetString(), infcopyfiles::CompressedName(file.GetString()).GetString());
+        if (IsPlainFile(plain) || IsPlainFile(compressed))
+            continue;
+        AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
+        m_bPackageIncomplete = 1;
+        complete = 0;
+    }
+    return complete;
 }
 
 int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoData, const wchar_t* instanceName)

@@ -3,39 +3,41 @@
 // is present.
 #include "basecomp.h"
 #include "inf/inf.h"
+#include "messages.h"
 #include "support/registrykey.h"
 #include "support/wformat.h"
 
-namespace {
-
-// The whole INF, or the named install section with its companions. 0
-// failure, 1 success, 2 success with a restart needed (the package asks for
-// one, or a file or the device install was deferred to the next restart).
-int InstallInfFile(const CStr& infFile, const CStr& section, int rebootRequired, int isVirtual)
+int CBaseComponent::InstallInfFile(int isVirtual, wchar_t* message, const wchar_t* language)
 {
-    CInf inf(infFile.GetString());
-    if (!inf.IsOpen())
+    CInf inf(m_strInfFile.GetString());
+    if (!inf.IsOpen()) {
+        WriteErrorLines(CStrList{CStr(FormatWide(L"INF file not opened: %s", m_strInfFile.GetString()).c_str())});
         return 0;
+    }
     if (isVirtual)
         inf.SetVirtual(1);
 
     int restart = 0;
-    int ok = section.IsEmpty() ? inf.InstallAll(&restart) : inf.InstallFromSection(section.GetString(), &restart);
-    if (!ok)
+    int ok = m_strInfSection.IsEmpty() ? inf.InstallAll(&restart)
+                                       : inf.InstallFromSection(m_strInfSection.GetString(), &restart);
+    if (!ok) {
+        // A failed install says what failed; a successful one writes nothing.
+        WriteErrorLines(inf.GetFailures());
+        if (inf.IsPackageIncomplete())
+            CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
         return 0;
-    return (rebootRequired || restart == 1) ? 2 : 1;
+    }
+    return (m_bRebootRequired || restart == 1) ? 2 : 1;
 }
-
-} // namespace
 
 int CBaseComponent::InstallLegacy(int a, void* b, wchar_t* message, int d, const wchar_t* language)
 {
-    return InstallInfFile(m_strInfFile, m_strInfSection, m_bRebootRequired, 0);
+    return InstallInfFile(0, message, language);
 }
 
 int CBaseComponent::InstallVirtual(int a, void* b, wchar_t* message, int d, const wchar_t* language)
 {
-    return InstallInfFile(m_strInfFile, m_strInfSection, m_bRebootRequired, 1);
+    return InstallInfFile(1, message, language);
 }
 
 int CBaseComponent::ServiceControlsAllDevices(const wchar_t* serviceName)

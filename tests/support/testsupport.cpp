@@ -215,11 +215,11 @@ bool InstallComponentInto(const std::wstring& dir)
     return CopyFileW(BinPath(L"zolcomp.dll").c_str(), (dir + L"\\zolcomp.dll").c_str(), FALSE) != 0;
 }
 
-ProcessResult RunHost(const std::wstring& dir, const std::wstring& args)
+ProcessResult RunHost(const std::wstring& dir, const std::wstring& args, DWORD timeoutMs)
 {
     InstallComponentInto(dir);
     std::wstring cmd = L"\"" + BinPath(L"zolhost.exe") + L"\" " + args + L" \"" + dir + L"\\zolcomp.dll\"";
-    return RunProcess(cmd, dir);
+    return RunProcess(cmd, dir, timeoutMs);
 }
 
 CDllOverride::CDllOverride(const wchar_t* dll, const wchar_t* value) : m_dll(dll)

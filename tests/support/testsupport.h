@@ -44,8 +44,9 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir = std::wstring(),
                   DWORD timeoutMs = 120000);
 // Runs zolhost.exe in dir with the component copied beside the package:
-// "zolhost <args> <dir>\zolcomp.dll".
-ProcessResult RunHost(const std::wstring& dir, const std::wstring& args);
+// "zolhost <args> <dir>\zolcomp.dll"; stopped (exit code 0xDEAD) when it
+// runs longer than timeoutMs.
+ProcessResult RunHost(const std::wstring& dir, const std::wstring& args, DWORD timeoutMs = 120000);
 // Copies zolcomp.dll into dir.
 bool InstallComponentInto(const std::wstring& dir);
 
