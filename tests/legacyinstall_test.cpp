@@ -177,6 +177,10 @@ TEST_F(LegacyInstall, VirtualPackageWithoutItsDriverFileEndsWithMessage5)
     // rather than hanging the suite when the update is reached.
     std::wstring dir = CopyExample(L"virtual", L"virtual_incomplete");
     ASSERT_TRUE(DeleteFileW((dir + L"\\zolvcon.sys").c_str()));
+    // A root device left by an earlier install would not be created (nor
+    // updated) again.
+    zoltest::RunProcess(L"\"" + zoltest::BinPath(L"devsim.exe") + L"\" remove ROOT\\ZOLVCON\\0000");
+    ASSERT_FALSE(KeyExists(kVconNode + L"\\0000"));
     zoltest::ClearLogs();
     zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
     EXPECT_EQ(run.exitCode, 1603u) << run.output;
