@@ -287,6 +287,40 @@ TEST_F(CmpLogTest, CloseEndsWriting)
     EXPECT_EQ(Read(L"close.log"), "before\r\n");
 }
 
+TEST_F(CmpLogTest, ASessionAfterAnUnfinishedLineStartsOnANewLine)
+{
+    // A writer killed between a step's start text and its answer.
+    {
+        CCmpLog dead;
+        ASSERT_EQ(dead.Open(), 0);
+        dead.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"    - Checking dependency list... ");
+        dead.Close();
+    }
+    CCmpLog next(L"cut.log", m_dir.c_str());
+    ASSERT_EQ(next.Open(), 0);
+    next.WriteHeader();
+    next.Close();
+    EXPECT_EQ(MainAppended().substr(0, 36 + 75), "    - Checking dependency list... \r\n" + Rule());
+
+    // The verbose log too; only a final CR LF counts as a finished line, and
+    // an empty or finished file gets nothing.
+    const struct {
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {"", ""}, {"x", "x\r\n"}, {"done\r\n", "done\r\n"}, {"lf only\n", "lf only\n\r\n"}, {"cr\r", "cr\r\r\n"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"cut.log", c.before));
+        CCmpLog log(L"cut.log", m_dir.c_str());
+        log.SetVerbose(1);
+        ASSERT_EQ(log.Open(), 0);
+        log.WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"next\r\n");
+        log.Close();
+        EXPECT_EQ(Read(L"cut.log"), std::string(c.after) + "next\r\n") << c.before;
+    }
+}
+
 TEST_F(CmpLogTest, OpenCreatesMissingDirectoriesLevelByLevel)
 {
     std::wstring nested = m_dir + L"one\\two\\";

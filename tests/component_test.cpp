@@ -225,11 +225,13 @@ TEST(HostCommandLine, HelpUsageAndLoadFailures)
     const std::wstring host = L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\"";
     zoltest::ProcessResult help = zoltest::RunProcess(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
-    for (const char* word : {"usage: zolhost", "--lang CODE", "--check", "--json", "/verbose_log", "/consoleout",
+    for (const char* word : {"usage: zolhost", "--lang CODE", "--package DIR", "--sta", "--check", "--json",
+                             "/verbose_log", "/consoleout",
                              "3010", "1603", "87", "zolsetup.log"})
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
 
-    for (const wchar_t* bad : {L" --bogus x.dll", L" --json", L"", L" --lang", L" a.dll b.dll", L" -x a.dll"}) {
+    for (const wchar_t* bad :
+         {L" --bogus x.dll", L" --json", L"", L" --lang", L" a.dll b.dll", L" -x a.dll", L" x.dll --package"}) {
         zoltest::ProcessResult r = zoltest::RunProcess(host + bad);
         EXPECT_EQ(r.exitCode, 87u) << zoltest::ToUtf8(bad);
         EXPECT_NE(r.output.find("usage: zolhost"), std::string::npos) << r.output;
@@ -251,6 +253,52 @@ TEST(HostCommandLine, HelpUsageAndLoadFailures)
     zoltest::ProcessResult relative = zoltest::RunProcess(host + L" --check zolcomp.dll", dir);
     EXPECT_EQ(relative.exitCode, 0u) << relative.output;
     EXPECT_NE(relative.output.find(zoltest::ToUtf8(dir) + "\\zolcomp.dll"), std::string::npos) << relative.output;
+}
+
+TEST(HostCommandLine, ComponentOutsideThePackageFolderIsWarnedAbout)
+{
+    const std::wstring host = L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\"";
+    const std::string warning = "The component is not in the current folder ";
+    std::wstring package = zoltest::MakeTestDir(L"host_outside_pkg");
+    std::wstring other = zoltest::MakeTestDir(L"host_outside_other");
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), package));
+    ASSERT_TRUE(zoltest::InstallComponentInto(package));
+
+    // The component of the build folder, run in the package folder.
+    zoltest::ProcessResult outside =
+        zoltest::RunProcess(host + L" --json --check \"" + zoltest::BinPath(L"zolcomp.dll") + L"\"", package);
+    EXPECT_EQ(outside.exitCode, 0u) << outside.output;
+    EXPECT_NE(outside.output.find(",\"warnings\":[\"" + warning), std::string::npos) << outside.output;
+
+    // --package makes the folder current; the same folder spelt in another
+    // letter case and with a trailing backslash is no reason to warn.
+    std::wstring spelt = package;
+    CharUpperBuffW(&spelt[0], static_cast<DWORD>(spelt.size()));
+    zoltest::ProcessResult inside = zoltest::RunProcess(
+        host + L" --json --check --package \"" + spelt + L"\\\\\" \"" + package + L"\\zolcomp.dll\"", other);
+    EXPECT_EQ(inside.exitCode, 0u) << inside.output;
+    EXPECT_EQ(inside.output.find("warnings"), std::string::npos) << inside.output;
+    EXPECT_NE(inside.output.find("\"4\":{\"result\":1,"), std::string::npos) << inside.output; // read the package
+
+    // A relative component path is taken from the folder the host started
+    // in, before --package changes it.
+    zoltest::ProcessResult relative =
+        zoltest::RunProcess(host + L" --check --package=" + other + L" zolcomp.dll", package);
+    EXPECT_EQ(relative.exitCode, 0u) << relative.output;
+    EXPECT_NE(relative.output.find("Component:          " + zoltest::ToUtf8(package) + "\\zolcomp.dll"),
+              std::string::npos)
+        << relative.output;
+    EXPECT_NE(relative.output.find(warning + zoltest::ToUtf8(other) + ":"), std::string::npos) << relative.output;
+
+    // A package folder that cannot be entered: nothing is loaded or logged.
+    zoltest::ClearLogs();
+    zoltest::ProcessResult missing =
+        zoltest::RunProcess(host + L" --json --package C:\\no\\such\\folder \"" + package + L"\\zolcomp.dll\"", other);
+    EXPECT_EQ(missing.exitCode, 87u) << missing.output;
+    EXPECT_NE(missing.output.find("cannot use the package folder C:\\no\\such\\folder"), std::string::npos)
+        << missing.output;
+    EXPECT_EQ(missing.output.find("interface_version"), std::string::npos) << missing.output;
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
 }
 
 // ---------------------------------------------------------------------------
@@ -496,6 +544,25 @@ TEST(HostParts, OptionsParsing)
         CHostOptions options;
         EXPECT_EQ(options.Parse(3, argv), CHostOptions::PARSE_USAGE);
     }
+    {
+        const wchar_t* argv[] = {L"zolhost", L"--package=D:\\p q", L"--sta", L"x.dll"};
+        CHostOptions options;
+        ASSERT_EQ(options.Parse(4, argv), CHostOptions::PARSE_RUN);
+        EXPECT_EQ(options.PackageDir(), L"D:\\p q");
+        EXPECT_TRUE(options.SingleThreaded());
+    }
+}
+
+TEST(HostParts, ComponentFolderComparison)
+{
+    EXPECT_TRUE(CHostSession::IsInFolder(L"C:\\zolcomp.dll", L"C:\\"));
+    EXPECT_FALSE(CHostSession::IsInFolder(L"C:\\Pkg\\sub\\zolcomp.dll", L"C:\\Pkg"));
+    EXPECT_FALSE(CHostSession::IsInFolder(L"C:\\Pkg\\zolcomp.dll", L"C:\\Pk"));
+    // A short name of an existing folder is the same folder.
+    std::wstring dir = zoltest::MakeTestDir(L"host long folder name");
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(dir.c_str(), shortName, MAX_PATH), 0u);
+    EXPECT_TRUE(CHostSession::IsInFolder(std::wstring(shortName) + L"\\zolcomp.dll", dir));
 }
 
 TEST(HostParts, ExitCodes)
@@ -540,6 +607,19 @@ TEST(HostParts, JsonEscapingAndRendering)
     EXPECT_NE(text.find(L"\"The OS is not supported.\\r\\n\""), std::wstring::npos) << zoltest::ToUtf8(text);
     EXPECT_NE(text.find(L"result 2 (success, restart required)"), std::wstring::npos) << zoltest::ToUtf8(text);
     EXPECT_EQ(text.find(L"ignored"), std::wstring::npos);
+
+    // Warnings and the host's apartment come last, and only when there are any.
+    report.warnings = {L"first \"one\"", L"second"};
+    report.hostApartment = L"single-threaded";
+    std::wstring withWarnings = report.RenderJson();
+    EXPECT_EQ(withWarnings.substr(withWarnings.find(L"}},\"install\"")),
+              L"}},\"install\":{\"result\":2,\"message\":\"\"},\"warnings\":[\"first \\\"one\\\"\",\"second\"],"
+              L"\"host_apartment\":\"single-threaded\"}\r\n");
+    text = report.RenderText();
+    EXPECT_NE(text.find(L"Warning:            second\r\n"), std::wstring::npos) << zoltest::ToUtf8(text);
+    EXPECT_NE(text.find(L"Host apartment:     single-threaded\r\n"), std::wstring::npos) << zoltest::ToUtf8(text);
+    report.warnings.clear();
+    report.hostApartment.clear();
 
     report.interfaceResult = 0;
     report.installed = false;

@@ -170,20 +170,25 @@ TEST(CheckDependencies, MessageIsCutToTheCallersBuffer)
     EXPECT_EQ(none.result, 0);
 }
 
-TEST(CheckDependencies, SingleThreadedComOnTheThreadMakesEveryCandidateAnswerNo)
+TEST(CheckDependencies, ASingleThreadedCallerGetsTheSameAnswers)
 {
     const std::wstring model = MachineModel();
     std::thread worker([&] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        Outcome listed = CheckWith(L"dep_sta", DependencyFile(Platform(model)));
-        EXPECT_EQ(listed.result, 0);
-        EXPECT_EQ(listed.message, L"System model not supported.");
-        EXPECT_EQ(listed.supported, 0);
-        // Without a file the model still counts as supported.
+        Outcome listed = CheckWith(L"dep_sta", DependencyFile(Platform(L"Other Model") + Platform(model)));
+        EXPECT_EQ(listed.result, 1);
+        EXPECT_EQ(listed.message, L"<untouched>");
+        EXPECT_EQ(listed.supported, 1);
+        Outcome unlisted = CheckWith(L"dep_sta_other", DependencyFile(Platform(L"Other Model")));
+        EXPECT_EQ(unlisted.result, 0);
+        EXPECT_EQ(unlisted.message, L"System model not supported.");
         EXPECT_EQ(CheckIn(L"dep_sta_none", nullptr).result, 1);
-        // The caller's COM set-up is left as it was.
+        // The caller's COM set-up is left as it was: initialized once,
+        // single-threaded.
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
         CoUninitialize();
+        CoUninitialize();
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         CoUninitialize();
     });
     worker.join();

@@ -156,6 +156,22 @@ TEST_F(PnPHost, PresentDevicesAreBoundAndResultIs1)
     EXPECT_TRUE(zoltest::FileExists(L"C:\\windows\\system32\\drivers\\zolchip.sys"));
 }
 
+TEST_F(PnPHost, PackageFolderOptionInstallsFromAnotherFolder)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    ASSERT_TRUE(zoltest::InstallComponentInto(m_dir));
+    std::wstring elsewhere = zoltest::MakeTestDir(L"pnphost_elsewhere");
+    zoltest::ProcessResult r = zoltest::RunProcess(L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\" --sta --package \"" +
+                                                       m_dir + L"\" \"" + m_dir + L"\\zolcomp.dll\"",
+                                                   elsewhere);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(After(r.output, "Install:            result "), "1 (success)") << r.output;
+    EXPECT_EQ(r.output.find("Warning:"), std::string::npos) << r.output;
+    EXPECT_EQ(After(r.output, "Host apartment:     "), "single-threaded") << r.output;
+    EXPECT_TRUE(zoltest::FileExists(StagingFolder() + L"\\zolchip.inf"));
+}
+
 TEST_F(PnPHost, PackageRestartDemandGives2)
 {
     CSimulatedDevice device({kId0E83});

@@ -162,6 +162,17 @@ TEST_F(PrereqHost, ModelDependency)
     answer = CheckPackage(dir);
     EXPECT_EQ(answer.status, STATUS_NOT_INSTALLED) << answer.output;
     EXPECT_EQ(answer.message, "");
+
+    // A host that set COM up single-threaded on its thread gets the same
+    // answer, and its thread is still single-threaded after the questions.
+    answer = ParseProperty(zoltest::RunHost(dir, L"--sta --check --json"), 5);
+    EXPECT_EQ(answer.status, STATUS_NOT_INSTALLED) << answer.output;
+    EXPECT_EQ(answer.message, "");
+    EXPECT_NE(answer.output.find("\"host_apartment\":\"single-threaded\"}"), std::string::npos) << answer.output;
+    ASSERT_TRUE(write(L"Other Server 200"));
+    answer = ParseProperty(zoltest::RunHost(dir, L"--sta --check --json"), 5);
+    EXPECT_EQ(answer.status, STATUS_NOT_APPLICABLE) << answer.output;
+    EXPECT_EQ(answer.message, "System model not supported.");
 }
 
 TEST_F(PrereqHost, RecordSmallerThan2052BytesGetsNothing)

@@ -78,6 +78,40 @@ bool SameFile(HANDLE a, HANDLE b)
            ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+// Writers in other processes take the same lock on a byte far past any log
+// content, so a move to the end and the write that follows happen as one
+// step even where the platform does not make append-only writes atomic.
+class CAppendLock
+{
+public:
+    explicit CAppendLock(HANDLE hFile) : m_hFile(hFile), m_range()
+    {
+        m_range.Offset = 0xFFFFFFF0u;
+        m_range.OffsetHigh = 0x3FFFFFFFu;
+        m_bLocked = LockFileEx(m_hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &m_range) != FALSE;
+    }
+    ~CAppendLock()
+    {
+        if (m_bLocked)
+            UnlockFileEx(m_hFile, 0, 1, 0, &m_range);
+    }
+    CAppendLock(const CAppendLock&) = delete;
+    CAppendLock& operator=(const CAppendLock&) = delete;
+
+private:
+    HANDLE m_hFile;
+    OVERLAPPED m_range;
+    bool m_bLocked;
+};
+
+// The caller holds the append lock.
+void WriteAtEnd(HANDLE hFile, const char* data, DWORD size)
+{
+    SetFilePointer(hFile, 0, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(hFile, data, size, &written, nullptr);
+}
+
 } // namespace
 
 CCmpLog::CCmpLog(const wchar_t* fileName, const wchar_t* directory)
@@ -198,6 +232,9 @@ bool CCmpLog::OpenRecord(LOGFILE& record)
     if (record.hFile == INVALID_HANDLE_VALUE)
         return false;
     record.bOpen = 1;
+    // A session starts on a line of its own even when the last writer ended
+    // in the middle of one (a process killed between a step and its answer).
+    EndUnfinishedLine(record.hFile);
     return true;
 }
 
@@ -246,18 +283,31 @@ void CCmpLog::AppendBytes(HANDLE hFile, const char* data, DWORD size)
 {
     if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr || size == 0)
         return;
-    // Writers in other processes take the same lock on a byte far past any
-    // log content, so the move to the end and the write happen as one step
-    // even where the platform does not make append-only writes atomic.
-    OVERLAPPED lockRange = {};
-    lockRange.Offset = 0xFFFFFFF0u;
-    lockRange.OffsetHigh = 0x3FFFFFFFu;
-    bool locked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange) != FALSE;
-    SetFilePointer(hFile, 0, nullptr, FILE_END);
-    DWORD written = 0;
-    WriteFile(hFile, data, size, &written, nullptr);
-    if (locked)
-        UnlockFileEx(hFile, 0, 1, 0, &lockRange);
+    CAppendLock lock(hFile);
+    WriteAtEnd(hFile, data, size);
+}
+
+void CCmpLog::EndUnfinishedLine(HANDLE hFile)
+{
+    if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr)
+        return;
+    // Looked at and completed under the writers' lock, so that no other
+    // writer's line can slip in between.
+    CAppendLock lock(hFile);
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(hFile, &size) || size.QuadPart == 0)
+        return;
+    char tail[2] = {};
+    DWORD read = 0;
+    LONGLONG from = size.QuadPart >= 2 ? size.QuadPart - 2 : 0;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    if (!ReadFile(hFile, tail, sizeof(tail), &read, &at))
+        return; // cannot tell: leave the file as it is
+    if (read == 2 && tail[0] == '\r' && tail[1] == '\n')
+        return;
+    WriteAtEnd(hFile, "\r\n", 2);
 }
 
 void CCmpLog::AppendFormatted(HANDLE hFile, const wchar_t* format, ...)

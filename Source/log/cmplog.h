@@ -70,6 +70,8 @@ private:
     void AppendFormatted(HANDLE hFile, const wchar_t* format, ...);
     static void AppendText(HANDLE hFile, const std::wstring& text);
     static void AppendBytes(HANDLE hFile, const char* data, DWORD size);
+    // Appends CR LF when the file is not empty and does not end with one.
+    static void EndUnfinishedLine(HANDLE hFile);
     static HANDLE OpenLogFile(const wchar_t* path);
     static bool OpenRecord(LOGFILE& record);
 

@@ -47,13 +47,16 @@ CWmiQuery::CWmiQuery() : m_nLastError(0), m_pValue(new BYTE[kValueBytes]()), m_b
     m_szLastError[0] = L'\0';
 
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr)) {
-        // For example COM already set up single-threaded on this thread: the
-        // thread's COM state is left alone and every query answers no.
+    if (hr == RPC_E_CHANGED_MODE) {
+        // The caller already set this thread up in another model, as a
+        // setup program with windows does (single-threaded). The query runs
+        // in the caller's apartment; this object owes it no CoUninitialize.
+    } else if (FAILED(hr)) {
         RecordError();
         return;
+    } else {
+        m_bComInitialized = true;
     }
-    m_bComInitialized = true;
 
     hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
                               nullptr, EOAC_NONE, nullptr);

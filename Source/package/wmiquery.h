@@ -1,6 +1,8 @@
 // CWmiQuery: one COM initialization and one WMI connection, used to read the
 // computer's model name. COM is initialized for the calling thread (multi-
-// threaded model) for the object's lifetime.
+// threaded model) for the object's lifetime; on a thread the caller already
+// set up in another model the query runs in the caller's apartment and leaves
+// the thread's COM state as it found it.
 #pragma once
 
 #include <windows.h>

@@ -24,21 +24,26 @@ std::wstring CComponentLibrary::SystemMessage(DWORD error)
     return message;
 }
 
+std::wstring CComponentLibrary::FullPathName(const std::wstring& path)
+{
+    DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return std::wstring();
+    std::vector<wchar_t> full(needed + 1);
+    DWORD len = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    return std::wstring(full.data(), len < full.size() ? len : 0);
+}
+
 bool CComponentLibrary::Load(const std::wstring& path)
 {
     Unload();
     m_error.clear();
-    DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
+    m_fullPath = FullPathName(path);
+    if (m_fullPath.empty()) {
         m_fullPath = path;
         m_error = FormatWide(L"cannot load the component %s: the path is not valid", path.c_str());
         return false;
     }
-    std::vector<wchar_t> full(needed + 1);
-    DWORD len = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    m_fullPath.assign(full.data(), len < full.size() ? len : 0);
-    if (m_fullPath.empty())
-        m_fullPath = path;
 
     {
         // No error boxes for a missing or broken file: the host reports it.

@@ -39,8 +39,13 @@ public:
     CComponentLibrary(const CComponentLibrary&) = delete;
     CComponentLibrary& operator=(const CComponentLibrary&) = delete;
 
-private:
+    // The full form of a path, taken from the current directory when it is
+    // relative; empty when the path is not valid.
+    static std::wstring FullPathName(const std::wstring& path);
+    // The system's text for an error code, without its final full stop.
     static std::wstring SystemMessage(DWORD error);
+
+private:
 
     CUniqueLibrary m_module;
     GetInterfaceVersionFn m_pGetInterfaceVersion;

@@ -1,10 +1,11 @@
 #include "hostoptions.h"
 
-CHostOptions::CHostOptions() : m_language(L"en"), m_checkOnly(false), m_json(false) {}
+CHostOptions::CHostOptions() : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_json(false) {}
 
 const wchar_t* CHostOptions::UsageLine()
 {
-    return L"usage: zolhost [--lang CODE] [--check] [--json] [/verbose_log] [/consoleout] PATH\\zolcomp.dll\r\n"
+    return L"usage: zolhost [--lang CODE] [--package DIR] [--sta] [--check] [--json] [/verbose_log]\r\n"
+           L"               [/consoleout] PATH\\zolcomp.dll\r\n"
            L"       zolhost --help\r\n";
 }
 
@@ -13,8 +14,11 @@ std::wstring CHostOptions::HelpText()
     return std::wstring(UsageLine()) +
            L"\r\n"
            L"Loads the installer component PATH\\zolcomp.dll, asks it about its package and\r\n"
-           L"installs the package. Run it in the package directory: the component reads\r\n"
-           L"its package files from the current directory.\r\n"
+           L"installs the package. Run it in the package directory, or name that\r\n"
+           L"directory with --package: the component reads its package files from the\r\n"
+           L"current directory but the INF file from its own folder, so keep the component\r\n"
+           L"in the package directory. When its folder is not the current directory the\r\n"
+           L"report (and the JSON \"warnings\") says so.\r\n"
            L"\r\n"
            L"The host creates its own log, hands it to the component (property 9), asks for\r\n"
            L"the interface version and properties 1 to 8, then calls Install, and prints a\r\n"
@@ -24,6 +28,15 @@ std::wstring CHostOptions::HelpText()
            L"  --lang CODE   language for the package name, description and messages:\r\n"
            L"                en, fr, it, de, es or ja; any other code means English\r\n"
            L"                (default: en). --lang=CODE works too.\r\n"
+           L"  --package DIR make DIR the current directory before loading the component\r\n"
+           L"                (--package=DIR works too). A relative component path is\r\n"
+           L"                still taken from the directory zolhost was started in. A\r\n"
+           L"                DIR that cannot be entered ends the run with exit code 87\r\n"
+           L"                before anything is loaded.\r\n"
+           L"  --sta         initialise COM single-threaded on the host's thread before\r\n"
+           L"                loading the component (as a setup program with windows\r\n"
+           L"                does) and uninitialise it after unloading; the report shows\r\n"
+           L"                the thread's COM apartment after the last call.\r\n"
            L"  --check       answer the questions only; do not call Install.\r\n"
            L"  --json        print one JSON object instead of the readable report.\r\n"
            L"  --help        print this text and exit.\r\n"
@@ -40,7 +53,9 @@ std::wstring CHostOptions::HelpText()
            L"\r\n"
            L"JSON: {\"interface_version\":N,\"properties\":{\"1\":{\"result\":R,\"value\":\"...\"},...,\r\n"
            L"\"5\":{\"result\":R,\"status\":S,\"message\":\"...\"},\"6\":{\"result\":R,\"value\":V},...},\r\n"
-           L"\"install\":{\"result\":R,\"message\":\"...\"}} (no \"install\" with --check).\r\n"
+           L"\"install\":{\"result\":R,\"message\":\"...\"},\"warnings\":[\"...\"],\r\n"
+           L"\"host_apartment\":\"single-threaded\"} (no \"install\" with --check; \"warnings\"\r\n"
+           L"only when there is one; \"host_apartment\" only with --sta).\r\n"
            L"\r\n"
            L"Logs: C:\\devavoror\\log\\zolsetup.log (shared by the host and the component);\r\n"
            L"with /verbose_log also the verbose log in the same directory (\"zolhost.log\",\r\n"
@@ -52,13 +67,33 @@ std::wstring CHostOptions::HelpText()
            L"  3010  installed, restart required (Install returned 2)\r\n"
            L"  1603  installation failed (Install returned 0), or the component could not\r\n"
            L"        be loaded or lacks one of its exports\r\n"
-           L"  87    bad command line\r\n";
+           L"  87    bad command line, or the --package directory cannot be entered\r\n";
 }
 
 CHostOptions::ParseResult CHostOptions::Fail(const std::wstring& error)
 {
     m_error = error;
     return PARSE_USAGE;
+}
+
+int CHostOptions::TakeValue(const wchar_t* name, int argc, const wchar_t* const* argv, int& i,
+                            std::wstring& value)
+{
+    const std::wstring arg = argv[i];
+    const std::wstring option(name);
+    if (arg == option) {
+        if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == L'\0')
+            return -1;
+        value = argv[++i];
+        return 1;
+    }
+    if (arg.compare(0, option.size() + 1, option + L"=") == 0) {
+        if (arg.size() == option.size() + 1)
+            return -1;
+        value = arg.substr(option.size() + 1);
+        return 1;
+    }
+    return 0;
 }
 
 CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* argv)
@@ -69,22 +104,25 @@ CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* ar
             continue; // the component's switch
         if (arg == L"--help" || arg == L"-h")
             return PARSE_HELP;
+        if (arg.empty())
+            return Fail(L"empty argument");
+        int taken = TakeValue(L"--lang", argc, argv, i, m_language);
+        if (taken < 0)
+            return Fail(L"--lang needs a language code");
+        if (taken == 0)
+            taken = TakeValue(L"--package", argc, argv, i, m_packageDir);
+        if (taken < 0)
+            return Fail(L"--package needs a folder");
+        if (taken > 0)
+            continue;
         if (arg == L"--check") {
             m_checkOnly = true;
         } else if (arg == L"--json") {
             m_json = true;
-        } else if (arg == L"--lang") {
-            if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == L'\0')
-                return Fail(L"--lang needs a language code");
-            m_language = argv[++i];
-        } else if (arg.compare(0, 7, L"--lang=") == 0) {
-            if (arg.size() == 7)
-                return Fail(L"--lang needs a language code");
-            m_language = arg.substr(7);
-        } else if (!arg.empty() && arg[0] == L'-') {
+        } else if (arg == L"--sta") {
+            m_singleThreaded = true;
+        } else if (arg[0] == L'-') {
             return Fail(L"unknown option " + arg);
-        } else if (arg.empty()) {
-            return Fail(L"empty argument");
         } else if (!m_componentPath.empty()) {
             return Fail(L"more than one component path: " + m_componentPath + L" and " + arg);
         } else {

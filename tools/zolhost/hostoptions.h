@@ -1,5 +1,6 @@
 // CHostOptions: the host's command line.
-//   zolhost [--lang CODE] [--check] [--json] [/verbose_log] [/consoleout] PATH\zolcomp.dll
+//   zolhost [--lang CODE] [--package DIR] [--sta] [--check] [--json] [/verbose_log] [/consoleout]
+//           PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
 #pragma once
@@ -21,6 +22,10 @@ public:
 
     const std::wstring& ComponentPath() const { return m_componentPath; }
     const std::wstring& Language() const { return m_language; }
+    // The package folder the host makes its current folder; empty: stay.
+    const std::wstring& PackageDir() const { return m_packageDir; }
+    // Initialise COM single-threaded on the host's thread around the run.
+    bool SingleThreaded() const { return m_singleThreaded; }
     bool CheckOnly() const { return m_checkOnly; }
     bool Json() const { return m_json; }
     const std::wstring& Error() const { return m_error; }
@@ -30,9 +35,14 @@ public:
 
 private:
     ParseResult Fail(const std::wstring& error);
+    // "--name VALUE" or "--name=VALUE" at argv[i]: 1 taken (i moved past the
+    // value), 0 not this option, -1 the value is missing.
+    static int TakeValue(const wchar_t* name, int argc, const wchar_t* const* argv, int& i, std::wstring& value);
 
     std::wstring m_componentPath;
     std::wstring m_language;
+    std::wstring m_packageDir;
+    bool m_singleThreaded;
     bool m_checkOnly;
     bool m_json;
     std::wstring m_error;

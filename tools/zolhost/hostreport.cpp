@@ -93,6 +93,8 @@ std::wstring CHostReport::RenderText() const
     std::wstring out;
     out += FormatWide(L"Component:          %s\r\n", componentPath.c_str());
     out += FormatWide(L"Language:           %s\r\n", language.c_str());
+    for (const std::wstring& warning : warnings)
+        out += FormatWide(L"Warning:            %s\r\n", Printable(warning).c_str());
     if (interfaceResult)
         out += FormatWide(L"Interface version:  %d\r\n", interfaceVersion);
     else
@@ -119,6 +121,8 @@ std::wstring CHostReport::RenderText() const
     } else {
         out += L"Install:            not called (--check)\r\n";
     }
+    if (!hostApartment.empty())
+        out += FormatWide(L"Host apartment:     %s\r\n", hostApartment.c_str());
     out += FormatWide(L"Exit code:          %d\r\n", exitCode);
     return out;
 }
@@ -148,6 +152,14 @@ std::wstring CHostReport::RenderJson() const
     if (installed)
         out += FormatWide(L",\"install\":{\"result\":%d,\"message\":%s}", installResult,
                           JsonString(installMessage).c_str());
+    if (!warnings.empty()) {
+        out += L",\"warnings\":[";
+        for (size_t i = 0; i < warnings.size(); ++i)
+            out += (i ? L"," : L"") + JsonString(warnings[i]);
+        out += L"]";
+    }
+    if (!hostApartment.empty())
+        out += L",\"host_apartment\":" + JsonString(hostApartment);
     out += L"}\r\n";
     return out;
 }

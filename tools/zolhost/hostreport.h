@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class CHostReport
 {
@@ -27,6 +28,11 @@ public:
     int installResult;
     std::wstring installMessage;
     int exitCode;
+    // Plain sentences about the way the component was run.
+    std::vector<std::wstring> warnings;
+    // The COM apartment of the host's thread after the last call into the
+    // component; empty when the host did not set up COM (no --sta).
+    std::wstring hostApartment;
 
     std::wstring RenderText() const;
     std::wstring RenderJson() const;

@@ -2,10 +2,71 @@
 
 #include "basecomp.h"
 #include "log/cmplog.h"
+#include "support/wformat.h"
+
+#include <objbase.h>
 
 #include <vector>
 
 namespace {
+
+// COM set up single-threaded on the host's thread for the length of a run
+// (--sta), as a setup program with windows has it; nothing without --sta.
+class CHostApartment
+{
+public:
+    explicit CHostApartment(bool singleThreaded)
+        : m_hr(singleThreaded ? CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : S_FALSE),
+          m_bOwned(singleThreaded && SUCCEEDED(m_hr))
+    {
+    }
+    ~CHostApartment()
+    {
+        if (m_bOwned)
+            CoUninitialize();
+    }
+    HRESULT Result() const { return m_hr; }
+    CHostApartment(const CHostApartment&) = delete;
+    CHostApartment& operator=(const CHostApartment&) = delete;
+
+private:
+    HRESULT m_hr;
+    bool m_bOwned;
+};
+
+std::wstring CurrentFolder()
+{
+    DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0)
+        return std::wstring();
+    std::vector<wchar_t> buffer(needed + 1);
+    DWORD len = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    return std::wstring(buffer.data(), len < buffer.size() ? len : 0);
+}
+
+// The folder part of a full path ("C:\pkg\zolcomp.dll" gives "C:\pkg").
+std::wstring FolderOf(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// A folder in one spelling: long names where the folder exists, no trailing
+// separators.
+std::wstring NormalFolder(const std::wstring& folder)
+{
+    std::wstring out = folder;
+    DWORD needed = GetLongPathNameW(folder.c_str(), nullptr, 0);
+    if (needed != 0) {
+        std::vector<wchar_t> buffer(needed + 1);
+        DWORD len = GetLongPathNameW(folder.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (len != 0 && len < buffer.size())
+            out.assign(buffer.data(), len);
+    }
+    while (!out.empty() && (out.back() == L'\\' || out.back() == L'/'))
+        out.pop_back();
+    return out;
+}
 
 const int kTextCapacity = 1024; // characters, for properties 1 to 4 and Install's message
 
@@ -24,6 +85,56 @@ int CHostSession::ExitCodeForInstallResult(int result)
     case 2: return HOST_EXIT_RESTART;
     default: return HOST_EXIT_FAILURE;
     }
+}
+
+bool CHostSession::IsInFolder(const std::wstring& fullPath, const std::wstring& folder)
+{
+    std::wstring a = NormalFolder(FolderOf(fullPath));
+    std::wstring b = NormalFolder(folder);
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+std::wstring CHostSession::OutsidePackageWarning(const std::wstring& componentFolder,
+                                                 const std::wstring& currentFolder)
+{
+    return FormatWide(L"The component is not in the current folder %s: it reads the package's INF file from its "
+                      L"own folder %s but copies the package files from the current folder, so the installed "
+                      L"package may be incomplete.",
+                      currentFolder.c_str(), componentFolder.c_str());
+}
+
+std::wstring CHostSession::ApartmentName()
+{
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    HRESULT hr = CoGetApartmentType(&type, &qualifier);
+    if (hr == CO_E_NOTINITIALIZED)
+        return L"not initialised";
+    if (FAILED(hr))
+        return FormatWide(L"unknown (0x%08lx)", static_cast<unsigned long>(hr));
+    switch (type) {
+    case APTTYPE_STA:
+    case APTTYPE_MAINSTA: return L"single-threaded";
+    case APTTYPE_MTA:
+        return qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA ? L"multithreaded (implicit)" : L"multithreaded";
+    case APTTYPE_NA: return L"neutral";
+    default: return FormatWide(L"unknown (%d)", static_cast<int>(type));
+    }
+}
+
+bool CHostSession::EnterPackageFolder()
+{
+    const std::wstring& folder = m_options.PackageDir();
+    if (folder.empty())
+        return true;
+    if (SetCurrentDirectoryW(folder.c_str()))
+        return true;
+    DWORD error = GetLastError();
+    m_output.WriteError(FormatWide(L"zolhost: cannot use the package folder %s: error %lu (%s)\r\n", folder.c_str(),
+                                   static_cast<unsigned long>(error),
+                                   CComponentLibrary::SystemMessage(error).c_str()));
+    return false;
 }
 
 void CHostSession::PrepareLog(CCmpLog& log)
@@ -85,8 +196,27 @@ int CHostSession::Run()
     CHostReport report;
     report.language = m_options.Language();
 
+    // A relative component path names a file in the folder the host was
+    // started in, also when --package names another one.
+    std::wstring componentPath = CComponentLibrary::FullPathName(m_options.ComponentPath());
+    if (componentPath.empty())
+        componentPath = m_options.ComponentPath();
+    if (!EnterPackageFolder())
+        return HOST_EXIT_BAD_ARGUMENTS;
+    const std::wstring current = CurrentFolder();
+    if (!IsInFolder(componentPath, current))
+        report.warnings.push_back(OutsidePackageWarning(FolderOf(componentPath), current));
+
+    // Set up before the component is loaded and left after it is unloaded.
+    CHostApartment apartment(m_options.SingleThreaded());
+    if (FAILED(apartment.Result())) {
+        m_output.WriteError(FormatWide(L"zolhost: cannot initialise COM single-threaded: error 0x%08lx\r\n",
+                                       static_cast<unsigned long>(apartment.Result())));
+        return HOST_EXIT_FAILURE;
+    }
+
     CComponentLibrary library;
-    if (!library.Load(m_options.ComponentPath())) {
+    if (!library.Load(componentPath)) {
         m_output.WriteError(L"zolhost: " + library.Error() + L"\r\n");
         LogLoadFailure(library.Error());
         return HOST_EXIT_FAILURE;
@@ -116,6 +246,9 @@ int CHostSession::Run()
         report.exitCode = ExitCodeForInstallResult(report.installResult);
         footerCode = report.installResult;
     }
+
+    if (m_options.SingleThreaded())
+        report.hostApartment = ApartmentName();
 
     log.WriteFooter(footerCode);
     log.Close();

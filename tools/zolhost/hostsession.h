@@ -29,10 +29,20 @@ public:
     int Run();
 
     static int ExitCodeForInstallResult(int result);
+    // Whether the file at a full path lies directly in folder: letter case,
+    // short names and trailing backslashes do not count.
+    static bool IsInFolder(const std::wstring& fullPath, const std::wstring& folder);
+    // The sentence the report gives when the component is not in the
+    // current folder.
+    static std::wstring OutsidePackageWarning(const std::wstring& componentFolder, const std::wstring& currentFolder);
+    // The COM apartment of the calling thread, in words.
+    static std::wstring ApartmentName();
 
 private:
     void AskProperties(CComponentLibrary& library, CHostReport& report);
     void LogLoadFailure(const std::wstring& error);
+    // Makes the --package folder current. On failure writes why to stderr.
+    bool EnterPackageFolder();
     static void PrepareLog(CCmpLog& log);
 
     const CHostOptions& m_options;

@@ -1,7 +1,8 @@
 // zolhost: the host program for installer components. It loads one component
 // DLL in the package directory, asks it about its package, installs it and
-// reports the answers. It never initialises COM on its thread: the component
-// does that itself where it needs it.
+// reports the answers. It initialises COM on its thread only when asked to
+// (--sta, single-threaded, as a setup program with windows does): otherwise
+// the component does that itself where it needs it.
 #include <windows.h>
 
 #include "hostoptions.h"
