@@ -4,7 +4,7 @@ JOBS  ?= 2
 SHELL := /bin/bash
 export ZOL_WINE_ROOT := $(abspath $(BUILD))/wine
 
-.PHONY: all setup configure build prefix test demo bench fuzz clean
+.PHONY: all setup configure build prefix test demo bench fuzz stress clean
 
 all: build
 
@@ -48,6 +48,12 @@ fuzz: build prefix
 # Benchmarks under Wine: the component next to the platform calls it cannot avoid.
 bench: build prefix
 	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(CURDIR)/examples
+
+# Repeated host runs under load (not part of the tests): STRESS_RUNS runs,
+# default 1000, of the questions and the installation, two at a time beside a
+# busy loop. Prints the failures with their exit codes and output.
+stress: build prefix
+	@scripts/stress.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
