@@ -8,7 +8,8 @@
 # built package BUILD/packages/EXAMPLE (package files, driver image and
 # component) is copied to C:\zoldemo\EXAMPLE; zolhost checks it (a new
 # installation), installs it, checks it again (the same version installed:
-# the service is there and its driver file has the package's version),
+# the service is there and its driver file has the package's version; the
+# server has one of the chipset's devices, which the component looks for),
 # installs it a second time and checks once more, one line per step. The
 # script then shows what the install left: the service, the copied files, the
 # root-enumerated device node and the service's settings. The prefix copy is
@@ -57,7 +58,11 @@ copy_package "$EXAMPLE" list
 echo "    install.xml:"
 grep -o '<inf_file[^>]*>' "$PACKAGE/install.xml" | indent | indent
 
-heading "2. zolhost: check, install, check, install again, check"
+heading "2. A chipset device (devsim), then zolhost: check, install, check, install again, check"
+# The component installs only where its chipset is: one of its devices.
+CHIPSET="PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9"
+instance=$(win "$BIN/devsim.exe" add "$CHIPSET") || { echo "demo: devsim add failed" >&2; exit 1; }
+printf '    %-14s %s (chipset device 0E83)\n' devices "$instance"
 OK=1 STEP_INDENT="    "
 for step in check install check install check; do
     host_step "$EXAMPLE" $step
