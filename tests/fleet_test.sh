@@ -68,7 +68,7 @@ bare|skipped|0|6 not applicable|||
 older|changed|3|2 older version installed|2 success, restart required|3010|1 same version installed
 EOF
 grep -q '^older,.*upgrade from 1\.2\.3\.0 to 1\.2\.4\.0; restarted' "$WORK/first/fleet-summary.csv" ||
-    fail "first run: the upgrade's message"
+    { cat "$WORK/first.log"; fail "first run: the upgrade's message"; }
 # Each server's reports, by step.
 python3 - "$WORK/first" <<'EOF' || fail "first run: the JSON reports"
 import json, sys
