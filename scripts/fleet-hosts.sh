@@ -3,7 +3,7 @@
 # "simulated"): each server is its own copy of the build's pristine Wine prefix.
 #
 #   scripts/fleet-hosts.sh create BUILD_DIR ROOT NAME=STATE...
-#       makes ROOT/NAME afresh for each server; STATE is one of
+#       makes ROOT/NAME afresh for each server, two at a time; STATE is one of
 #         chipset   three of the chipset's devices, nothing installed
 #         bare      no chipset device
 #         older     three chipset devices with the package "chipset" (the
@@ -82,9 +82,15 @@ create)
         [ -e "$f" ] || { echo "fleet-hosts: $f is missing; run 'make build prefix'" >&2; exit 2; }
     done
     mkdir -p "$ROOT"
+    # Two servers at a time, each in a subshell of its own.
+    failed=0 running=0
     for server in "$@"; do
-        create_server "${server%%=*}" "${server#*=}" || { stop_server; exit 1; }
+        if [ $running -ge 2 ]; then wait -n || failed=1; running=$((running - 1)); fi
+        (create_server "${server%%=*}" "${server#*=}" || { stop_server; exit 1; }) &
+        running=$((running + 1))
     done
+    while [ $running -gt 0 ]; do wait -n || failed=1; running=$((running - 1)); done
+    exit $failed
     ;;
 start|restart)
     : "${ZOL_WINE_ROOT:?ZOL_WINE_ROOT must name the wine directory of the build tree}"
