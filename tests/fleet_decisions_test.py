@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-# The fleet role's decisions from zolhost's JSON, without Ansible or Wine:
+# The fleet role's decisions from zolhost's JSON, without Wine (python3-yaml comes with Ansible):
 #   python3 tests/fleet_decisions_test.py SOURCE_DIR
 import importlib.util
 import json
 import sys
 import unittest
 
-spec = importlib.util.spec_from_file_location(
-    "zol", sys.argv.pop(1) + "/deploy/ansible/roles/zol_driver_package/filter_plugins/zol.py")
+import yaml
+
+ROLE = sys.argv.pop(1) + "/deploy/ansible/roles/zol_driver_package"
+spec = importlib.util.spec_from_file_location("zol", ROLE + "/filter_plugins/zol.py")
 zol = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(zol)
 
@@ -49,6 +51,24 @@ class Decisions(unittest.TestCase):
         self.assertEqual(zol.zol_report(run)["properties"]["5"]["status"], 5)
         bad = zol.zol_report({"stdout": "{truncated", "stderr": "cannot load\r\n zolcomp.dll", "rc": 67})
         self.assertEqual(bad["error"], "zolhost gave no JSON report (exit code 67): cannot load zolcomp.dll")
+
+    def test_devices_counted_by_the_package_pattern(self):
+        with open(ROLE + "/defaults/main.yml") as defaults:
+            pattern = yaml.safe_load(defaults)["zol_device_match"]
+        simulated = [" PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9&REV_04 PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9\r",
+                     " pci\\ven_8086&dev_0ea8&subsys_7c41a2e9", " MONITOR\\Default_Monitor",
+                     " PCI\\VEN_8086&DEV_0F00&SUBSYS_7C41A2E9 PCI\\VEN_8087&DEV_0E83&SUBSYS_7C41A2E9"]
+        self.assertEqual(zol.zol_count_devices(simulated, pattern), 2)
+        windows = ["PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9&REV_04\\3&2411E6FE&0&00", "ROOT\\SYSTEM\\0000", ""]
+        self.assertEqual(zol.zol_count_devices(windows, pattern), 1)
+
+    def test_report_files_keep_every_step(self):
+        hosts = {"a": {"zol_outputs": {"check before": json.dumps(check(5)), "install": "not json"}}, "b": {}}
+        files = zol.zol_report_files(["a", "b"], hosts)
+        self.assertEqual([f["path"] for f in files], ["a.json", "b.json"])
+        steps = json.loads(files[0]["content"])
+        self.assertEqual((steps["check before"]["properties"]["5"]["status"], steps["install"]), (5, "not json"))
+        self.assertEqual(json.loads(files[1]["content"]), {})
 
     def test_rows_and_tables(self):
         hosts = {
