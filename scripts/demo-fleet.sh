@@ -30,7 +30,7 @@ rm -rf "$FLEET/run1" "$FLEET/run2"
 
 echo "Demonstration: the chipset package 1.2.4.0 deployed by Ansible to four simulated servers (forks 2)"
 heading "1. The servers (Wine prefixes in $FLEET/servers)"
-"$HERE/scripts/fleet-hosts.sh" create "$BUILD" "$FLEET/servers" srv1=chipset srv2=chipset srv3=bare srv4=older |
+"$HERE/scripts/fleet-hosts.sh" create "$BUILD" "$FLEET/servers" srv1=chipset srv2=chipset srv3=bare srv4=older | sort |
     sed 's/^fleet-hosts: //; s/ ready in .*//' | indent
 [ "${PIPESTATUS[0]}" = 0 ] || exit 1
 
