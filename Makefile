@@ -54,7 +54,7 @@ fuzz: build prefix
 
 # Benchmarks under Wine: the component next to the platform calls it cannot avoid.
 bench: build prefix
-	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(CURDIR)/examples
+	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(abspath $(BUILD))/packages
 
 clean:
 	rm -rf $(BUILD)
