@@ -41,6 +41,8 @@ start_server() {
 create_server() {
     local name=$1 state=$2 id
     export WINEPREFIX="$ROOT/$name"
+    # A server left from an earlier run would outlive its removed prefix.
+    [ ! -d "$WINEPREFIX" ] || stop_server
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     cp -a "$ZOL_WINE_ROOT/pristine/." "$WINEPREFIX/"
