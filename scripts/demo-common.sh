@@ -50,6 +50,7 @@ cpath() {
 # Copies the built package (package files, driver image and component) from
 # BUILD/packages/NAME to C:\zoldemo\NAME; sets PACKAGE. With "list", lists it.
 copy_package() {
+    [ -d "$BUILD/packages/$1" ] || { echo "demo: $BUILD/packages/$1 is missing; run 'make build'" >&2; exit 2; }
     PACKAGE="$WINEPREFIX/drive_c/zoldemo/$1"
     mkdir -p "$PACKAGE"
     cp -r "$BUILD/packages/$1/." "$PACKAGE/"

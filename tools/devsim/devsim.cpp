@@ -295,7 +295,7 @@ bool SetString(HKEY key, const std::wstring& name, const std::wstring& value)
 }
 
 // Writes one service's Enum key as Windows does when it starts the driver.
-bool StartService(const std::wstring& service, const std::vector<std::wstring>& instances)
+bool RecordDrivenDevices(const std::wstring& service, const std::vector<std::wstring>& instances)
 {
     CUniqueRegKey serviceKey;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kServicesKey) + L"\\" + service).c_str(), 0, KEY_READ,
@@ -333,7 +333,7 @@ int Start()
         return 1;
     bool ok = StopAll(false);
     for (const auto& service : services)
-        ok = StartService(service.first, service.second) && ok;
+        ok = RecordDrivenDevices(service.first, service.second) && ok;
     return ok ? 0 : 1;
 }
 
