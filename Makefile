@@ -23,18 +23,25 @@ build: configure
 prefix: setup
 	@scripts/make-prefix.sh $(BUILD)
 
-test: build prefix
+# The fleet playbook's test needs Ansible and ansible-lint (Debian's packages).
+setup-fleet:
+	@scripts/setup.sh $(BUILD) fleet
+
+test: build prefix setup-fleet
 	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 900
 
 demo: build prefix
 	@scripts/demo.sh $(BUILD) chipset
 
-.PHONY: demo-legacy demo-virtual
+.PHONY: setup-fleet demo-legacy demo-virtual demo-fleet
 demo-legacy: build prefix
 	@scripts/demo-inf.sh $(BUILD) legacy
 
 demo-virtual: build prefix
 	@scripts/demo-inf.sh $(BUILD) virtual
+
+demo-fleet: build prefix setup-fleet
+	@scripts/demo-fleet.sh $(BUILD)
 
 # A long hostile-input run: FUZZ_ITERATIONS inputs across the four readers,
 # in a fresh prefix. Crashing or hanging inputs are saved to $(BUILD)/fuzz-findings.

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Installs what the build needs and builds Expat (UTF-16) for the target.
 # Idempotent and quiet when everything is in place already.
-# Usage: scripts/setup.sh BUILD_DIR
+# Usage: scripts/setup.sh BUILD_DIR [fleet]
+# With "fleet", also Ansible with its Windows collection and ansible-lint,
+# which the fleet playbook's demonstration and test need.
 set -euo pipefail
 BUILD_DIR=$(realpath -m "${1:-build}")
 HERE=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,6 +11,7 @@ HERE=$(cd "$(dirname "$0")/.." && pwd)
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
  mingw-w64-x86-64-dev wine64 wine cmake make googletest dpkg-dev debian-archive-keyring
  ca-certificates python3"
+[ "${2:-}" != fleet ] || PACKAGES="$PACKAGES ansible ansible-lint"
 missing=()
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

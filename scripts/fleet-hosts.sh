@@ -1,0 +1,117 @@
+#!/bin/bash
+# The simulated servers of the fleet playbook (deploy/ansible, inventory
+# "simulated"): each server is its own copy of the build's pristine Wine prefix.
+#
+#   scripts/fleet-hosts.sh create BUILD_DIR ROOT NAME=STATE...
+#       makes ROOT/NAME afresh for each server, two at a time; STATE is one of
+#         chipset   three of the chipset's devices, nothing installed
+#         bare      no chipset device
+#         older     three chipset devices with the package "chipset" (the
+#                   older build) installed and its driver started
+#   scripts/fleet-hosts.sh start PREFIX
+#       starts one server: its Wine server, kept for two idle minutes, and
+#       its system processes, so that the programs run in it next return
+#       as soon as they end
+#   scripts/fleet-hosts.sh restart PREFIX
+#       restarts one server: a fresh Wine server and wineboot -r
+#   scripts/fleet-hosts.sh stop ROOT
+#       stops the Wine server of every server in ROOT
+# start, restart and stop need ZOL_WINE_ROOT (the build's wine directory).
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() { sed -n '2,19s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+
+# Stops the Wine server of the prefix WINEPREFIX and waits for it.
+stop_server() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+}
+# Starts the Wine server of WINEPREFIX, kept $1 seconds after its last
+# program, and boots the prefix ($2: wineboot's options). Wine's system
+# processes inherit the output of the program that starts them: here it is
+# /dev/null, not the pipe of a later caller, who would otherwise wait for
+# them to end.
+start_server() {
+    "$WINESERVER" -p "$1" >/dev/null 2>&1
+    "$WINE64" wineboot "${@:2}" </dev/null >/dev/null 2>&1
+}
+
+# Makes the server $1 in state $2.
+create_server() {
+    local name=$1 state=$2 id
+    export WINEPREFIX="$ROOT/$name"
+    # A server left from an earlier run would outlive its removed prefix.
+    [ ! -d "$WINEPREFIX" ] || stop_server
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    cp -a "$ZOL_WINE_ROOT/pristine/." "$WINEPREFIX/"
+    start_server 5
+    case "$state" in
+    chipset|older)
+        for id in "PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9" "PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9" \
+                  "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9"; do
+            win "$BIN/devsim.exe" add "$id&REV_04" "$id" >/dev/null ||
+                { echo "fleet-hosts: $name: devsim add failed" >&2; return 1; }
+        done
+        ;;
+    bare) ;;
+    *) echo "fleet-hosts: $name: unknown state '$state'" >&2; return 2 ;;
+    esac
+    if [ "$state" = older ]; then
+        local package="$WINEPREFIX/drive_c/zolfleet/chipset"
+        mkdir -p "$package"
+        cp -r "$BUILD/packages/chipset/." "$package/"
+        (cd "$package" && win "$BIN/zolhost.exe" 'C:\zolfleet\chipset\zolcomp.dll' >/dev/null)
+        local rc=$?
+        [ $rc = 0 ] || { echo "fleet-hosts: $name: installing the older package failed (exit code $rc)" >&2; return 1; }
+        win "$BIN/devsim.exe" start >/dev/null || { echo "fleet-hosts: $name: devsim start failed" >&2; return 1; }
+    fi
+    stop_server
+    echo "fleet-hosts: $name ($state) ready in $WINEPREFIX"
+}
+
+[ $# -ge 2 ] || usage
+COMMAND=$1
+case "$COMMAND" in
+create)
+    [ $# -ge 4 ] || usage
+    BUILD=$(realpath -m "$2")
+    ROOT=$(realpath -m "$3")
+    shift 3
+    source "$HERE/scripts/demo-common.sh"
+    for f in "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready" "$BUILD/packages/chipset"; do
+        [ -e "$f" ] || { echo "fleet-hosts: $f is missing; run 'make build prefix'" >&2; exit 2; }
+    done
+    mkdir -p "$ROOT"
+    # Two servers at a time, each in a subshell of its own.
+    failed=0 running=0
+    for server in "$@"; do
+        if [ $running -ge 2 ]; then wait -n || failed=1; running=$((running - 1)); fi
+        (create_server "${server%%=*}" "${server#*=}" || { stop_server; exit 1; }) &
+        running=$((running + 1))
+    done
+    while [ $running -gt 0 ]; do wait -n || failed=1; running=$((running - 1)); done
+    exit $failed
+    ;;
+start|restart)
+    : "${ZOL_WINE_ROOT:?ZOL_WINE_ROOT must name the wine directory of the build tree}"
+    export WINEPREFIX=$(realpath -m "$2")
+    source "$HERE/scripts/wine-env.sh"
+    if [ "$COMMAND" = restart ]; then
+        stop_server
+        start_server 120 -r
+    else
+        start_server 120
+    fi
+    ;;
+stop)
+    : "${ZOL_WINE_ROOT:?ZOL_WINE_ROOT must name the wine directory of the build tree}"
+    source "$HERE/scripts/wine-env.sh"
+    for prefix in "$2"/*/; do
+        [ -f "$prefix/system.reg" ] || continue
+        WINEPREFIX=$(realpath "$prefix") stop_server
+    done
+    ;;
+*) usage ;;
+esac
