@@ -9,9 +9,9 @@ import unittest
 import yaml
 
 ROLE = sys.argv.pop(1) + "/deploy/ansible/roles/zol_driver_package"
-spec = importlib.util.spec_from_file_location("zol", ROLE + "/filter_plugins/zol.py")
-zol = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(zol)
+found = importlib.util.spec_from_file_location("zol", ROLE + "/filter_plugins/zol.py")
+zol = importlib.util.module_from_spec(found)
+found.loader.exec_module(zol)
 
 
 def check(status, message="", result=1):
