@@ -1,0 +1,63 @@
+#!/bin/bash
+# Release checks, run on the build machine:
+#   reproducible  a second build of the release at another path gives the
+#                 same archive and binaries as this build tree's binaries
+#   signed        a release signed with a throwaway certificate verifies, its
+#                 checksums and archive hold the signed files, a changed byte
+#                 breaks the signature, and the signed host loads the signed
+#                 component under Wine
+# Usage: release_checks.sh reproducible|signed BUILD_DIR VERSION
+set -uo pipefail
+MODE=${1:?usage: release_checks.sh reproducible|signed BUILD_DIR VERSION}
+BUILD=$(realpath "${2:?}")
+VERSION=${3:?}
+HERE=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "$MODE" = reproducible ]; then
+    exec "$HERE/scripts/dist-check.sh" --against-build "$BUILD"
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/zolcomp-signed.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+fail=0
+check() { if "$@"; then echo "ok: ${DESC}"; else echo "FAIL: ${DESC}"; fail=1; fi; }
+
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=zolcomp test signer" \
+    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+    -keyout "$WORK/key.pem" -out "$WORK/cert.pem" 2>"$WORK/openssl.log" || { cat "$WORK/openssl.log"; exit 1; }
+ZOL_SIGN_CERT=$WORK/cert.pem ZOL_SIGN_KEY=$WORK/key.pem "$HERE/scripts/dist.sh" "$BUILD" "$VERSION" "$WORK/dist" || exit 1
+STAGE=$WORK/dist/zolcomp-$VERSION
+
+for f in zolcomp.dll zolhost.exe devsim.exe; do
+    DESC="$f carries a signature that verifies against the certificate"
+    check bash -c 'osslsigncode verify -in "$1" -CAfile "$2" >"$3" 2>&1 || { cat "$3"; false; }' \
+        verify "$STAGE/$f" "$WORK/cert.pem" "$WORK/verify.log"
+done
+
+# One changed byte in the signed code must fail verification.
+cp "$STAGE/zolcomp.dll" "$WORK/tampered.dll"
+printf '\x90' | dd of="$WORK/tampered.dll" bs=1 seek=1100 conv=notrunc status=none
+DESC="a changed byte breaks the signature"
+check eval '! osslsigncode verify -in "$WORK/tampered.dll" -CAfile "$WORK/cert.pem" >/dev/null 2>&1'
+
+DESC="SHA256SUMS lists the signed files"
+check bash -c "cd '$STAGE' && sha256sum --quiet -c SHA256SUMS && grep -q ' zolcomp.dll\$' SHA256SUMS"
+DESC="the archive holds the signed files"
+check python3 - "$WORK/dist/zolcomp-$VERSION.zip" "$STAGE" <<'PY'
+import os, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1]); root = os.path.basename(sys.argv[2])
+sys.exit(any(z.read(root + "/" + f) != open(os.path.join(sys.argv[2], f), "rb").read()
+             for f in ("zolcomp.dll", "zolhost.exe", "devsim.exe")))
+PY
+
+# The signed host loads the signed component in the chipset package.
+PKG=$WORK/pkg
+mkdir -p "$PKG"
+cp -r "$HERE"/examples/chipset/. "$PKG/"
+cp "$STAGE/zolcomp.dll" "$PKG/"
+out=$(cd "$PKG" && "$HERE/scripts/wine-run.sh" "$STAGE/zolhost.exe" --check --json zolcomp.dll 2>&1)
+rc=$?
+DESC="the signed host answers from the signed component (exit $rc)"
+check eval '[ $rc -eq 0 ] && [[ $out == *"\"interface_version\":100"* ]] && [[ $out == *"\"4\":{\"result\":1,\"value\":\"1.2.3.0\"}"* ]]'
+[ $fail -eq 0 ] || echo "$out"
+exit $fail
