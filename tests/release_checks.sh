@@ -50,10 +50,11 @@ sys.exit(any(z.read(root + "/" + f) != open(os.path.join(sys.argv[2], f), "rb").
              for f in ("zolcomp.dll", "zolhost.exe", "devsim.exe")))
 PY
 
-# The signed host loads the signed component in the chipset package.
+# The signed host loads the signed component in the chipset package (as the
+# release ships it, or its sources when the build laid out no packages).
 PKG=$WORK/pkg
 mkdir -p "$PKG"
-cp -r "$HERE"/examples/chipset/. "$PKG/"
+if [ -d "$STAGE/packages/chipset" ]; then cp -r "$STAGE/packages/chipset/." "$PKG/"; else cp -r "$HERE/examples/chipset/." "$PKG/"; fi
 cp "$STAGE/zolcomp.dll" "$PKG/"
 out=$(cd "$PKG" && "$HERE/scripts/wine-run.sh" "$STAGE/zolhost.exe" --check --json zolcomp.dll 2>&1)
 rc=$?
