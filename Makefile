@@ -47,7 +47,7 @@ fuzz: build prefix
 
 # Benchmarks under Wine: the component next to the platform calls it cannot avoid.
 bench: build prefix
-	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(CURDIR)/examples
+	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(abspath $(BUILD))/packages
 
 # Repeated host runs under load (not part of the tests): STRESS_RUNS runs,
 # default 1000, of the questions and the installation, two at a time beside a

@@ -47,14 +47,53 @@ cpath() {
     done
     echo "$path"
 }
-# Copies the sample package and the component to C:\zoldemo\EXAMPLE and lists
-# them; sets PACKAGE.
+# Copies the built package (package files, driver image and component) from
+# BUILD/packages/NAME to C:\zoldemo\NAME; sets PACKAGE. With "list", lists it.
 copy_package() {
+    [ -d "$BUILD/packages/$1" ] || { echo "demo: $BUILD/packages/$1 is missing; run 'make build'" >&2; exit 2; }
     PACKAGE="$WINEPREFIX/drive_c/zoldemo/$1"
     mkdir -p "$PACKAGE"
-    cp -r "$HERE/examples/$1/." "$PACKAGE/"
-    cp "$BIN/zolcomp.dll" "$PACKAGE/"
-    (cd "$PACKAGE" && ls -C -w 96 -T 0) | indent
+    cp -r "$BUILD/packages/$1/." "$PACKAGE/"
+    [ "${2:-}" != list ] || (cd "$PACKAGE" && ls -C -w 96 -T 0) | indent
+}
+# The name of a prerequisite status.
+status_name() {
+    case "$1" in
+    1) echo "same version installed" ;;
+    2) echo "older version installed" ;;
+    3) echo "newer version installed" ;;
+    4) echo "installed, no hardware" ;;
+    5) echo "new installation" ;;
+    6) echo "not applicable" ;;
+    7) echo "cannot install" ;;
+    *) echo "undetermined" ;;
+    esac
+}
+# The text after "result 1" on the report line of property $1 ("3 Installed
+# version"), without quotes; empty when the property's result is not 1.
+report_value() { echo "$REPORT" | sed -n "s/^ *$1 .*result 1 *\(.*\)$/\1/p" | tr -d '"'; }
+# Runs zolhost on the package C:\zoldemo\$1, with --check when $2 is "check",
+# and prints one line: the package version and either the status with the
+# installed version or the install result with the exit code. Sets REPORT (the
+# whole report), RESULT (the status or the install result) and EXIT_CODE.
+# The line is indented by STEP_INDENT.
+host_step() {
+    local name=$1 mode=$2 args=() package installed
+    [ "$mode" = check ] && args=(--check)
+    REPORT=$(cd "$WINEPREFIX/drive_c/zoldemo/$name" &&
+             win "$BIN/zolhost.exe" "${args[@]}" "C:\\zoldemo\\$name\\zolcomp.dll")
+    package=$(report_value '4 Package version')
+    installed=$(report_value '3 Installed version')
+    EXIT_CODE=$(echo "$REPORT" | sed -n 's/^Exit code: *\([0-9]*\).*/\1/p')
+    if [ "$mode" = check ]; then
+        RESULT=$(echo "$REPORT" | sed -n 's/^ *5 Prerequisite check .*status \([0-9]*\).*/\1/p')
+        printf '%s%-14s package %-8s  status %s (%s); installed version %s\n' "${STEP_INDENT:-}" check "${package:-?}" \
+            "${RESULT:-?}" "$(status_name "${RESULT:-0}")" "${installed:-(none)}"
+    else
+        RESULT=$(echo "$REPORT" | sed -n 's/^Install: *result \([0-9]*\).*/\1/p')
+        printf '%s%-14s package %-8s  result %s (%s); zolhost exit code %s\n' "${STEP_INDENT:-}" install "${package:-?}" \
+            "${RESULT:-?}" "$(echo "$REPORT" | sed -n 's/^Install: *result [0-9]* (\(.*\))$/\1/p')" "${EXIT_CODE:-?}"
+    fi
 }
 show_setup_log() {
     local log

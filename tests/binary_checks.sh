@@ -1,8 +1,11 @@
 #!/bin/bash
 # The component exports exactly its three functions, undecorated, and every
 # binary imports only Windows system DLLs (the runtimes are linked statically).
+# With PACKAGES_DIR: each sample package's driver is a 64-bit native image
+# that imports from the kernel only, with the package's file version.
 set -uo pipefail
-BIN=${1:?usage: binary_checks.sh BIN_DIR}
+BIN=${1:?usage: binary_checks.sh BIN_DIR [PACKAGES_DIR]}
+PACKAGES=${2:-}
 OBJDUMP=x86_64-w64-mingw32-objdump
 fail=0
 
@@ -23,4 +26,40 @@ for f in "$BIN"/*.dll "$BIN"/*.exe; do
     done < <($OBJDUMP -p "$f" | awk '/DLL Name:/{print $3}')
 done
 [ $fail -eq 0 ] && echo "ok: every binary imports only system DLLs"
+
+# The file version of an image's version resource, a.b.c.d: the two DWORDs
+# after the VS_FIXEDFILEINFO signature and its structure version.
+file_version() {
+    local hex
+    hex=$($OBJDUMP -s -j .rsrc "$1" 2>/dev/null |
+          awk '/^ [0-9a-f]+ / { for (i = 2; i <= 5; i++) if ($i ~ /^[0-9a-f]+$/) printf "%s", $i }')
+    case "$hex" in *bd04effe*) hex=${hex#*bd04effe} ;; *) echo "(no version resource)"; return ;; esac
+    local ms=${hex:8:8} ls=${hex:16:8}
+    echo "$((16#${ms:6:2}${ms:4:2})).$((16#${ms:2:2}${ms:0:2})).$((16#${ls:6:2}${ls:4:2})).$((16#${ls:2:2}${ls:0:2}))"
+}
+
+# A failed driver check: names the image (driver_checks' $image) and clears its ok.
+bad() { echo "FAIL: $image $1"; fail=1; ok=0; }
+driver_checks() {
+    local image=$1 version=$2 dump got imports ok=1
+    [ -f "$image" ] || { bad "is missing"; return; }
+    dump=$($OBJDUMP -p "$image")
+    echo "$dump" | grep -q 'file format pei-x86-64' || bad "is not an x86-64 PE image"
+    echo "$dump" | grep -Eq '^Magic[[:space:]]+020b' || bad "is not PE32+"
+    echo "$dump" | grep -Eq '^Subsystem[[:space:]]+00000001' || bad "is not a native image"
+    imports=$(echo "$dump" | awk '/DLL Name:/{print $3}' | sort -u | tr '\n' ' ')
+    [ "$imports" = "ntoskrnl.exe " ] || bad "imports '$imports'"
+    got=$(file_version "$image")
+    [ "$got" = "$version" ] || bad "has file version $got, not $version"
+    grep -q "<version value=\"$version\"/>" "$(dirname "$image")"/qx*.xml ||
+        bad "lies beside a package definition without version $version"
+    [ $ok -eq 1 ] && echo "ok: ${image#"$PACKAGES"/}: PE32+ x86-64, native, imports ntoskrnl.exe, file version $version"
+}
+
+if [ -n "$PACKAGES" ]; then
+    driver_checks "$PACKAGES/chipset/zolchip.sys" 1.2.3.0
+    driver_checks "$PACKAGES/chipset-1.2.4.0/zolchip.sys" 1.2.4.0
+    driver_checks "$PACKAGES/legacy/zolwdt.sys" 2.4.1.0
+    driver_checks "$PACKAGES/virtual/zolvcon.sys" 1.0.3.0
+fi
 exit $fail

@@ -261,10 +261,12 @@ TEST_F(Faults, KeyFileDeletedBetweenCheckAndInstall)
 
     // The checklist, the install and the checklist after it, each line whole.
     std::string log = zoltest::ReadMainLog();
+    // After the install the key file is the package's driver, 2.4.1.0: newer
+    // than the 1.2.3.4 the package definition was given above.
     size_t same = log.find("    - Installed component version status... Same\r\n");
     size_t installing = log.find("Initiating installation... \r\n", same);
-    size_t older = log.find("    - Installed component version status... Older\r\n", installing);
-    EXPECT_TRUE(same != std::string::npos && installing != std::string::npos && older != std::string::npos) << log;
+    size_t newer = log.find("    - Installed component version status... Newer\r\n", installing);
+    EXPECT_TRUE(same != std::string::npos && installing != std::string::npos && newer != std::string::npos) << log;
     EXPECT_TRUE(OnlyWholeLineEnds(log) && UnfinishedLine(log).empty()) << log;
 }
 

@@ -1,6 +1,7 @@
 // Properties 5 and 3 through the host after the sample PnP package has been
-// installed: the status follows the key file's version, and with the device
-// gone the package counts as installed without hardware.
+// installed: a new installation, the same version once the driver runs, an
+// upgrade by a newer package; the status follows the key file's version, and
+// with the device gone the package counts as installed without hardware.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,21 +16,63 @@ using namespace prereqtest;
 namespace {
 
 const wchar_t kKeyFile[] = L"C:\\windows\\system32\\drivers\\zolchip.sys";
-const wchar_t kEnumKey[] = L"SYSTEM\\CurrentControlSet\\Services\\zolchip\\Enum";
-
-// Records the device instance the service drives, as the PnP manager does
-// on Windows once the driver is bound (Wine does not write these values).
-bool RecordDrivenDevice(const std::wstring& instance)
-{
-    return SetRegDword(kEnumKey, L"Count", 1) && SetRegString(kEnumKey, L"0", instance);
-}
 
 bool ReplaceKeyFile(const wchar_t* versionDll)
 {
     return CopyFileW(zoltest::BinPath(versionDll).c_str(), kKeyFile, FALSE) != 0;
 }
 
+// Installs the package through the host; the install result, -1 when the
+// report has none.
+int InstallPackage(const std::wstring& dir)
+{
+    const std::string key = "\"install\":{\"result\":";
+    zoltest::ProcessResult run = zoltest::RunHost(dir, L"--json --lang en");
+    size_t at = run.output.find(key);
+    return at == std::string::npos ? -1 : std::atoi(run.output.c_str() + at + key.size());
+}
+
+// Starts the drivers of the bound devices, as Windows does once a device's
+// driver is installed (Wine does not).
+bool StartDrivers()
+{
+    return zoltest::RunDevsim(L"start").exitCode == 0;
+}
+
 } // namespace
+
+TEST(PrereqInstalled, NewInstallationThenSameVersionThenUpgrade)
+{
+    ASSERT_TRUE(SetHostWindowsVersion(L"win7"));
+    CDeviceScope device(ChipsetDeviceIds());
+    ASSERT_TRUE(device.Valid());
+    std::wstring dir = MakePackage(L"pi_lifecycle");
+    std::wstring newer = MakePackage(L"pi_lifecycle_newer", L"chipset-1.2.4.0");
+    EXPECT_EQ(CheckPackage(dir).status, STATUS_NOT_INSTALLED);
+    EXPECT_EQ(CheckPackage(dir, L"en", 3).result, 0);
+    ASSERT_EQ(InstallPackage(dir), 1);
+
+    // Installed, but its driver not started yet: the service drives no device.
+    EXPECT_EQ(CheckPackage(dir).status, STATUS_NOT_INSTALLED);
+    ASSERT_TRUE(StartDrivers());
+    HostAnswer answer = CheckPackage(dir);
+    EXPECT_EQ(answer.status, STATUS_INSTALLED_SAME) << answer.output;
+    EXPECT_EQ(answer.message, "");
+    EXPECT_EQ(CheckPackage(dir, L"en", 3).value, "1.2.3.0");
+
+    // The newer build of the package upgrades it; the older one then finds a
+    // newer version installed.
+    answer = CheckPackage(newer);
+    EXPECT_EQ(answer.status, STATUS_INSTALLED_OLDER) << answer.output;
+    EXPECT_EQ(CheckPackage(newer, L"en", 4).value, "1.2.4.0");
+    ASSERT_EQ(InstallPackage(newer), 1);
+    answer = CheckPackage(newer);
+    EXPECT_EQ(answer.status, STATUS_INSTALLED_SAME) << answer.output;
+    EXPECT_EQ(CheckPackage(newer, L"en", 3).value, "1.2.4.0");
+    EXPECT_EQ(CheckPackage(dir).status, STATUS_INSTALLED_NEWER);
+
+    SetHostWindowsVersion(nullptr);
+}
 
 TEST(PrereqInstalled, StatusFollowsTheKeyFileVersion)
 {
@@ -37,18 +80,13 @@ TEST(PrereqInstalled, StatusFollowsTheKeyFileVersion)
     CDeviceScope device(ChipsetDeviceIds());
     ASSERT_TRUE(device.Valid());
     std::wstring dir = MakePackage(L"pi_package");
-    EXPECT_EQ(CheckPackage(dir).status, STATUS_NOT_INSTALLED);
-
-    zoltest::ProcessResult install = zoltest::RunHost(dir, L"--json --lang en");
-    ASSERT_NE(install.output.find("\"install\":{\"result\":1,"), std::string::npos) << install.output;
+    ASSERT_EQ(InstallPackage(dir), 1);
     ASSERT_TRUE(zoltest::FileExists(kKeyFile));
+    ASSERT_TRUE(StartDrivers());
 
-    // The service exists but drives no device yet: not installed.
-    EXPECT_EQ(CheckPackage(dir).status, STATUS_NOT_INSTALLED);
-    ASSERT_TRUE(RecordDrivenDevice(L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9&REV_04\\3&11583659&0&00"));
-
-    // The sample's driver file has no version resource: 0.0.0.0, older than
-    // the package's 1.2.3.0.
+    // A key file without a version resource reads as 0.0.0.0, older than the
+    // package's 1.2.3.0.
+    ASSERT_TRUE(zoltest::WriteBytes(kKeyFile, "not a driver image"));
     zoltest::ClearLogs();
     HostAnswer answer = CheckPackage(dir);
     EXPECT_EQ(answer.status, STATUS_INSTALLED_OLDER) << answer.output;

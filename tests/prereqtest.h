@@ -141,11 +141,11 @@ inline bool SetHostWindowsVersion(const wchar_t* version)
     return rc == ERROR_SUCCESS;
 }
 
-// A copy of the sample chipset package in C:\zoltest\<name>.
-inline std::wstring MakePackage(const std::wstring& name)
+// A copy of a sample package (the chipset's by default) in C:\zoltest\<name>.
+inline std::wstring MakePackage(const std::wstring& name, const wchar_t* package = L"chipset")
 {
     std::wstring dir = zoltest::MakeTestDir(name);
-    zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), dir);
+    zoltest::CopyTree(zoltest::ExamplePath(package), dir);
     return dir;
 }
 

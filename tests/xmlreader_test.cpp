@@ -225,7 +225,7 @@ TEST(XmlReader, ShiftJisIsReadAsCodePage932)
 
     // The sample package in Shift_JIS.
     CZolXMLReader sample;
-    ASSERT_EQ(sample.Load((zoltest::ExamplePath(L"chipset-sjis") + L"\\qx012345.xml").c_str()), 0);
+    ASSERT_EQ(sample.Load((zoltest::SourceDir() + L"\\examples\\chipset-sjis\\qx012345.xml").c_str()), 0);
     CZolXMLNode* name = sample.FindChild(sample.FindChild(sample.FindChild(nullptr, L"zol_package"), L"name"),
                                          L"name_xlate", L"lang", L"ja");
     ASSERT_NE(name, nullptr);

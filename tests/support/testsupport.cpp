@@ -19,18 +19,28 @@ std::wstring BinPath(const wchar_t* name)
     return BinDir() + L"\\" + name;
 }
 
-std::wstring SourceDir()
+namespace {
+
+// A Linux path of the build as Wine sees it, on drive Z:.
+std::wstring WinePath(const char* path)
 {
-    std::wstring s = FromUtf8(ZOL_SOURCE_DIR);
+    std::wstring s = FromUtf8(path);
     for (auto& c : s)
         if (c == L'/')
             c = L'\\';
     return L"Z:" + s;
 }
 
+} // namespace
+
+std::wstring SourceDir()
+{
+    return WinePath(ZOL_SOURCE_DIR);
+}
+
 std::wstring ExamplePath(const wchar_t* example)
 {
-    return SourceDir() + L"\\examples\\" + example;
+    return WinePath(ZOL_PACKAGES_DIR) + L"\\" + example;
 }
 
 bool RemoveTree(const std::wstring& path)
@@ -316,9 +326,14 @@ std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds)
     return std::wstring();
 }
 
+ProcessResult RunDevsim(const std::wstring& args)
+{
+    return RunProcess(L"\"" + BinPath(L"devsim.exe") + L"\" " + args);
+}
+
 std::string ListDevices()
 {
-    return RunProcess(L"\"" + BinPath(L"devsim.exe") + L"\" list").output;
+    return RunDevsim(L"list").output;
 }
 
 std::vector<std::string> Lines(const std::string& text)

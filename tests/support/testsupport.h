@@ -15,6 +15,8 @@ std::wstring BinDir();
 std::wstring BinPath(const wchar_t* name);
 // The source tree as a Windows path (Wine's Z: drive).
 std::wstring SourceDir();
+// A sample package as the build lays it out, ready to deploy: the package
+// files, its driver image and zolcomp.dll (<build>\packages\<name>).
 std::wstring ExamplePath(const wchar_t* example);
 
 // A fresh, empty directory C:\zoltest\<name> (removed first when it exists).
@@ -63,6 +65,8 @@ void ClearLogs();
 // Simulated devices through devsim.exe.
 std::wstring AddDevice(const std::vector<std::wstring>& hardwareIds);
 std::string ListDevices();
+// "devsim <args>", e.g. "start": the drivers of the bound devices started.
+ProcessResult RunDevsim(const std::wstring& args);
 
 // A Wine load-order override for one library (HKCU\Software\Wine\DllOverrides),
 // removed again when the scope ends. An empty value disables the library.

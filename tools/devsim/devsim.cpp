@@ -5,8 +5,18 @@
 //   devsim add HWID [HWID...]   create one present device with these hardware IDs
 //                               (in this order) and print its instance ID
 //   devsim list                 print every present device, its hardware IDs,
-//                               service and driver INF
+//                               service (and whether it is started) and driver INF
 //   devsim remove INSTANCE      remove a device by instance ID
+//   devsim start                start the drivers of the bound devices
+//   devsim stop                 stop them again
+//
+// start and stop play the part of the PnP manager, which Wine lacks: when
+// Windows starts the driver of a bound device it records the device instances
+// the service drives under SYSTEM\CurrentControlSet\Services\<service>\Enum
+// ("Count", "NextInstance" and "0".."n-1"). start writes those values for
+// every service that a device names in its "Service" property; stop removes
+// every service's Enum key. The keys are ordinary ones, not volatile as on
+// Windows, so that a restart of the Wine server does not stop the drivers.
 #include <windows.h>
 #include <setupapi.h>
 #include <initguid.h>
@@ -14,6 +24,7 @@
 #include <cfgmgr32.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/handles.h"
@@ -45,7 +56,9 @@ int Usage()
 {
     Print(L"usage: devsim add HWID [HWID...]\r\n"
           L"       devsim list\r\n"
-          L"       devsim remove INSTANCE\r\n");
+          L"       devsim remove INSTANCE\r\n"
+          L"       devsim start\r\n"
+          L"       devsim stop\r\n");
     return 87;
 }
 
@@ -139,6 +152,25 @@ std::wstring DriverInf(HDEVINFO set, SP_DEVINFO_DATA& data)
     return buffer;
 }
 
+const wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
+
+std::wstring EnumKeyPath(const std::wstring& service)
+{
+    return std::wstring(kServicesKey) + L"\\" + service + L"\\Enum";
+}
+
+// A service counts as started when its Enum key records at least one device.
+bool IsStarted(const std::wstring& service)
+{
+    CUniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EnumKeyPath(service).c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return false;
+    DWORD count = 0, type = 0, size = sizeof(count);
+    return RegQueryValueExW(key.get(), L"Count", nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD && count > 0;
+}
+
 int List()
 {
     CUniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
@@ -154,6 +186,8 @@ int List()
         text += L"    hardware IDs: " + HardwareIds(set.get(), data) + L"\r\n";
         std::wstring service = StringProperty(set.get(), data, SPDRP_SERVICE);
         text += L"    service:      " + (service.empty() ? std::wstring(L"(none)") : service) + L"\r\n";
+        if (!service.empty())
+            text += std::wstring(L"    started:      ") + (IsStarted(service) ? L"yes" : L"no") + L"\r\n";
         std::wstring inf = DriverInf(set.get(), data);
         text += L"    driver INF:   " + (inf.empty() ? std::wstring(L"(none)") : inf) + L"\r\n";
         Print(text);
@@ -182,6 +216,127 @@ int Remove(int argc, wchar_t** argv)
     return 0;
 }
 
+// The device instances of every service a device is bound to, in device
+// order; service names compare without regard to case, as Windows does.
+typedef std::vector<std::pair<std::wstring, std::vector<std::wstring>>> ServiceDevices;
+
+bool BoundDevices(ServiceDevices& services)
+{
+    CUniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    if (!set) {
+        Error(L"cannot enumerate devices: " + ErrorText(GetLastError()));
+        return false;
+    }
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA data = {sizeof(data)};
+        if (!SetupDiEnumDeviceInfo(set.get(), index, &data))
+            break;
+        std::wstring service = StringProperty(set.get(), data, SPDRP_SERVICE);
+        std::wstring instance = InstanceId(set.get(), data);
+        if (service.empty() || instance.empty())
+            continue;
+        auto it = services.begin();
+        while (it != services.end() && _wcsicmp(it->first.c_str(), service.c_str()) != 0)
+            ++it;
+        if (it == services.end())
+            it = services.insert(services.end(), {service, {}});
+        it->second.push_back(instance);
+    }
+    return true;
+}
+
+// Removes the Enum key of every service, naming each one when report is
+// set; false when one stays.
+bool StopAll(bool report)
+{
+    CUniqueRegKey services;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_READ, services.put()) != ERROR_SUCCESS) {
+        Error(L"cannot open the services key");
+        return false;
+    }
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(sizeof(name) / sizeof(name[0]));
+        LONG rc = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA)
+            continue;
+        if (rc != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    bool ok = true;
+    for (const std::wstring& service : names) {
+        CUniqueRegKey key;
+        if (RegOpenKeyExW(services.get(), (service + L"\\Enum").c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+            continue;
+        key.reset();
+        LONG rc = RegDeleteTreeW(services.get(), (service + L"\\Enum").c_str());
+        if (rc != ERROR_SUCCESS) {
+            Error(L"cannot stop " + service + L": " + ErrorText(static_cast<DWORD>(rc)));
+            ok = false;
+        } else if (report) {
+            Print(L"stopped " + service + L"\r\n");
+        }
+    }
+    return ok;
+}
+
+bool SetDword(HKEY key, const wchar_t* name, DWORD value)
+{
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
+           ERROR_SUCCESS;
+}
+
+bool SetString(HKEY key, const std::wstring& name, const std::wstring& value)
+{
+    return RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// Writes one service's Enum key as Windows does when it starts the driver.
+bool RecordDrivenDevices(const std::wstring& service, const std::vector<std::wstring>& instances)
+{
+    CUniqueRegKey serviceKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kServicesKey) + L"\\" + service).c_str(), 0, KEY_READ,
+                      serviceKey.put()) != ERROR_SUCCESS) {
+        // A device naming a service that is not installed has no driver to start.
+        Print(L"not started " + service + L": the service is not installed\r\n");
+        return true;
+    }
+    CUniqueRegKey key;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, EnumKeyPath(service).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (rc != ERROR_SUCCESS) {
+        Error(L"cannot start " + service + L": " + ErrorText(static_cast<DWORD>(rc)));
+        return false;
+    }
+    const DWORD count = static_cast<DWORD>(instances.size());
+    bool ok = true;
+    for (DWORD i = 0; i < count; ++i)
+        ok = SetString(key.get(), std::to_wstring(i), instances[i]) && ok;
+    ok = SetDword(key.get(), L"Count", count) && SetDword(key.get(), L"NextInstance", count) && ok;
+    if (!ok) {
+        Error(L"cannot write the devices of " + service);
+        return false;
+    }
+    Print(L"started " + service + L" (" + std::to_wstring(count) + (count == 1 ? L" device)\r\n" : L" devices)\r\n"));
+    return true;
+}
+
+// Starts the drivers of the devices bound now; what an earlier start
+// recorded is removed first, so devices removed since are no longer counted.
+int Start()
+{
+    ServiceDevices services;
+    if (!BoundDevices(services))
+        return 1;
+    bool ok = StopAll(false);
+    for (const auto& service : services)
+        ok = RecordDrivenDevices(service.first, service.second) && ok;
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -195,6 +350,10 @@ int wmain(int argc, wchar_t** argv)
         return argc == 2 ? List() : Usage();
     if (command == L"remove")
         return Remove(argc, argv);
+    if (command == L"start")
+        return argc == 2 ? Start() : Usage();
+    if (command == L"stop")
+        return argc == 2 ? (StopAll(true) ? 0 : 1) : Usage();
     if (command == L"--help" || command == L"-h" || command == L"help") {
         Usage();
         return 0;
