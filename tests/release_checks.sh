@@ -50,6 +50,30 @@ sys.exit(any(z.read(root + "/" + f) != open(os.path.join(sys.argv[2], f), "rb").
              for f in ("zolcomp.dll", "zolhost.exe", "devsim.exe")))
 PY
 
+DESC="the archive: one folder, sorted members, one time, mode 644, every file summed, packages with the released DLL"
+check python3 - "$WORK/dist/zolcomp-$VERSION.zip" "zolcomp-$VERSION" <<'PY'
+import hashlib, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1]); root = sys.argv[2] + "/"
+infos = z.infolist(); names = [i.filename for i in infos]
+errors = []
+if names != sorted(names): errors.append("members not in name order")
+if {i.date_time for i in infos}.__len__() != 1: errors.append("more than one member time")
+errors += ["%s: mode %o" % (i.filename, i.external_attr >> 16) for i in infos if i.external_attr >> 16 != 0o100644]
+errors += ["outside the folder: " + n for n in names if not n.startswith(root)]
+files = {n[len(root):]: z.read(n) for n in names}
+for need in ("zolcomp.dll", "zolhost.exe", "devsim.exe", "include/zolcomp/zolcomp.h", "README.md", "LICENSE"):
+    if need not in files: errors.append("missing " + need)
+sums = dict(reversed(line.split("  ", 1)) for line in files.get("SHA256SUMS", b"").decode().splitlines())
+if sorted(sums) != sorted(n for n in files if n != "SHA256SUMS"): errors.append("SHA256SUMS does not list every file")
+errors += ["wrong sum: " + n for n, h in sums.items() if n in files and hashlib.sha256(files[n]).hexdigest() != h]
+errors += ["not the released DLL: " + n for n in files if n.lower().endswith("/zolcomp.dll") and files[n] != files["zolcomp.dll"]]
+print("\n".join(errors)); sys.exit(bool(errors))
+PY
+for f in zolcomp.dll zolhost.exe devsim.exe; do
+    DESC="$f has file and product version $VERSION"
+    check test "$(strings -el "$STAGE/$f" | grep -A1 -xE 'FileVersion|ProductVersion' | grep -vxE 'FileVersion|ProductVersion|--' | sort -u)" = "$VERSION"
+done
+
 # The signed host loads the signed component in the chipset package (as the
 # release ships it, or its sources when the build laid out no packages).
 PKG=$WORK/pkg
