@@ -2,11 +2,13 @@
 # Release checks, run on the build machine:
 #   reproducible  a second build of the release at another path gives the
 #                 same archive and binaries as this build tree's binaries
+#   header        the public header stands alone in C99, C11 and C++11 and
+#                 later, strict, and its layout checks fire on a wrong record
 #   signed        a release signed with a throwaway certificate verifies, its
 #                 checksums and archive hold the signed files, a changed byte
 #                 breaks the signature, and the signed host loads the signed
 #                 component under Wine
-# Usage: release_checks.sh reproducible|signed BUILD_DIR VERSION
+# Usage: release_checks.sh reproducible|header|signed BUILD_DIR VERSION
 set -uo pipefail
 MODE=${1:?usage: release_checks.sh reproducible|signed BUILD_DIR VERSION}
 BUILD=$(realpath "${2:?}")
@@ -17,10 +19,27 @@ if [ "$MODE" = reproducible ]; then
     exec "$HERE/scripts/dist-check.sh" --against-build "$BUILD"
 fi
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/zolcomp-signed.XXXXXX")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/zolcomp-release.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 fail=0
 check() { if "$@"; then echo "ok: ${DESC}"; else echo "FAIL: ${DESC}"; fail=1; fi; }
+
+if [ "$MODE" = header ]; then
+    printf '#include <zolcomp/zolcomp.h>\nint f(PREREQSTATUS* s) { return s->nStatus == STATUS_NOT_INSTALLED; }\n' > "$WORK/use.c"
+    for std in c99 c11 c++11 c++17; do
+        lang=c; cc=x86_64-w64-mingw32-gcc-posix
+        case $std in c++*) lang=c++; cc=x86_64-w64-mingw32-g++-posix ;; esac
+        DESC="the header compiles alone as $std -pedantic -Werror"
+        check $cc -x $lang -std=$std -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$HERE/include" "$WORK/use.c"
+    done
+    # A record of another size must not compile.
+    sed 's/wchar_t szMessage\[ZOL_MESSAGE_CHARS\]/wchar_t szMessage[ZOL_MESSAGE_CHARS + 1]/' \
+        "$HERE/include/zolcomp/zolcomp.h" > "$WORK/zolcomp.h"
+    DESC="a record of the wrong size fails to compile in C99 and C++"
+    check eval '! x86_64-w64-mingw32-gcc-posix -std=c99 -fsyntax-only -x c "$WORK/zolcomp.h" 2>/dev/null &&
+                ! x86_64-w64-mingw32-g++-posix -std=c++11 -fsyntax-only -x c++ "$WORK/zolcomp.h" 2>/dev/null'
+    exit $fail
+fi
 
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=zolcomp test signer" \
     -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
