@@ -12,6 +12,8 @@ BUILD=$(realpath "${1:?usage: dist-check.sh [--against-build] BUILD_DIR}")
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 JOBS=${JOBS:-2}
 unset ZOL_SIGN_CERT ZOL_SIGN_KEY
+# One archive time for both builds, even when a commit lands in between.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$HERE" log -1 --format=%ct 2>/dev/null || echo 315532800)}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zolcomp-dist-check.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -51,8 +53,8 @@ for f in "$zip_a" "$A_DIST"/zolcomp-*/{zolcomp.dll,zolhost.exe,devsim.exe}; do
 done
 if [ $fail -ne 0 ]; then
     # Name the members that differ.
-    diff <(cd "$A_DIST" && sha256sum $(cd "$A_DIST" && find zolcomp-* -type f | sort)) \
-         <(cd "$B_DIST" && sha256sum $(cd "$B_DIST" && find zolcomp-* -type f | sort)) >&2 || true
+    diff <(cd "$A_DIST" && find zolcomp-*/ -type f | sort | xargs -d '\n' sha256sum) \
+         <(cd "$B_DIST" && find zolcomp-*/ -type f | sort | xargs -d '\n' sha256sum) >&2 || true
 fi
 for f in "$B_DIST"/zolcomp-*/{zolcomp.dll,zolhost.exe,devsim.exe}; do
     if grep -q -a -e "$WORK" -e "$HERE" "$f"; then echo "FAIL: $(basename "$f") names a build folder"; fail=1; fi
