@@ -64,3 +64,13 @@ stress: build prefix
 
 clean:
 	rm -rf $(BUILD)
+
+# The release archive $(BUILD)/dist/zolcomp-<version>.zip; signed when
+# ZOL_SIGN_CERT and ZOL_SIGN_KEY are set. dist-check builds the release twice
+# in fresh folders and compares the bytes.
+.PHONY: dist dist-check
+dist: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target dist 2>&1 | grep -Ev '^\[ *[0-9]+%\]|^$$|^g?make\[[0-9]+\]: (Entering|Leaving)' ; exit $${PIPESTATUS[0]}
+
+dist-check: setup
+	@JOBS=$(JOBS) scripts/dist-check.sh $(BUILD)

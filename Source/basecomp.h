@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "zolcomp/zolcomp.h"
+
 #include "devices/devicelist.h"
 #include "log/cmplog.h"
 #include "support/str.h"
@@ -22,23 +24,6 @@ struct SUPPORTEDOS {
     int nMinor;       // -1 = any
     int nServicePack; // minimum; -1 = any
     WORD wEdition;    // edition mask; 0xFFFF = any
-};
-
-// Written by property 5 into the host's memory.
-struct PREREQSTATUS {
-    int nStatus;
-    wchar_t szMessage[1024];
-};
-
-enum PrereqStatusCode {
-    STATUS_INSTALLED_SAME = 1,
-    STATUS_INSTALLED_OLDER = 2,
-    STATUS_INSTALLED_NEWER = 3,
-    STATUS_INSTALLED_NO_HARDWARE = 4,
-    STATUS_NOT_INSTALLED = 5,
-    STATUS_NOT_APPLICABLE = 6,
-    STATUS_CANNOT_INSTALL = 7,
-    STATUS_UNDETERMINED = 8,
 };
 
 enum InfType {

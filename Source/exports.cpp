@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "component.h"
+#include "zolcomp/zolcomp.h"
 
 CComponent g_Component;
 
@@ -10,7 +11,7 @@ extern "C" {
 int WINAPI GetInterfaceVersion(int* version)
 {
     if (version)
-        *version = 100;
+        *version = ZOL_INTERFACE_VERSION;
     return 1;
 }
 

@@ -10,12 +10,9 @@
 
 namespace {
 
-// Size of the status record the host must offer, in bytes.
-const int kPrereqStatusBytes = 2052;
-static_assert(sizeof(PREREQSTATUS) == kPrereqStatusBytes, "PREREQSTATUS layout");
 // Message buffers handed to the requirement and dependency checks.
 const int kCheckMessageChars = 4096;
-const int kMessageChars = sizeof(PREREQSTATUS::szMessage) / sizeof(wchar_t);
+const int kMessageChars = ZOL_MESSAGE_CHARS;
 
 bool HasText(const wchar_t* text)
 {
@@ -42,7 +39,7 @@ void SetMessage(PREREQSTATUS* status, const wchar_t* text)
 
 int CBaseComponent::CheckPrerequisites(PREREQSTATUS* status, int capacity, const wchar_t* language)
 {
-    if (status == nullptr || capacity < kPrereqStatusBytes)
+    if (status == nullptr || capacity < ZOL_PREREQSTATUS_BYTES)
         return 0;
 
     status->szMessage[0] = L'\0';

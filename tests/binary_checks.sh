@@ -62,4 +62,15 @@ if [ -n "$PACKAGES" ]; then
     driver_checks "$PACKAGES/legacy/zolwdt.sys" 2.4.1.0
     driver_checks "$PACKAGES/virtual/zolvcon.sys" 1.0.3.0
 fi
+# The released binaries are reproducible: no link time stamp in the PE header,
+# and neither the source nor the build folder anywhere in them.
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=$(cd "$BIN/.." && pwd)
+for f in "$BIN"/zolcomp.dll "$BIN"/zolhost.exe "$BIN"/devsim.exe; do
+    pe=$(od -An -tu4 -j60 -N4 "$f" | tr -d ' ')
+    stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$f" | tr -d ' ')
+    [ "$stamp" = 0 ] || { echo "FAIL: $(basename "$f") has link time stamp $stamp"; fail=1; }
+    if grep -q -a -F -e "$SRC" -e "$BUILD_DIR" "$f"; then echo "FAIL: $(basename "$f") names a build folder"; fail=1; fi
+done
+[ $fail -eq 0 ] && echo "ok: the released binaries have no time stamp and name no build folder"
 exit $fail

@@ -58,3 +58,25 @@ TEST(ChipsetPackage, MissingLanguageFallsBackToEnglish)
     EXPECT_NE(json.find("\"1\":{\"result\":1,\"value\":\"Server Chipset Device Driver\"}"), std::string::npos) << json;
     EXPECT_NE(json.find("\"2\":{\"result\":1,\"value\":\"Installs the driver"), std::string::npos) << json;
 }
+
+// A host written in C against the public header alone gets the answers
+// zolhost gets, the prerequisite status record included.
+TEST(ChipsetPackage, HostInCAnswersLikeZolhost)
+{
+    std::wstring dir = CopyChipset(L"chipset-c");
+    std::string json = Json(dir, L"de");
+    ProcessResult r = RunProcess(L"\"" + BinPath(L"host-c.exe") + L"\" zolcomp.dll de", dir);
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+
+    size_t at = json.find("\"5\":{\"result\":1,\"status\":");
+    ASSERT_NE(at, std::string::npos) << json;
+    std::string status = json.substr(at + 25, json.find(',', at + 25) - at - 25);
+    for (std::string line : {std::string("interface version: result 1 value 100"),
+                             std::string(u8"1 name: result 1 \"Treiber f\u00FCr Server-Chipsatzger\u00E4te\""),
+                             std::string("4 package version: result 1 \"1.2.3.0\""),
+                             "5 prerequisites: result 1 status " + status + " message \"\"",
+                             std::string("6 silent capable: result 1 value 1"),
+                             std::string("7 silent capable (2): result 1 value 1"),
+                             std::string("8 flag 8: result 1 value 1")})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+}

@@ -1,6 +1,6 @@
 #include "componentlibrary.h"
 
-#include "support/wformat.h"
+#include "hostsupport.h"
 
 #include <vector>
 
@@ -41,31 +41,30 @@ bool CComponentLibrary::Load(const std::wstring& path)
     m_fullPath = FullPathName(path);
     if (m_fullPath.empty()) {
         m_fullPath = path;
-        m_error = FormatWide(L"cannot load the component %s: the path is not valid", path.c_str());
+        m_error = HostFormat(L"cannot load the component %s: the path is not valid", path.c_str());
         return false;
     }
 
-    {
-        // No error boxes for a missing or broken file: the host reports it.
-        CErrorModeScope quiet(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-        m_module.reset(LoadLibraryW(m_fullPath.c_str()));
-    }
+    // No error boxes for a missing or broken file: the host reports it.
+    UINT errorMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    m_module.reset(LoadLibraryW(m_fullPath.c_str()));
+    SetErrorMode(errorMode);
     if (!m_module) {
         DWORD error = GetLastError();
-        m_error = FormatWide(L"cannot load the component %s: error %lu (%s)", m_fullPath.c_str(),
+        m_error = HostFormat(L"cannot load the component %s: error %lu (%s)", m_fullPath.c_str(),
                              static_cast<unsigned long>(error), SystemMessage(error).c_str());
         return false;
     }
-    m_pGetInterfaceVersion =
-        reinterpret_cast<GetInterfaceVersionFn>(GetProcAddress(m_module.get(), "GetInterfaceVersion"));
-    m_pGetProperty = reinterpret_cast<GetPropertyFn>(GetProcAddress(m_module.get(), "GetProperty"));
-    m_pInstall = reinterpret_cast<InstallFn>(GetProcAddress(m_module.get(), "Install"));
+    m_pGetInterfaceVersion = reinterpret_cast<PFN_ZOL_GETINTERFACEVERSION>(
+        GetProcAddress(m_module.get(), ZOL_EXPORT_GETINTERFACEVERSION));
+    m_pGetProperty = reinterpret_cast<PFN_ZOL_GETPROPERTY>(GetProcAddress(m_module.get(), ZOL_EXPORT_GETPROPERTY));
+    m_pInstall = reinterpret_cast<PFN_ZOL_INSTALL>(GetProcAddress(m_module.get(), ZOL_EXPORT_INSTALL));
     const wchar_t* missing = !m_pGetInterfaceVersion ? L"GetInterfaceVersion"
                              : !m_pGetProperty       ? L"GetProperty"
                              : !m_pInstall           ? L"Install"
                                                      : nullptr;
     if (missing) {
-        m_error = FormatWide(L"%s is not an installer component: it has no export %s", m_fullPath.c_str(), missing);
+        m_error = HostFormat(L"%s is not an installer component: it has no export %s", m_fullPath.c_str(), missing);
         Unload();
         return false;
     }

@@ -6,15 +6,13 @@
 
 #include <string>
 
-#include "support/handles.h"
+#include "zolcomp/zolcomp.h"
+
+#include "hostsupport.h"
 
 class CComponentLibrary
 {
 public:
-    typedef int(WINAPI* GetInterfaceVersionFn)(int* version);
-    typedef int(WINAPI* GetPropertyFn)(int type, void* out, int capacity, void* extra);
-    typedef int(WINAPI* InstallFn)(int a, void* b, wchar_t* message, int d, const wchar_t* language);
-
     CComponentLibrary();
 
     // Loads the library (a relative path is taken from the current directory,
@@ -47,10 +45,10 @@ public:
 
 private:
 
-    CUniqueLibrary m_module;
-    GetInterfaceVersionFn m_pGetInterfaceVersion;
-    GetPropertyFn m_pGetProperty;
-    InstallFn m_pInstall;
+    CHostLibrary m_module;
+    PFN_ZOL_GETINTERFACEVERSION m_pGetInterfaceVersion;
+    PFN_ZOL_GETPROPERTY m_pGetProperty;
+    PFN_ZOL_INSTALL m_pInstall;
     std::wstring m_fullPath;
     std::wstring m_error;
 };

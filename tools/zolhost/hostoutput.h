@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "support/handles.h"
+#include "hostsupport.h"
 
 class CHostOutput
 {
@@ -25,6 +25,6 @@ private:
     static HANDLE Duplicate(DWORD which);
     static void WriteTo(HANDLE handle, const std::wstring& text);
 
-    CUniqueFile m_out;
-    CUniqueFile m_err;
+    CHostFile m_out;
+    CHostFile m_err;
 };

@@ -1,6 +1,6 @@
 #include "hostreport.h"
 
-#include "support/wformat.h"
+#include "hostsupport.h"
 
 CHostReport::CHostReport()
     : interfaceResult(0), interfaceVersion(0), prereqStatus(0), installed(false), installResult(0), exitCode(0)
@@ -61,7 +61,7 @@ std::wstring CHostReport::JsonString(const std::wstring& text)
         case L'\t': out += L"\\t"; break;
         default:
             if (c < 0x20 || c == 0x7F)
-                out += FormatWide(L"\\u%04x", static_cast<unsigned>(c));
+                out += HostFormat(L"\\u%04x", static_cast<unsigned>(c));
             else
                 out += c;
         }
@@ -81,7 +81,7 @@ std::wstring CHostReport::Printable(const std::wstring& text)
         else if (c == L'\t')
             out += L"\\t";
         else if (c < 0x20 || c == 0x7F)
-            out += FormatWide(L"\\x%02x", static_cast<unsigned>(c));
+            out += HostFormat(L"\\x%02x", static_cast<unsigned>(c));
         else
             out += c;
     }
@@ -91,66 +91,66 @@ std::wstring CHostReport::Printable(const std::wstring& text)
 std::wstring CHostReport::RenderText() const
 {
     std::wstring out;
-    out += FormatWide(L"Component:          %s\r\n", componentPath.c_str());
-    out += FormatWide(L"Language:           %s\r\n", language.c_str());
+    out += HostFormat(L"Component:          %s\r\n", componentPath.c_str());
+    out += HostFormat(L"Language:           %s\r\n", language.c_str());
     for (const std::wstring& warning : warnings)
-        out += FormatWide(L"Warning:            %s\r\n", Printable(warning).c_str());
+        out += HostFormat(L"Warning:            %s\r\n", Printable(warning).c_str());
     if (interfaceResult)
-        out += FormatWide(L"Interface version:  %d\r\n", interfaceVersion);
+        out += HostFormat(L"Interface version:  %d\r\n", interfaceVersion);
     else
-        out += FormatWide(L"Interface version:  (none; result %d)\r\n", interfaceResult);
+        out += HostFormat(L"Interface version:  (none; result %d)\r\n", interfaceResult);
     out += L"\r\nProperties:\r\n";
     for (int type = 1; type <= 8; ++type) {
         const Property& p = properties[type];
-        out += FormatWide(L"  %d %-20s result %d", type, PropertyName(type), p.result);
+        out += HostFormat(L"  %d %-20s result %d", type, PropertyName(type), p.result);
         if (p.result == 0) {
             out += L"  (none)\r\n";
         } else if (type == 5) {
-            out += FormatWide(L"  status %d (%s)\r\n", prereqStatus, StatusName(prereqStatus));
-            out += FormatWide(L"      message: \"%s\"\r\n", Printable(prereqMessage).c_str());
+            out += HostFormat(L"  status %d (%s)\r\n", prereqStatus, StatusName(prereqStatus));
+            out += HostFormat(L"      message: \"%s\"\r\n", Printable(prereqMessage).c_str());
         } else if (type >= 6) {
-            out += FormatWide(L"  value %d\r\n", p.value);
+            out += HostFormat(L"  value %d\r\n", p.value);
         } else {
-            out += FormatWide(L"  \"%s\"\r\n", Printable(p.text).c_str());
+            out += HostFormat(L"  \"%s\"\r\n", Printable(p.text).c_str());
         }
     }
     out += L"\r\n";
     if (installed) {
-        out += FormatWide(L"Install:            result %d (%s)\r\n", installResult, InstallResultName(installResult));
-        out += FormatWide(L"Install message:    \"%s\"\r\n", Printable(installMessage).c_str());
+        out += HostFormat(L"Install:            result %d (%s)\r\n", installResult, InstallResultName(installResult));
+        out += HostFormat(L"Install message:    \"%s\"\r\n", Printable(installMessage).c_str());
     } else {
         out += L"Install:            not called (--check)\r\n";
     }
     if (!hostApartment.empty())
-        out += FormatWide(L"Host apartment:     %s\r\n", hostApartment.c_str());
-    out += FormatWide(L"Exit code:          %d\r\n", exitCode);
+        out += HostFormat(L"Host apartment:     %s\r\n", hostApartment.c_str());
+    out += HostFormat(L"Exit code:          %d\r\n", exitCode);
     return out;
 }
 
 std::wstring CHostReport::RenderJson() const
 {
     std::wstring out = L"{\"interface_version\":";
-    out += interfaceResult ? FormatWide(L"%d", interfaceVersion) : std::wstring(L"null");
+    out += interfaceResult ? HostFormat(L"%d", interfaceVersion) : std::wstring(L"null");
     out += L",\"properties\":{";
     for (int type = 1; type <= 8; ++type) {
         const Property& p = properties[type];
         if (type > 1)
             out += L",";
-        out += FormatWide(L"\"%d\":{\"result\":%d,", type, p.result);
+        out += HostFormat(L"\"%d\":{\"result\":%d,", type, p.result);
         if (type == 5) {
             if (p.result)
-                out += FormatWide(L"\"status\":%d,\"message\":%s}", prereqStatus, JsonString(prereqMessage).c_str());
+                out += HostFormat(L"\"status\":%d,\"message\":%s}", prereqStatus, JsonString(prereqMessage).c_str());
             else
                 out += L"\"status\":null,\"message\":null}";
         } else if (type >= 6) {
-            out += p.result ? FormatWide(L"\"value\":%d}", p.value) : std::wstring(L"\"value\":null}");
+            out += p.result ? HostFormat(L"\"value\":%d}", p.value) : std::wstring(L"\"value\":null}");
         } else {
             out += p.result ? L"\"value\":" + JsonString(p.text) + L"}" : std::wstring(L"\"value\":null}");
         }
     }
     out += L"}";
     if (installed)
-        out += FormatWide(L",\"install\":{\"result\":%d,\"message\":%s}", installResult,
+        out += HostFormat(L",\"install\":{\"result\":%d,\"message\":%s}", installResult,
                           JsonString(installMessage).c_str());
     if (!warnings.empty()) {
         out += L",\"warnings\":[";

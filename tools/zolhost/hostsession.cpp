@@ -1,8 +1,8 @@
 #include "hostsession.h"
 
-#include "basecomp.h"
+#include "zolcomp/zolcomp.h"
 #include "log/cmplog.h"
-#include "support/wformat.h"
+#include "hostsupport.h"
 
 #include <objbase.h>
 
@@ -68,11 +68,8 @@ std::wstring NormalFolder(const std::wstring& folder)
     return out;
 }
 
-const int kTextCapacity = 1024; // characters, for properties 1 to 4 and Install's message
-
-// Property 5 is asked with the whole status record: a status code and a
-// message of 1024 characters.
-static_assert(sizeof(PREREQSTATUS) == 2052, "the status record is 2052 bytes");
+const int kTextCapacity = ZOL_TEXT_CHARS;       // characters, for properties 1 to 4
+const int kMessageCapacity = ZOL_MESSAGE_CHARS; // characters, for Install's message
 
 } // namespace
 
@@ -81,8 +78,8 @@ CHostSession::CHostSession(const CHostOptions& options, CHostOutput& output) : m
 int CHostSession::ExitCodeForInstallResult(int result)
 {
     switch (result) {
-    case 1: return HOST_EXIT_SUCCESS;
-    case 2: return HOST_EXIT_RESTART;
+    case ZOL_INSTALL_SUCCESS: return HOST_EXIT_SUCCESS;
+    case ZOL_INSTALL_RESTART: return HOST_EXIT_RESTART;
     default: return HOST_EXIT_FAILURE;
     }
 }
@@ -98,7 +95,7 @@ bool CHostSession::IsInFolder(const std::wstring& fullPath, const std::wstring& 
 std::wstring CHostSession::OutsidePackageWarning(const std::wstring& componentFolder,
                                                  const std::wstring& currentFolder)
 {
-    return FormatWide(L"The component is not in the current folder %s: it reads the package's INF file from its "
+    return HostFormat(L"The component is not in the current folder %s: it reads the package's INF file from its "
                       L"own folder %s but copies the package files from the current folder, so the installed "
                       L"package may be incomplete.",
                       currentFolder.c_str(), componentFolder.c_str());
@@ -112,14 +109,14 @@ std::wstring CHostSession::ApartmentName()
     if (hr == CO_E_NOTINITIALIZED)
         return L"not initialised";
     if (FAILED(hr))
-        return FormatWide(L"unknown (0x%08lx)", static_cast<unsigned long>(hr));
+        return HostFormat(L"unknown (0x%08lx)", static_cast<unsigned long>(hr));
     switch (type) {
     case APTTYPE_STA:
     case APTTYPE_MAINSTA: return L"single-threaded";
     case APTTYPE_MTA:
         return qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA ? L"multithreaded (implicit)" : L"multithreaded";
     case APTTYPE_NA: return L"neutral";
-    default: return FormatWide(L"unknown (%d)", static_cast<int>(type));
+    default: return HostFormat(L"unknown (%d)", static_cast<int>(type));
     }
 }
 
@@ -131,7 +128,7 @@ bool CHostSession::EnterPackageFolder()
     if (SetCurrentDirectoryW(folder.c_str()))
         return true;
     DWORD error = GetLastError();
-    m_output.WriteError(FormatWide(L"zolhost: cannot use the package folder %s: error %lu (%s)\r\n", folder.c_str(),
+    m_output.WriteError(HostFormat(L"zolhost: cannot use the package folder %s: error %lu (%s)\r\n", folder.c_str(),
                                    static_cast<unsigned long>(error),
                                    CComponentLibrary::SystemMessage(error).c_str()));
     return false;
@@ -141,7 +138,7 @@ void CHostSession::PrepareLog(CCmpLog& log)
 {
     // The same switch rule as the component's: anywhere on the command line,
     // in any letter case.
-    if (CBaseComponent::FindSubstring(GetCommandLineW(), L"/verbose_log") >= 0)
+    if (ContainsIgnoringCase(GetCommandLineW(), L"/verbose_log"))
         log.SetVerbose(1);
     log.SetStubVersion(HOST_STUB_VERSION);
     log.Open();
@@ -163,9 +160,9 @@ void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report
     std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
     language.push_back(L'\0');
 
-    for (int type = 1; type <= 4; ++type) {
+    for (int type = ZOL_PROP_NAME; type <= ZOL_PROP_PACKAGE_VERSION; ++type) {
         std::vector<wchar_t> buffer(kTextCapacity, L'\0');
-        void* extra = (type == 1 || type == 2) ? language.data() : nullptr;
+        void* extra = (type == ZOL_PROP_NAME || type == ZOL_PROP_DESCRIPTION) ? language.data() : nullptr;
         CHostReport::Property& p = report.properties[type];
         p.result = library.GetProperty(type, buffer.data(), kTextCapacity, extra);
         buffer[kTextCapacity - 1] = L'\0'; // whatever the component wrote, stop inside the buffer
@@ -174,15 +171,15 @@ void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report
     }
 
     PREREQSTATUS status = {};
-    CHostReport::Property& prereq = report.properties[5];
-    prereq.result = library.GetProperty(5, &status, static_cast<int>(sizeof(status)), language.data());
-    status.szMessage[sizeof(status.szMessage) / sizeof(status.szMessage[0]) - 1] = L'\0';
+    CHostReport::Property& prereq = report.properties[ZOL_PROP_PREREQUISITES];
+    prereq.result = library.GetProperty(ZOL_PROP_PREREQUISITES, &status, static_cast<int>(sizeof(status)), language.data());
+    status.szMessage[ZOL_MESSAGE_CHARS - 1] = L'\0';
     if (prereq.result) {
         report.prereqStatus = status.nStatus;
         report.prereqMessage = status.szMessage;
     }
 
-    for (int type = 6; type <= 8; ++type) {
+    for (int type = ZOL_PROP_SILENT_CAPABLE; type <= ZOL_PROP_FLAG8; ++type) {
         int value = 0;
         CHostReport::Property& p = report.properties[type];
         p.result = library.GetProperty(type, &value, static_cast<int>(sizeof(value)), nullptr);
@@ -210,7 +207,7 @@ int CHostSession::Run()
     // Set up before the component is loaded and left after it is unloaded.
     CHostApartment apartment(m_options.SingleThreaded());
     if (FAILED(apartment.Result())) {
-        m_output.WriteError(FormatWide(L"zolhost: cannot initialise COM single-threaded: error 0x%08lx\r\n",
+        m_output.WriteError(HostFormat(L"zolhost: cannot initialise COM single-threaded: error 0x%08lx\r\n",
                                        static_cast<unsigned long>(apartment.Result())));
         return HOST_EXIT_FAILURE;
     }
@@ -227,7 +224,7 @@ int CHostSession::Run()
     // must outlive every call into the component.
     CCmpLog log(HOST_VERBOSE_LOG_NAME);
     PrepareLog(log);
-    library.GetProperty(9, &log, 0, nullptr);
+    library.GetProperty(ZOL_PROP_HOST_LOG, &log, 0, nullptr);
 
     report.interfaceResult = library.GetInterfaceVersion(&report.interfaceVersion);
     AskProperties(library, report);
@@ -238,10 +235,10 @@ int CHostSession::Run()
     } else {
         std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
         language.push_back(L'\0');
-        std::vector<wchar_t> message(kTextCapacity, L'\0');
+        std::vector<wchar_t> message(kMessageCapacity, L'\0');
         report.installed = true;
         report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
-        message[kTextCapacity - 1] = L'\0';
+        message[kMessageCapacity - 1] = L'\0';
         report.installMessage = message.data();
         report.exitCode = ExitCodeForInstallResult(report.installResult);
         footerCode = report.installResult;

@@ -1,0 +1,86 @@
+/*
+ * A minimal host in C: loads an installer component and prints its answers
+ * to properties 1 to 8. It needs nothing but the public header.
+ *
+ *   host-c [PATH\zolcomp.dll [LANGUAGE]]
+ *
+ * Run it in the package folder: the component reads the package there while
+ * it is being loaded. The default component is zolcomp.dll in the current
+ * folder, the default language "en". Output is UTF-8. Exit code 0 when every
+ * question was asked, 1 when the component could not be loaded.
+ */
+#include <zolcomp/zolcomp.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+static void print_utf8(const wchar_t* text)
+{
+    char buffer[4 * ZOL_TEXT_CHARS];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, (int)sizeof(buffer), NULL, NULL);
+    fputs(n > 0 ? buffer : "?", stdout);
+}
+
+static void print_text_property(PFN_ZOL_GETPROPERTY get_property, int type, const char* name,
+                                const wchar_t* language)
+{
+    wchar_t text[ZOL_TEXT_CHARS] = {0};
+    int result = get_property(type, text, ZOL_TEXT_CHARS, (void*)language);
+    text[ZOL_TEXT_CHARS - 1] = L'\0';
+    printf("%d %s: result %d", type, name, result);
+    if (result) {
+        fputs(" \"", stdout);
+        print_utf8(text);
+        fputs("\"", stdout);
+    }
+    fputs("\n", stdout);
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    const wchar_t* path = argc > 1 ? argv[1] : L"zolcomp.dll";
+    const wchar_t* language = argc > 2 ? argv[2] : ZOL_LANG_ENGLISH;
+    static const char* const number_names[] = {"silent capable", "silent capable (2)", "flag 8"};
+
+    HMODULE module = LoadLibraryW(path);
+    if (module == NULL) {
+        fprintf(stderr, "host-c: cannot load the component: error %lu\n", (unsigned long)GetLastError());
+        return 1;
+    }
+    PFN_ZOL_GETINTERFACEVERSION get_interface_version =
+        (PFN_ZOL_GETINTERFACEVERSION)GetProcAddress(module, ZOL_EXPORT_GETINTERFACEVERSION);
+    PFN_ZOL_GETPROPERTY get_property = (PFN_ZOL_GETPROPERTY)GetProcAddress(module, ZOL_EXPORT_GETPROPERTY);
+    if (get_interface_version == NULL || get_property == NULL) {
+        fprintf(stderr, "host-c: not an installer component\n");
+        FreeLibrary(module);
+        return 1;
+    }
+
+    int version = 0;
+    int result = get_interface_version(&version);
+    printf("interface version: result %d value %d\n", result, version);
+
+    print_text_property(get_property, ZOL_PROP_NAME, "name", language);
+    print_text_property(get_property, ZOL_PROP_DESCRIPTION, "description", language);
+    print_text_property(get_property, ZOL_PROP_INSTALLED_VERSION, "installed version", NULL);
+    print_text_property(get_property, ZOL_PROP_PACKAGE_VERSION, "package version", NULL);
+
+    PREREQSTATUS status;
+    memset(&status, 0, sizeof(status));
+    result = get_property(ZOL_PROP_PREREQUISITES, &status, (int)sizeof(status), (void*)language);
+    status.szMessage[ZOL_MESSAGE_CHARS - 1] = L'\0';
+    printf("%d prerequisites: result %d status %d message \"", ZOL_PROP_PREREQUISITES, result, status.nStatus);
+    print_utf8(status.szMessage);
+    fputs("\"\n", stdout);
+
+    for (int type = ZOL_PROP_SILENT_CAPABLE; type <= ZOL_PROP_FLAG8; ++type) {
+        int value = 0;
+        result = get_property(type, &value, (int)sizeof(value), NULL);
+        printf("%d %s: result %d value %d\n", type, number_names[type - ZOL_PROP_SILENT_CAPABLE], result, value);
+    }
+
+    fflush(stdout);
+    FreeLibrary(module);
+    return 0;
+}

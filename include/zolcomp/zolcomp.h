@@ -1,0 +1,147 @@
+/*
+ * zolcomp.h: what a setup program (the host) needs to load and drive a
+ * zolcomp installer component. Valid C (C99 and later) and C++.
+ *
+ * A host loads the component DLL from the package folder and makes that
+ * folder its current directory first: the component reads its package
+ * definition and copies the package files from the current directory while
+ * it is being loaded. The host then calls, one call at a time on one thread:
+ *
+ *   GetInterfaceVersion          writes ZOL_INTERFACE_VERSION, returns 1
+ *   GetProperty, any number      properties 1 to 8 (and 9, below)
+ *   Install, normally once       returns ZOL_INSTALL_FAILED, _SUCCESS or _RESTART
+ *
+ * and unloads the DLL. Every result is an int; no exception crosses the
+ * interface. Strings are UTF-16 (wchar_t on Windows).
+ */
+#ifndef ZOLCOMP_ZOLCOMP_H
+#define ZOLCOMP_ZOLCOMP_H
+
+#include <windows.h>
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Exports ---------------------------------------------------------- */
+
+/* What GetInterfaceVersion writes. */
+#define ZOL_INTERFACE_VERSION 100
+
+/* Undecorated export names, for GetProcAddress. */
+#define ZOL_EXPORT_GETINTERFACEVERSION "GetInterfaceVersion"
+#define ZOL_EXPORT_GETPROPERTY "GetProperty"
+#define ZOL_EXPORT_INSTALL "Install"
+
+/* Writes ZOL_INTERFACE_VERSION to *version and returns 1. */
+int WINAPI GetInterfaceVersion(int* version);
+
+/* Answers property `type` (ZOL_PROP_*) into `out`; `capacity` and `extra`
+   as the property's description below says. Returns 1 when `out` holds the
+   answer, 0 otherwise (an unknown type returns 0 and writes nothing). */
+int WINAPI GetProperty(int type, void* out, int capacity, void* extra);
+
+/* Installs the package. `a`, `b` and `d` are handed to the install path
+   unchanged and not interpreted (pass 0, NULL, 0). On failure a message in
+   the host's language is written to `message`, which must hold
+   ZOL_MESSAGE_CHARS characters and should start empty. `language` is a
+   ZOL_LANG_* code. Returns a ZOL_INSTALL_* result. */
+int WINAPI Install(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+
+typedef int(WINAPI* PFN_ZOL_GETINTERFACEVERSION)(int* version);
+typedef int(WINAPI* PFN_ZOL_GETPROPERTY)(int type, void* out, int capacity, void* extra);
+typedef int(WINAPI* PFN_ZOL_INSTALL)(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+
+/* ---- Properties (GetProperty's type) ---------------------------------- */
+
+/* Text properties: `out` is a wchar_t buffer and `capacity` counts its
+   characters. The text is written only when it is strictly shorter than the
+   capacity (it is never cut); otherwise the result is 0. ZOL_TEXT_CHARS is
+   always enough for the component's texts. `extra` is the language code
+   (const wchar_t*, ZOL_LANG_*) for ZOL_PROP_NAME and ZOL_PROP_DESCRIPTION,
+   ignored by the others. */
+#define ZOL_PROP_NAME 1              /* package name, in the host's language */
+#define ZOL_PROP_DESCRIPTION 2       /* package description, in the host's language */
+#define ZOL_PROP_INSTALLED_VERSION 3 /* version of the installed key file */
+#define ZOL_PROP_PACKAGE_VERSION 4   /* version of this package */
+
+/* `out` is a PREREQSTATUS, `capacity` its size in bytes (at least
+   ZOL_PREREQSTATUS_BYTES, else the result is 0 and nothing is written),
+   `extra` the language code for the message. */
+#define ZOL_PROP_PREREQUISITES 5
+
+/* Number properties: `out` is an int; `capacity` and `extra` are ignored;
+   the result is always 1. */
+#define ZOL_PROP_SILENT_CAPABLE 6  /* 1 when the package installs silently */
+#define ZOL_PROP_SILENT_CAPABLE2 7 /* the same answer as property 6 */
+#define ZOL_PROP_FLAG8 8           /* always 1 */
+
+/* Hands the component the host's own log object (`out`), which must have
+   the component log's class layout; the component then writes its verbose
+   lines there. `capacity` and `extra` are ignored; the result is 1. A host
+   without such an object never asks this property. */
+#define ZOL_PROP_HOST_LOG 9
+
+/* ---- Sizes ------------------------------------------------------------ */
+
+#define ZOL_MESSAGE_CHARS 1024 /* PREREQSTATUS.szMessage; Install's message buffer */
+#define ZOL_TEXT_CHARS 1024    /* a buffer for the text properties 1 to 4 */
+#define ZOL_PREREQSTATUS_BYTES 2052
+
+/* ---- The prerequisite status (property 5) ----------------------------- */
+
+/* Written by property 5 into the host's memory. */
+typedef struct PREREQSTATUS {
+    int nStatus;                          /* a STATUS_* code */
+    wchar_t szMessage[ZOL_MESSAGE_CHARS]; /* why, for STATUS_CANNOT_INSTALL and a failed
+                                             dependency check; empty otherwise */
+} PREREQSTATUS;
+
+/* The layout is fixed: checked at compile time in C++, C11 and C99 alike. */
+#if defined(__cplusplus)
+#define ZOL_STATIC_ASSERT(cond, name) static_assert(cond, #name)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define ZOL_STATIC_ASSERT(cond, name) _Static_assert(cond, #name)
+#else
+#define ZOL_STATIC_ASSERT(cond, name) typedef char name[(cond) ? 1 : -1]
+#endif
+ZOL_STATIC_ASSERT(sizeof(PREREQSTATUS) == ZOL_PREREQSTATUS_BYTES, zol_prereqstatus_is_2052_bytes);
+ZOL_STATIC_ASSERT(offsetof(PREREQSTATUS, nStatus) == 0, zol_prereqstatus_status_at_0);
+ZOL_STATIC_ASSERT(offsetof(PREREQSTATUS, szMessage) == 4, zol_prereqstatus_message_at_4);
+#undef ZOL_STATIC_ASSERT
+
+/* PREREQSTATUS.nStatus. "Hardware" is the package's supported hardware. */
+enum PrereqStatusCode {
+    STATUS_INSTALLED_SAME = 1,        /* hardware present, same version installed */
+    STATUS_INSTALLED_OLDER = 2,       /* hardware present, an older version installed */
+    STATUS_INSTALLED_NEWER = 3,       /* hardware present, a newer version installed */
+    STATUS_INSTALLED_NO_HARDWARE = 4, /* installed, no hardware present */
+    STATUS_NOT_INSTALLED = 5,         /* hardware present, not installed: a new installation */
+    STATUS_NOT_APPLICABLE = 6,        /* no hardware and not installed, or the model check failed */
+    STATUS_CANNOT_INSTALL = 7,        /* refused; szMessage says why */
+    STATUS_UNDETERMINED = 8
+};
+
+/* ---- Install results -------------------------------------------------- */
+
+#define ZOL_INSTALL_FAILED 0  /* message written */
+#define ZOL_INSTALL_SUCCESS 1
+#define ZOL_INSTALL_RESTART 2 /* success; restart the system to complete */
+
+/* ---- Language codes (GetProperty's extra, Install's language) --------- */
+
+/* Compared ignoring case; any other code (a region suffix included) means
+   English. Install's messages are Japanese for "ja", English otherwise. */
+#define ZOL_LANG_ENGLISH L"en"
+#define ZOL_LANG_FRENCH L"fr"
+#define ZOL_LANG_ITALIAN L"it"
+#define ZOL_LANG_GERMAN L"de"
+#define ZOL_LANG_SPANISH L"es"
+#define ZOL_LANG_JAPANESE L"ja"
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* ZOLCOMP_ZOLCOMP_H */

@@ -1,0 +1,41 @@
+// The host's own small helpers. The host shares nothing with the component
+// but the public header and the log class, as a host from elsewhere would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Owns one handle and closes it once, on reset or destruction.
+template <typename T, BOOL(WINAPI* Close)(T)>
+class CHostHandle
+{
+public:
+    CHostHandle() : m_value(nullptr) {}
+    explicit CHostHandle(T value) : m_value(value) {}
+    ~CHostHandle() { reset(); }
+    CHostHandle(const CHostHandle&) = delete;
+    CHostHandle& operator=(const CHostHandle&) = delete;
+
+    T get() const { return m_value; }
+    explicit operator bool() const { return IsValid(m_value); }
+    void reset(T value = nullptr)
+    {
+        if (IsValid(m_value))
+            Close(m_value);
+        m_value = value;
+    }
+
+private:
+    static bool IsValid(T value) { return value != nullptr && value != (T)INVALID_HANDLE_VALUE; }
+    T m_value;
+};
+
+typedef CHostHandle<HMODULE, FreeLibrary> CHostLibrary;
+typedef CHostHandle<HANDLE, CloseHandle> CHostFile;
+
+// printf-style formatting into a wide string; %s takes a wide string.
+std::wstring HostFormat(const wchar_t* fmt, ...);
+
+// Whether text contains pattern, ignoring the case of A to Z.
+bool ContainsIgnoringCase(const wchar_t* text, const wchar_t* pattern);
