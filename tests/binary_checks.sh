@@ -27,6 +27,18 @@ for f in "$BIN"/*.dll "$BIN"/*.exe; do
 done
 [ $fail -eq 0 ] && echo "ok: every binary imports only system DLLs"
 
+# Loading the component stays cheap: its sections sit in the file as in
+# memory (Wine maps the file instead of copying it), and nothing at load
+# reaches the cryptographic providers (the stack guard has its own seed).
+dump=$($OBJDUMP -p "$BIN/zolcomp.dll")
+if ! grep -Eq '^FileAlignment[[:space:]]+0*1000$' <<<"$dump"; then
+    echo "FAIL: zolcomp.dll sections are not page-aligned in the file"; fail=1
+elif grep -q 'CryptAcquireContext' <<<"$dump"; then
+    echo "FAIL: zolcomp.dll imports the CryptoAPI"; fail=1
+else
+    echo "ok: zolcomp.dll maps from its file and seeds its stack guard without the CryptoAPI"
+fi
+
 # The file version of an image's version resource, a.b.c.d: the two DWORDs
 # after the VS_FIXEDFILEINFO signature and its structure version.
 file_version() {
