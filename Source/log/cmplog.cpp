@@ -3,6 +3,7 @@
 #include "support/handles.h"
 #include "support/wformat.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -104,10 +105,11 @@ private:
     bool m_bLocked;
 };
 
-// The caller holds the append lock.
+// The caller holds the append lock. Every log handle is opened for appending
+// only (OpenLogFile), so the system places the write at the end of the file
+// whatever the handle's file pointer says.
 void WriteAtEnd(HANDLE hFile, const char* data, DWORD size)
 {
-    SetFilePointer(hFile, 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(hFile, data, size, &written, nullptr);
 }
@@ -225,10 +227,16 @@ bool CCmpLog::OpenRecord(LOGFILE& record)
     if (record.bOpen && record.hFile != INVALID_HANDLE_VALUE && record.hFile != nullptr)
         CloseHandle(record.hFile);
     record.hFile = INVALID_HANDLE_VALUE;
-    CreateDirectoryPath(record.szDirectory);
     wchar_t path[MAX_PATH];
-    if (FormatWideBuffer(path, MAX_PATH, L"%s%s", record.szDirectory, record.szFileName))
+    if (!FormatWideBuffer(path, MAX_PATH, L"%s%s", record.szDirectory, record.szFileName))
+        return false;
+    // The folders are created only when they are missing: on every later
+    // run the file opens at the first attempt.
+    record.hFile = OpenLogFile(path);
+    if (record.hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreateDirectoryPath(record.szDirectory);
         record.hFile = OpenLogFile(path);
+    }
     if (record.hFile == INVALID_HANDLE_VALUE)
         return false;
     record.bOpen = 1;
@@ -269,13 +277,29 @@ int CCmpLog::Close()
 
 void CCmpLog::AppendText(HANDLE hFile, const std::wstring& text)
 {
-    if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr || text.empty())
+    AppendText(hFile, text.c_str(), text.size());
+}
+
+void CCmpLog::AppendText(HANDLE hFile, const wchar_t* text, size_t count)
+{
+    if (hFile == INVALID_HANDLE_VALUE || hFile == nullptr || text == nullptr || count == 0 || count > INT_MAX)
         return;
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    // A line converts in one call into a buffer on the stack; only a text
+    // that may need more room asks for its size first.
+    char local[2048];
+    const int length = static_cast<int>(count);
+    if (count <= sizeof(local) / 3) {
+        int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, local, sizeof(local), nullptr, nullptr);
+        if (bytes > 0)
+            AppendBytes(hFile, local, static_cast<DWORD>(bytes));
+        if (bytes > 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return;
+    }
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0)
         return;
     std::vector<char> narrow(static_cast<size_t>(bytes) + 1);
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text, length, narrow.data(), bytes, nullptr, nullptr);
     AppendBytes(hFile, narrow.data(), static_cast<DWORD>(bytes));
 }
 
@@ -321,42 +345,50 @@ void CCmpLog::AppendFormatted(HANDLE hFile, const wchar_t* format, ...)
 
 int CCmpLog::WriteLine(int target, int severity, const wchar_t* source, int line, const wchar_t* format, ...)
 {
-    wchar_t time[255];
-    FormatLocalTime(time, 255);
+    const bool toMain =
+        (target == LOG_MAIN || target == LOG_BOTH || target == LOG_BOTH_CONT) && !m_vFiles.empty() && m_vFiles[0].bOpen;
+    const bool toVerbose =
+        target >= LOG_VERBOSE && target <= LOG_BOTH_CONT && m_bVerbose && m_vFiles.size() > 1 && m_vFiles[1].bOpen;
+    // A line no file takes costs nothing: no time, no formatting.
+    if (!toMain && !toVerbose)
+        return 1;
+
+    // The message is formatted once and written to each file that takes it.
+    va_list args;
+    va_start(args, format);
+    const std::wstring message = FormatWideV(format, args);
+    va_end(args);
+    if (message.empty())
+        return 1;
 
     // The tag or prefix and the message of one call reach each file in one
     // write, so that writers sharing a file cannot split them apart.
-    if ((target == LOG_MAIN || target == LOG_BOTH || target == LOG_BOTH_CONT) && !m_vFiles.empty() &&
-        m_vFiles[0].bOpen) {
-        va_list args;
-        va_start(args, format);
-        std::wstring message = FormatWideV(format, args);
-        va_end(args);
-        if (!message.empty()) {
-            const wchar_t* tag = SeverityTag(severity);
-            AppendText(m_vFiles[0].hFile, (tag ? std::wstring(tag) : std::wstring()) + message);
-        }
+    if (toMain) {
+        const wchar_t* tag = SeverityTag(severity);
+        if (tag)
+            AppendText(m_vFiles[0].hFile, std::wstring(tag) + message);
+        else
+            AppendText(m_vFiles[0].hFile, message);
     }
 
-    if (target >= LOG_VERBOSE && target <= LOG_BOTH_CONT && m_bVerbose && m_vFiles.size() > 1 &&
-        m_vFiles[1].bOpen) {
-        va_list args;
-        va_start(args, format);
-        std::wstring message = FormatWideV(format, args);
-        va_end(args);
-        if (!message.empty()) {
-            std::wstring lead;
-            if (target == LOG_VERBOSE || target == LOG_BOTH) {
+    if (toVerbose) {
+        std::wstring lead;
+        if (target == LOG_VERBOSE || target == LOG_BOTH) {
+            if (const wchar_t* prefix = LocationPrefix(severity)) {
+                wchar_t time[255];
+                FormatLocalTime(time, 255);
                 wchar_t sourceName[MAX_PATH] = {};
                 if (source)
                     FileNameAndExtension(source, sourceName, MAX_PATH);
-                if (const wchar_t* prefix = LocationPrefix(severity))
-                    lead = FormatWide(prefix, time, sourceName, line);
-            } else if (const wchar_t* tag = SeverityTag(severity)) {
-                lead = tag;
+                lead = FormatWide(prefix, time, sourceName, line);
             }
-            AppendText(m_vFiles[1].hFile, lead + message);
+        } else if (const wchar_t* tag = SeverityTag(severity)) {
+            lead = tag;
         }
+        if (lead.empty())
+            AppendText(m_vFiles[1].hFile, message);
+        else
+            AppendText(m_vFiles[1].hFile, lead + message);
     }
     return 1;
 }

@@ -69,6 +69,7 @@ public:
 private:
     void AppendFormatted(HANDLE hFile, const wchar_t* format, ...);
     static void AppendText(HANDLE hFile, const std::wstring& text);
+    static void AppendText(HANDLE hFile, const wchar_t* text, size_t count);
     static void AppendBytes(HANDLE hFile, const char* data, DWORD size);
     // Appends CR LF when the file is not empty and does not end with one.
     static void EndUnfinishedLine(HANDLE hFile);
