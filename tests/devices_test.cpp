@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
+#include <wchar.h>
 
 #include "basecomp.h"
 #include "devices/devicelist.h"
@@ -130,4 +132,19 @@ TEST(DeviceListEnumeration, ReportsRequiredSizeAndRejectsBadIndex)
     EXPECT_GT(size, 0u);
     EXPECT_EQ(list.GetHardwareIds(list.GetDeviceCount(), nullptr, &size), 0);
     EXPECT_EQ(list.GetHardwareIds(0, nullptr, nullptr), 0);
+
+    // A buffer one byte short gets nothing and the size again; one of the
+    // size gets the list.
+    size = 0;
+    list.GetHardwareIds(0, nullptr, &size);
+    std::vector<BYTE> ids(size + 16, 0xCC);
+    DWORD shortSize = size - 1;
+    EXPECT_EQ(list.GetHardwareIds(0, ids.data(), &shortSize), 0);
+    EXPECT_EQ(shortSize, size);
+    DWORD exact = size;
+    EXPECT_EQ(list.GetHardwareIds(0, ids.data(), &exact), 1);
+    EXPECT_EQ(exact, size);
+    const wchar_t* first = reinterpret_cast<const wchar_t*>(ids.data());
+    EXPECT_GT(wcslen(first), 0u);
+    EXPECT_EQ(ids[size], 0xCC); // nothing written past the size
 }

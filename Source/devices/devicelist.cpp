@@ -55,9 +55,17 @@ int CWin2000DeviceList::GetHardwareIds(size_t index, BYTE* buffer, DWORD* size) 
         return 0;
     const W2KDEVINST& device = m_vDevices[index];
     DWORD required = 0, type = 0;
+    // One call when the caller's buffer holds the list, which is nearly
+    // always; otherwise the call has reported the size it needs.
+    if (buffer != nullptr && *size != 0) {
+        if (device.GetRegistryProperty(SPDRP_HARDWAREID, &type, buffer, *size, &required))
+            return 1;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            required = 0;
+        *size = required;
+        return 0;
+    }
     device.GetRegistryProperty(SPDRP_HARDWAREID, &type, nullptr, 0, &required);
-    if (buffer != nullptr && required != 0 && *size >= required)
-        return device.GetRegistryProperty(SPDRP_HARDWAREID, &type, buffer, *size, nullptr);
     *size = required;
     return 0;
 }
@@ -66,18 +74,25 @@ CStr MakeHardwareId(const wchar_t* code)
 {
     if (code == nullptr)
         return CStr();
-    size_t n = wcslen(code);
-    std::wstring c(code);
+    const size_t n = wcslen(code);
+    std::wstring id;
     switch (n) {
     case 7:
-        return CStr(FormatWide(L"*%s", code).c_str());
+        id.reserve(8);
+        id.append(L"*").append(code, 7);
+        break;
     case 8:
-        return CStr(FormatWide(L"PCI\\VEN_%s&DEV_%s", c.substr(0, 4).c_str(), c.substr(4, 4).c_str()).c_str());
+        id.reserve(21);
+        id.append(L"PCI\\VEN_").append(code, 4).append(L"&DEV_").append(code + 4, 4);
+        break;
     case 16:
-        return CStr(FormatWide(L"PCI\\VEN_%s&DEV_%s&SUBSYS_%s%s", c.substr(0, 4).c_str(), c.substr(4, 4).c_str(),
-                               c.substr(12, 4).c_str(), c.substr(8, 4).c_str())
-                        .c_str());
+        // The subsystem is written device first, then vendor.
+        id.reserve(37);
+        id.append(L"PCI\\VEN_").append(code, 4).append(L"&DEV_").append(code + 4, 4);
+        id.append(L"&SUBSYS_").append(code + 12, 4).append(code + 8, 4);
+        break;
     default:
         return CStr();
     }
+    return CStr(id.c_str());
 }
