@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <string>
+#include <stdint.h>
+#include <wchar.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/asciicase.h"
 #include "support/registrykey.h"
 #include "support/str.h"
 #include "testsupport.h"
@@ -88,12 +94,48 @@ TEST(CStr, CopiesNeverShareAnOutstandingBuffer)
         EXPECT_STREQ(assigned.GetString(), L"abc");
         assigned.ReleaseBuffer(0); // no buffer of its own
         EXPECT_STREQ(assigned.GetString(), L"abc");
+        // A move takes the text and leaves the buffer with its string.
+        CStr moved(std::move(copy));
+        moved.ReleaseBuffer(0);
+        EXPECT_STREQ(moved.GetString(), L"abc");
+        std::vector<CStr> list(40, text);
+        list.emplace_back(L"last");
+        EXPECT_STREQ(list[0].GetString(), L"abc");
+        EXPECT_STREQ(list[40].GetString(), L"last");
     }
     text.ReleaseBuffer(0);
     EXPECT_STREQ(text.GetString(), L"abc");
     CStr dropped(L"x");
     dropped.GetBuffer(100); // freed by the destructor
 }
+
+// The keyword comparison answers as the runtime's _wcsicmp does, also for
+// texts the ASCII shortcut cannot decide.
+TEST(CaseFolding, EqualsNoCaseAgreesWithTheRuntime)
+{
+    const wchar_t* const pairs[][2] = {
+        {L"pci", L"PCI"},   {L"Pci", L"pcj"},     {L"en", L"en-us"},   {L"", L""},
+        {L"[a]", L"[A]"},   {L"@", L"`"},         {L"\x00C9t\x00C9", L"\x00E9T\x00E9"},
+        {L"x\x00C9", L"X\x00E9"}, {L"\x00E9", L"e"}, {L"ja\x3042", L"JA\x3042"},
+    };
+    for (const auto& p : pairs)
+        EXPECT_EQ(EqualsNoCase(p[0], p[1]), _wcsicmp(p[0], p[1]) == 0) << "'" << p[0] << "' / '" << p[1] << "'";
+    EXPECT_FALSE(EqualsNoCase(nullptr, L"a"));
+    EXPECT_FALSE(EqualsNoCase(L"a", nullptr));
+}
+
+#if defined(__MINGW32__)
+extern "C" uintptr_t __stack_chk_guard;
+extern "C" void __stack_chk_fail(void);
+
+// The stack protector's guard is seeded at load, and a detected overrun ends
+// the process as the platform's own checks do.
+TEST(StackGuard, IsSeededAndAnOverrunEndsTheProcess)
+{
+    EXPECT_NE(__stack_chk_guard, 0u);
+    EXPECT_EXIT(__stack_chk_fail(), ::testing::ExitedWithCode(static_cast<int>(STATUS_STACK_BUFFER_OVERRUN)), "");
+}
+#endif
 
 TEST(CStr, Mid)
 {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,29 @@ std::wstring OnlyText(const CZolXMLNode* element)
     EXPECT_EQ(child->GetNextSibling(), nullptr);
     EXPECT_EQ(child->GetType(), CZolXMLNode::TYPE_TEXT);
     return child->GetText() ? child->GetText() : L"<no text>";
+}
+
+// The whole tree under node, one line per node (type, name, attributes,
+// text), depth first in the tree's own child order; no recursion.
+std::wstring Dump(const CZolXMLNode* node)
+{
+    std::wstring out;
+    std::vector<std::pair<const CZolXMLNode*, int>> pending{{node, 0}};
+    while (!pending.empty()) {
+        const CZolXMLNode* n = pending.back().first;
+        const int depth = pending.back().second;
+        pending.pop_back();
+        out += std::wstring(depth, L' ') + std::to_wstring(n->GetType()) + L" " + n->GetName();
+        out += L" @" + std::to_wstring(n->GetAttributeCount());
+        if (n->GetText())
+            out += L" [" + std::wstring(n->GetText()) + L"]";
+        out += L"\n";
+        if (n->GetNextSibling() && depth > 0)
+            pending.push_back({n->GetNextSibling(), depth});
+        if (n->GetFirstChild())
+            pending.push_back({n->GetFirstChild(), depth + 1});
+    }
+    return out;
 }
 
 } // namespace
@@ -285,4 +309,74 @@ TEST(XmlReader, EntityAmplificationIsRefused)
     CZolXMLReader reader;
     EXPECT_EQ(LoadText(reader, xml), 5);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+// Names, attribute values and texts are shared or carved from the document's
+// memory; every node must still read back exactly what the file held, the
+// same whether it is loaded from a file or from memory, and again after the
+// reader is reused.
+TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
+{
+    std::string xml = "<?xml version='1.0' encoding='UTF-8'?><r>";
+    // More distinct names than are shared, repeated names and values, values
+    // of every length around the sharing limit, and a CDATA section that
+    // arrives in many pieces.
+    for (int i = 0; i < 1500; ++i) {
+        std::string name = "n" + std::to_string(i % 700);
+        std::string value(static_cast<size_t>(i % 70), static_cast<char>('a' + i % 26));
+        xml += "<" + name + " v='" + value + "' k='" + std::to_string(i) + "'>t" + std::to_string(i) + "</" + name + ">";
+    }
+    xml += "<big><![CDATA[";
+    for (int i = 0; i < 20000; ++i)
+        xml += "line &amp; " + std::to_string(i) + "\r\n";
+    xml += "]]></big></r>";
+
+    std::wstring dir = zoltest::MakeTestDir(L"xmllarge");
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\large.xml", xml));
+    CZolXMLReader fromFile, fromMemory;
+    ASSERT_EQ(fromFile.Load((dir + L"\\large.xml").c_str()), 0);
+    ASSERT_EQ(LoadText(fromMemory, xml), 0);
+    EXPECT_EQ(Dump(fromFile.GetRoot()), Dump(fromMemory.GetRoot()));
+
+    CZolXMLNode* r = fromFile.FindChild(nullptr, L"r");
+    ASSERT_NE(r, nullptr);
+    for (int i : {0, 1, 25, 31, 32, 33, 69, 699, 700, 1499}) {
+        std::wstring name = L"n" + std::to_wstring(i % 700);
+        CZolXMLNode* element = fromFile.FindChild(r, name.c_str(), L"k", std::to_wstring(i).c_str());
+        ASSERT_NE(element, nullptr) << i;
+        EXPECT_STREQ(element->GetName(), name.c_str());
+        EXPECT_EQ(std::wstring(element->GetAttribute(L"v")), std::wstring(static_cast<size_t>(i % 70), static_cast<wchar_t>(L'a' + i % 26)));
+        EXPECT_EQ(OnlyText(element), L"t" + std::to_wstring(i));
+    }
+    const wchar_t* big = fromFile.FindChild(r, L"big")->FindChildByName(L"#CDATA")->GetText();
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(std::wstring(big).substr(0, 26), L"line &amp; 0\nline &amp; 1\n");
+    EXPECT_NE(std::wstring(big).find(L"line &amp; 19999\n"), std::wstring::npos);
+
+    // A reused reader holds only the new document.
+    ASSERT_EQ(LoadText(fromMemory, "<r><n5 v='x'/></r>"), 0);
+    EXPECT_EQ(Dump(fromMemory.GetRoot()), L"0 #DOCROOT @0\n 0 r @0\n  0 n5 @1\n");
+    EXPECT_STREQ(fromMemory.FindChild(fromMemory.FindChild(nullptr, L"r"), L"n5")->GetAttribute(L"v"), L"x");
+}
+
+// A document's nodes link only to nodes of the same document, so that it is
+// freed whole with its reader; standalone nodes still link among themselves.
+TEST(XmlReader, DocumentsTakeNoStandaloneNodes)
+{
+    CZolXMLReader reader;
+    ASSERT_EQ(LoadText(reader, "<r><empty/></r>"), 0);
+    CZolXMLNode* empty = reader.FindChild(reader.FindChild(nullptr, L"r"), L"empty");
+    ASSERT_NE(empty, nullptr);
+    CZolXMLNode* standalone = new CZolXMLNode(L"s", nullptr, CZolXMLNode::TYPE_ELEMENT);
+    EXPECT_FALSE(empty->AttachFirstChild(standalone));
+    EXPECT_FALSE(empty->InsertAfter(standalone, true));
+    EXPECT_FALSE(standalone->AttachFirstChild(empty));
+    EXPECT_EQ(empty->GetFirstChild(), nullptr);
+
+    CZolXMLNode* child = new CZolXMLNode(L"c", nullptr, CZolXMLNode::TYPE_TEXT);
+    child->SetText(L"abc", 3);
+    child->AppendText(L"def", 3);
+    EXPECT_TRUE(standalone->AttachFirstChild(child));
+    EXPECT_STREQ(standalone->GetFirstChild()->GetText(), L"abcdef");
+    CZolXMLNode::Destroy(standalone);
 }

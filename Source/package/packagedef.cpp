@@ -23,6 +23,7 @@
 #include "basecomp.h"
 
 #include "package/xmlreader.h"
+#include "support/asciicase.h"
 #include "support/handles.h"
 #include "support/wformat.h"
 
@@ -62,7 +63,7 @@ int ToInt(const wchar_t* text)
 
 bool IsYes(const wchar_t* value)
 {
-    return value != nullptr && _wcsicmp(value, L"yes") == 0;
+    return value != nullptr && EqualsNoCase(value, L"yes");
 }
 
 // Expands environment variables into a buffer of MAX_PATH characters; false
@@ -226,8 +227,9 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
                 const wchar_t* type = device->GetAttribute(L"type");
                 if (type == nullptr)
                     continue;
-                if (_wcsicmp(type, L"pci") == 0) {
+                if (EqualsNoCase(type, L"pci")) {
                     std::wstring code;
+                    code.reserve(16);
                     static const wchar_t* const parts[] = {L"ven", L"dev", L"subven", L"subdev"};
                     for (const wchar_t* part : parts) {
                         const wchar_t* text =
@@ -240,9 +242,9 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
                     AddSupportedHardwareId(MakeHardwareId(code.c_str()).GetString());
                     continue;
                 }
-                const bool eisa = _wcsicmp(type, L"eisa") == 0;
-                const bool scsi = _wcsicmp(type, L"scsi") == 0;
-                const bool pnp = _wcsicmp(type, L"pnp") == 0;
+                const bool eisa = EqualsNoCase(type, L"eisa");
+                const bool scsi = EqualsNoCase(type, L"scsi");
+                const bool pnp = EqualsNoCase(type, L"pnp");
                 if (!eisa && !scsi && !pnp)
                     continue;
                 CZolXMLNode* data = reader->FindChild(device, L"supported_device_data");
@@ -250,7 +252,7 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
                     continue;
                 const wchar_t* name = data->GetAttribute(L"name");
                 const wchar_t* text = ElementText(data);
-                if (name == nullptr || _wcsicmp(name, L"id") != 0 || text == nullptr)
+                if (name == nullptr || !EqualsNoCase(name, L"id") || text == nullptr)
                     continue;
                 if (wcslen(text) > kMaxDeviceCode)
                     continue;
@@ -324,11 +326,11 @@ int CBaseComponent::ReadInstallerXml(const wchar_t* path)
             if (const wchar_t* fileName = inf->GetAttribute(L"filename"))
                 m_strInfFile = fileName;
             if (const wchar_t* type = inf->GetAttribute(L"type")) {
-                if (_wcsicmp(type, L"LEGACY") == 0)
+                if (EqualsNoCase(type, L"LEGACY"))
                     m_nInfType = INF_TYPE_LEGACY;
-                if (_wcsicmp(type, L"PNP") == 0)
+                if (EqualsNoCase(type, L"PNP"))
                     m_nInfType = INF_TYPE_PNP;
-                if (_wcsicmp(type, L"VIRTUAL") == 0)
+                if (EqualsNoCase(type, L"VIRTUAL"))
                     m_nInfType = INF_TYPE_VIRTUAL;
             }
             if (const wchar_t* section = inf->GetAttribute(L"section"))

@@ -1,5 +1,7 @@
 #include "package/xmlnode.h"
 
+#include "package/xmlarena.h"
+
 #include <wchar.h>
 
 #include <new>
@@ -33,7 +35,7 @@ void FreeAttributes(wchar_t** attributes)
 
 CZolXMLNode::CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int type)
     : m_nType(type), m_pszName(nullptr), m_ppszAttributes(nullptr), m_pszText(nullptr), m_pNextSibling(nullptr),
-      m_pFirstChild(nullptr), m_pParent(nullptr), m_nTextLength(0), m_nTextCapacity(0)
+      m_pFirstChild(nullptr), m_pParent(nullptr), m_nTextLength(0), m_nTextCapacity(0), m_pArena(nullptr)
 {
     m_pszName = DuplicateString(name);
     size_t count = 0;
@@ -55,6 +57,43 @@ CZolXMLNode::CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int ty
     }
 }
 
+CZolXMLNode::CZolXMLNode(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type)
+    : m_nType(type), m_pszName(nullptr), m_ppszAttributes(nullptr), m_pszText(nullptr), m_pNextSibling(nullptr),
+      m_pFirstChild(nullptr), m_pParent(nullptr), m_nTextLength(0), m_nTextCapacity(0), m_pArena(&arena)
+{
+    // Names and short attribute values repeat throughout a document: one
+    // copy of each serves every node (nothing ever writes to them).
+    m_pszName = const_cast<wchar_t*>(arena.Intern(name));
+    size_t count = 0;
+    if (attributes)
+        while (attributes[count])
+            ++count;
+    if (count == 0)
+        return;
+    wchar_t** copy = static_cast<wchar_t**>(arena.Allocate((count + 1) * sizeof(wchar_t*), alignof(wchar_t*)));
+    for (size_t i = 0; i < count; ++i) {
+        copy[i] = const_cast<wchar_t*>(arena.Intern(attributes[i]));
+    }
+    copy[count] = nullptr;
+    m_ppszAttributes = copy;
+}
+
+CZolXMLNode* CZolXMLNode::CreateIn(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type)
+{
+    void* memory = arena.Allocate(sizeof(CZolXMLNode), alignof(CZolXMLNode));
+    return new (memory) CZolXMLNode(arena, name, attributes, type);
+}
+
+void CZolXMLNode::Destroy(CZolXMLNode* node)
+{
+    if (node == nullptr)
+        return;
+    if (node->m_pArena)
+        node->~CZolXMLNode(); // the arena keeps the memory until it is released
+    else
+        delete node;
+}
+
 CZolXMLNode::~CZolXMLNode()
 {
     // The nodes still to be freed form a stack linked through their parent
@@ -70,7 +109,7 @@ CZolXMLNode::~CZolXMLNode()
     };
     // Ownership order: text, first child (subtree), next sibling (chain),
     // attributes, name. The order of freeing is not observable otherwise.
-    delete[] m_pszText;
+    FreeText(m_pszText);
     m_pszText = nullptr;
     push(m_pNextSibling);
     push(m_pFirstChild);
@@ -83,18 +122,33 @@ CZolXMLNode::~CZolXMLNode()
         push(node->m_pFirstChild);
         node->m_pFirstChild = nullptr;
         node->m_pNextSibling = nullptr;
-        delete node;
+        Destroy(node);
     }
     FreeOwnData();
 }
 
+wchar_t* CZolXMLNode::NewText(size_t capacity)
+{
+    if (m_pArena)
+        return static_cast<wchar_t*>(m_pArena->Allocate(capacity * sizeof(wchar_t), alignof(wchar_t)));
+    return new wchar_t[capacity];
+}
+
+void CZolXMLNode::FreeText(wchar_t* text)
+{
+    if (m_pArena == nullptr)
+        delete[] text;
+}
+
 void CZolXMLNode::FreeOwnData()
 {
-    delete[] m_pszText;
+    FreeText(m_pszText);
     m_pszText = nullptr;
-    FreeAttributes(m_ppszAttributes);
+    if (m_pArena == nullptr) {
+        FreeAttributes(m_ppszAttributes);
+        delete[] m_pszName;
+    }
     m_ppszAttributes = nullptr;
-    delete[] m_pszName;
     m_pszName = nullptr;
 }
 
@@ -143,10 +197,17 @@ CZolXMLNode* CZolXMLNode::FindNextSiblingByName(const wchar_t* name) const
 
 void CZolXMLNode::SetText(const wchar_t* text, size_t count)
 {
-    wchar_t* copy = DuplicateString(text ? text : L"", text ? count : 0);
-    delete[] m_pszText;
+    if (text == nullptr)
+        count = 0;
+    if (count >= UINT32_MAX)
+        throw std::bad_alloc();
+    wchar_t* copy = NewText(count + 1);
+    if (count)
+        wmemcpy(copy, text, count);
+    copy[count] = L'\0';
+    FreeText(m_pszText);
     m_pszText = copy;
-    m_nTextLength = text ? count : 0;
+    m_nTextLength = static_cast<uint32_t>(count);
     m_nTextCapacity = m_nTextLength + 1;
 }
 
@@ -158,26 +219,30 @@ void CZolXMLNode::AppendText(const wchar_t* text, size_t count)
         SetText(text, count);
         return;
     }
-    size_t needed = m_nTextLength + count + 1;
+    if (count >= UINT32_MAX - m_nTextLength)
+        throw std::bad_alloc();
+    const size_t needed = static_cast<size_t>(m_nTextLength) + count + 1;
     if (needed > m_nTextCapacity) {
-        size_t capacity = m_nTextCapacity * 2;
+        size_t capacity = static_cast<size_t>(m_nTextCapacity) * 2;
         if (capacity < needed)
             capacity = needed;
-        wchar_t* grown = new wchar_t[capacity];
+        if (capacity > UINT32_MAX)
+            capacity = UINT32_MAX;
+        wchar_t* grown = NewText(capacity);
         wmemcpy(grown, m_pszText, m_nTextLength);
-        delete[] m_pszText;
+        FreeText(m_pszText);
         m_pszText = grown;
-        m_nTextCapacity = capacity;
+        m_nTextCapacity = static_cast<uint32_t>(capacity);
     }
     if (count)
         wmemcpy(m_pszText + m_nTextLength, text, count);
-    m_nTextLength += count;
+    m_nTextLength += static_cast<uint32_t>(count);
     m_pszText[m_nTextLength] = L'\0';
 }
 
 bool CZolXMLNode::AttachFirstChild(CZolXMLNode* child)
 {
-    if (child == nullptr || m_pFirstChild != nullptr)
+    if (child == nullptr || m_pFirstChild != nullptr || child->m_pArena != m_pArena)
         return false;
     m_pFirstChild = child;
     child->m_pParent = this;
@@ -186,7 +251,7 @@ bool CZolXMLNode::AttachFirstChild(CZolXMLNode* child)
 
 bool CZolXMLNode::InsertAfter(CZolXMLNode* node, bool allowInsert)
 {
-    if (node == nullptr)
+    if (node == nullptr || node->m_pArena != m_pArena)
         return false;
     if (m_pNextSibling == nullptr) {
         m_pNextSibling = node;

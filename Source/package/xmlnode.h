@@ -3,6 +3,9 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
+
+class CZolXMLArena;
 
 class CZolXMLNode
 {
@@ -11,6 +14,12 @@ public:
 
     // attributes: name, value, name, value, ..., null (may be null).
     CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int type);
+    // A node whose memory, strings and texts all come from arena (the
+    // reader's documents). Such a node is released with Destroy, never with
+    // delete; the arena frees its memory. Throws std::bad_alloc.
+    static CZolXMLNode* CreateIn(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type);
+    // Releases a node made either way, with its subtree and sibling chain.
+    static void Destroy(CZolXMLNode* node);
     // Frees the node, its subtree and the rest of its sibling chain. The walk
     // is iterative, so deep documents and long sibling chains cannot exhaust
     // the stack.
@@ -39,10 +48,16 @@ public:
     // Adds count characters to the end of the text (grows geometrically, so a
     // text delivered in many pieces is not copied over and over).
     void AppendText(const wchar_t* text, size_t count);
+    // Both link only nodes from the same memory (the same arena, or both
+    // from the heap), so that a document in an arena never holds a node the
+    // arena does not free, and can be freed with its arena alone.
     bool AttachFirstChild(CZolXMLNode* child);
     bool InsertAfter(CZolXMLNode* node, bool allowInsert);
 
 private:
+    CZolXMLNode(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type);
+    wchar_t* NewText(size_t capacity);
+    void FreeText(wchar_t* text);
     void FreeOwnData();
 
     int m_nType;
@@ -52,6 +67,9 @@ private:
     CZolXMLNode* m_pNextSibling;
     CZolXMLNode* m_pFirstChild;
     CZolXMLNode* m_pParent;
-    size_t m_nTextLength;
-    size_t m_nTextCapacity; // characters allocated for m_pszText, terminator included
+    // 32 bits each: a text is never longer than the document it comes from,
+    // whose length the parser counts in an int.
+    uint32_t m_nTextLength;
+    uint32_t m_nTextCapacity; // characters allocated for m_pszText, terminator included
+    CZolXMLArena* m_pArena; // the memory of this node and its strings; null: the heap
 };

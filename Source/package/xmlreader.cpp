@@ -11,6 +11,7 @@
 
 #include <new>
 
+#include "support/asciicase.h"
 #include "support/handles.h"
 
 static_assert(sizeof(XML_Char) == sizeof(wchar_t), "the parser must be built with UTF-16 characters");
@@ -30,6 +31,7 @@ struct XMLPARSESTATE {
     CZolXMLNode* pDetachedText;
     XML_Parser parser;
     bool bFailed;            // out of memory in a callback: the parse fails
+    CZolXMLArena* pArena;    // the document's memory: every node is made in it
 };
 
 // Stops the parse after a failure inside a callback; XML_Parse then reports
@@ -53,7 +55,7 @@ void LinkChild(XMLPARSESTATE* state, CZolXMLNode* node)
 
 void ReplaceDetachedText(XMLPARSESTATE* state, CZolXMLNode* node)
 {
-    delete state->pDetachedText;
+    CZolXMLNode::Destroy(state->pDetachedText);
     state->pDetachedText = node;
 }
 
@@ -66,7 +68,7 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
     state->bFreshElement = true;
     CZolXMLNode* node = nullptr;
     try {
-        node = new CZolXMLNode(name, attributes, CZolXMLNode::TYPE_ELEMENT);
+        node = CZolXMLNode::CreateIn(*state->pArena, name, attributes, CZolXMLNode::TYPE_ELEMENT);
     } catch (...) {
         Abort(state);
         return;
@@ -92,7 +94,7 @@ void XMLCALL OnStartCData(void* userData)
     state->bInCData = true;
     CZolXMLNode* node = nullptr;
     try {
-        node = new CZolXMLNode(L"#CDATA", nullptr, CZolXMLNode::TYPE_TEXT);
+        node = CZolXMLNode::CreateIn(*state->pArena, L"#CDATA", nullptr, CZolXMLNode::TYPE_TEXT);
     } catch (...) {
         Abort(state);
         return;
@@ -136,11 +138,11 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
                 state->bCollecting = false;
                 return;
             }
-            CZolXMLNode* node = new CZolXMLNode(L"#TEXT", nullptr, CZolXMLNode::TYPE_TEXT);
+            CZolXMLNode* node = CZolXMLNode::CreateIn(*state->pArena, L"#TEXT", nullptr, CZolXMLNode::TYPE_TEXT);
             try {
                 node->SetText(text, count);
             } catch (...) {
-                delete node;
+                CZolXMLNode::Destroy(node);
                 throw;
             }
             if (state->pCurrent->AttachFirstChild(node))
@@ -218,7 +220,7 @@ void CZolXMLReader::Reset()
     if (m_bLoaded || m_pRoot)
         Clear();
     try {
-        m_pRoot = new CZolXMLNode(L"#DOCROOT", nullptr, CZolXMLNode::TYPE_ELEMENT);
+        m_pRoot = CZolXMLNode::CreateIn(m_arena, L"#DOCROOT", nullptr, CZolXMLNode::TYPE_ELEMENT);
     } catch (...) {
         m_pRoot = nullptr; // every load then fails and every query answers none
     }
@@ -229,10 +231,57 @@ void CZolXMLReader::Reset()
 
 void CZolXMLReader::Clear()
 {
-    delete m_pRoot;
+    // Every node of the document lives in the arena and owns nothing
+    // outside it (nodes link only to nodes of their own memory): releasing
+    // the arena frees the whole tree without visiting it.
     m_pRoot = nullptr;
+    m_arena.Release();
     m_bLoaded = 0;
 }
+
+namespace {
+
+// One parse: the parser with the tree-building handlers and their state.
+class CTreeParser
+{
+public:
+    CTreeParser(CZolXMLNode* root, CZolXMLArena& arena) : m_parser(XML_ParserCreate(nullptr)), m_state()
+    {
+        if (m_parser == nullptr)
+            return;
+        m_state.pCurrent = root;
+        m_state.bCollecting = true;
+        m_state.bInCData = false;
+        m_state.pTextNode = nullptr;
+        m_state.bFreshElement = false;
+        m_state.pDetachedText = nullptr;
+        m_state.parser = m_parser;
+        m_state.bFailed = false;
+        m_state.pArena = &arena;
+        XML_SetUserData(m_parser, &m_state);
+        XML_SetElementHandler(m_parser, OnStartElement, OnEndElement);
+        XML_SetCharacterDataHandler(m_parser, OnCharacterData);
+        XML_SetCdataSectionHandler(m_parser, OnStartCData, OnEndCData);
+        XML_SetUnknownEncodingHandler(m_parser, OnUnknownEncoding, nullptr);
+    }
+    ~CTreeParser()
+    {
+        if (m_parser)
+            XML_ParserFree(m_parser);
+        CZolXMLNode::Destroy(m_state.pDetachedText);
+    }
+    CTreeParser(const CTreeParser&) = delete;
+    CTreeParser& operator=(const CTreeParser&) = delete;
+
+    XML_Parser Get() const { return m_parser; }
+    bool Succeeded(XML_Status status) const { return status == XML_STATUS_OK && !m_state.bFailed; }
+
+private:
+    XML_Parser m_parser;
+    XMLPARSESTATE m_state;
+};
+
+} // namespace
 
 int CZolXMLReader::Load(const wchar_t* path)
 {
@@ -250,20 +299,30 @@ int CZolXMLReader::Load(const wchar_t* path)
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > INT_MAX)
         return LOAD_CANNOT_READ;
     const DWORD count = static_cast<DWORD>(size.QuadPart);
-    char* buffer = new (std::nothrow) char[count ? count : 1];
+    if (count == 0 || m_pRoot == nullptr) {
+        // Nothing to read: an empty document, which the parser refuses.
+        if (!Parse("", 0))
+            return LOAD_CANNOT_PARSE;
+        m_bLoaded = 1;
+        return LOAD_OK;
+    }
+
+    // The file is read straight into the parser's own buffer and parsed
+    // there in one call, so the document is not held (and copied) twice.
+    CTreeParser parser(m_pRoot, m_arena);
+    if (parser.Get() == nullptr)
+        return LOAD_CANNOT_PARSE;
+    void* buffer = XML_GetBuffer(parser.Get(), static_cast<int>(count));
     if (buffer == nullptr)
         return LOAD_CANNOT_READ;
-
-    int result = LOAD_OK;
     DWORD read = 0;
     if (!ReadFile(file.get(), buffer, count, &read, nullptr) || read != count)
-        result = LOAD_CANNOT_READ;
-    else if (Parse(buffer, count))
-        m_bLoaded = 1;
-    else
-        result = LOAD_CANNOT_PARSE;
-    delete[] buffer;
-    return result;
+        return LOAD_CANNOT_READ;
+    file.reset();
+    if (!parser.Succeeded(XML_ParseBuffer(parser.Get(), static_cast<int>(count), XML_TRUE)))
+        return LOAD_CANNOT_PARSE;
+    m_bLoaded = 1;
+    return LOAD_OK;
 }
 
 int CZolXMLReader::LoadBuffer(const char* bytes, size_t count)
@@ -281,30 +340,10 @@ bool CZolXMLReader::Parse(const char* bytes, size_t count)
 {
     if (m_pRoot == nullptr || count > static_cast<size_t>(INT_MAX))
         return false;
-    XML_Parser parser = XML_ParserCreate(nullptr);
-    if (parser == nullptr)
+    CTreeParser parser(m_pRoot, m_arena);
+    if (parser.Get() == nullptr)
         return false;
-
-    XMLPARSESTATE state;
-    state.pCurrent = m_pRoot;
-    state.bCollecting = true;
-    state.bInCData = false;
-    state.pTextNode = nullptr;
-    state.bFreshElement = false;
-    state.pDetachedText = nullptr;
-    state.parser = parser;
-    state.bFailed = false;
-
-    XML_SetUserData(parser, &state);
-    XML_SetElementHandler(parser, OnStartElement, OnEndElement);
-    XML_SetCharacterDataHandler(parser, OnCharacterData);
-    XML_SetCdataSectionHandler(parser, OnStartCData, OnEndCData);
-    XML_SetUnknownEncodingHandler(parser, OnUnknownEncoding, nullptr);
-
-    bool ok = XML_Parse(parser, bytes, static_cast<int>(count), XML_TRUE) == XML_STATUS_OK && !state.bFailed;
-    XML_ParserFree(parser);
-    delete state.pDetachedText;
-    return ok;
+    return parser.Succeeded(XML_Parse(parser.Get(), bytes, static_cast<int>(count), XML_TRUE));
 }
 
 CZolXMLNode* CZolXMLReader::FindChild(CZolXMLNode* parent, const wchar_t* name, const wchar_t* attrName,
@@ -323,7 +362,7 @@ CZolXMLNode* CZolXMLReader::FindChild(CZolXMLNode* parent, const wchar_t* name, 
         if (!filter)
             return node;
         const wchar_t* value = node->GetAttribute(attrName);
-        if (value && _wcsicmp(value, attrValue) == 0)
+        if (value && EqualsNoCase(value, attrValue))
             return node;
     }
     return nullptr;

@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 
+#include "package/xmlarena.h"
 #include "package/xmlnode.h"
 
 class CZolXMLReader
@@ -37,4 +38,5 @@ private:
 
     CZolXMLNode* m_pRoot;
     unsigned char m_bLoaded;
+    CZolXMLArena m_arena; // the memory of the document under m_pRoot
 };

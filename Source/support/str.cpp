@@ -7,11 +7,15 @@
 #include <cwchar>
 #include <stdarg.h>
 
+#include <utility>
+
 CStr::CStr() : m_pBuffer(nullptr), m_nBufferLength(0) {}
 
 CStr::CStr(const wchar_t* psz) : m_str(psz ? psz : L""), m_pBuffer(nullptr), m_nBufferLength(0) {}
 
 CStr::CStr(const CStr& other) : m_str(other.m_str), m_pBuffer(nullptr), m_nBufferLength(0) {}
+
+CStr::CStr(CStr&& other) noexcept : m_str(std::move(other.m_str)), m_pBuffer(nullptr), m_nBufferLength(0) {}
 
 CStr::~CStr()
 {
@@ -22,6 +26,13 @@ CStr& CStr::operator=(const CStr& other)
 {
     if (this != &other)
         m_str = other.m_str;
+    return *this;
+}
+
+CStr& CStr::operator=(CStr&& other) noexcept
+{
+    if (this != &other)
+        m_str = std::move(other.m_str);
     return *this;
 }
 

@@ -10,9 +10,13 @@ public:
     CStr();
     CStr(const wchar_t* psz);
     CStr(const CStr& other);
+    // Moves take the text only, as copies do (a fill-in buffer stays with
+    // its string); lists of strings then grow without copying every text.
+    CStr(CStr&& other) noexcept;
     virtual ~CStr();
 
     CStr& operator=(const CStr& other);
+    CStr& operator=(CStr&& other) noexcept;
     CStr& operator=(const wchar_t* psz);
 
     // Pointer to the NUL-terminated text; valid until the next change.
