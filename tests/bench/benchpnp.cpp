@@ -40,7 +40,7 @@ const wchar_t* const kStagedFiles[] = {L"zolchip.inf", L"zolchip_x86.cat", L"zol
 
 } // namespace
 
-void BenchPnp(MedianFn median, ReportFn report)
+void BenchPnp(MeasureFn measure, ReportFn report)
 {
     const std::wstring dir = L"C:\\zolbench\\chipset";
     SetCurrentDirectoryW(dir.c_str());
@@ -62,17 +62,18 @@ void BenchPnp(MedianFn median, ReportFn report)
             printf("  cannot load the component\n");
             return;
         }
-        // Each driver update takes most of a second under Wine: few runs.
-        int runs = count >= 50 ? 1 : 3;
+        // Each driver update takes most of a second under Wine: five runs,
+        // with no warm-up run (every run repeats the same updates).
+        const int runs = 5;
         int result = -1;
-        double component = median(runs, [&] {
+        TIMING component = measure(runs, false, [&] {
             wchar_t message[1024] = {};
             result = install(0, nullptr, message, 0, L"en");
         });
         if (result != 1)
             printf("  install of %d devices returned %d\n", count, result);
 
-        double platform = median(runs, [&] {
+        TIMING platform = measure(runs, false, [&] {
             for (const wchar_t* name : kStagedFiles)
                 CopyFileW((dir + L"\\" + name).c_str(), (staging + L"\\" + name).c_str(), FALSE);
             std::wstring inf = staging + L"\\zolchip.inf";

@@ -4,7 +4,13 @@
 #include <functional>
 #include <string>
 
-typedef double (*MedianFn)(int runs, const std::function<void()>& work);
-typedef void (*ReportFn)(const std::string& name, double component, double platform);
+// The fastest and the median of a case's runs, in milliseconds.
+struct TIMING {
+    double min;
+    double median;
+};
 
-void BenchPnp(MedianFn median, ReportFn report);
+typedef TIMING (*MeasureFn)(int runs, bool warmUp, const std::function<void()>& work);
+typedef void (*ReportFn)(const std::string& name, const TIMING& component, const TIMING& platform);
+
+void BenchPnp(MeasureFn measure, ReportFn report);
