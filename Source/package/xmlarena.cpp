@@ -16,7 +16,7 @@ const size_t kBlockHeaderBytes = 16; // keeps the first allocation 16-aligned
 
 CZolXMLArena::CZolXMLArena()
     : m_pBlocks(nullptr), m_pNext(nullptr), m_pEnd(nullptr), m_nNextBlockSize(kFirstBlockBytes), m_nReserved(0),
-      m_pInterned(nullptr)
+      m_pInterned(nullptr), m_pShared(nullptr)
 {
     static_assert(sizeof(BLOCK) <= kBlockHeaderBytes, "the block header must fit its space");
 }
@@ -35,6 +35,8 @@ void CZolXMLArena::Release()
     }
     delete[] m_pInterned;
     m_pInterned = nullptr;
+    delete[] m_pShared;
+    m_pShared = nullptr;
     m_pNext = m_pEnd = nullptr;
     m_nNextBlockSize = kFirstBlockBytes;
     m_nReserved = 0;
@@ -127,4 +129,42 @@ const wchar_t* CZolXMLArena::Intern(const wchar_t* text)
     // A document with more distinct names than the table holds: the rest are
     // copied each time.
     return CopyString(text, length);
+}
+
+wchar_t** CZolXMLArena::ShareArray(wchar_t* const* strings, size_t count)
+{
+    uint32_t hash = 2166136261u;
+    if (count <= SHARED_MAX_COUNT) {
+        for (size_t i = 0; i < count; ++i) {
+            uintptr_t value = reinterpret_cast<uintptr_t>(strings[i]);
+            for (unsigned byte = 0; byte < sizeof(value); ++byte, value >>= 8)
+                hash = (hash ^ static_cast<uint32_t>(value & 0xFF)) * 16777619u;
+        }
+        if (m_pShared == nullptr)
+            m_pShared = new SHARED[SHARED_SLOTS]();
+        for (unsigned probe = 0; probe < INTERN_PROBES; ++probe) {
+            const SHARED& slot = m_pShared[(hash + probe) % SHARED_SLOTS];
+            if (slot.ppArray == nullptr)
+                break;
+            if (slot.nHash == hash && slot.nCount == count &&
+                memcmp(slot.ppArray, strings, count * sizeof(wchar_t*)) == 0)
+                return slot.ppArray;
+        }
+    }
+    wchar_t** copy = static_cast<wchar_t**>(Allocate((count + 1) * sizeof(wchar_t*), alignof(wchar_t*)));
+    if (count)
+        memcpy(copy, strings, count * sizeof(wchar_t*));
+    copy[count] = nullptr;
+    if (count <= SHARED_MAX_COUNT) {
+        for (unsigned probe = 0; probe < INTERN_PROBES; ++probe) {
+            SHARED& slot = m_pShared[(hash + probe) % SHARED_SLOTS];
+            if (slot.ppArray == nullptr) {
+                slot.ppArray = copy;
+                slot.nCount = count;
+                slot.nHash = hash;
+                break;
+            }
+        }
+    }
+    return copy;
 }

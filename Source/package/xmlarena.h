@@ -24,6 +24,10 @@ public:
     // A terminated copy of text that may be shared with other users of the
     // same text (element and attribute names repeat throughout a document).
     const wchar_t* Intern(const wchar_t* text);
+    // A null-terminated copy of the count pointers in strings, shared with
+    // every equal array: attribute lists of interned strings repeat as often
+    // as the strings do. Arrays are equal when their pointers are.
+    wchar_t** ShareArray(wchar_t* const* strings, size_t count);
     // Frees every block; everything handed out before is gone.
     void Release();
 
@@ -40,7 +44,12 @@ private:
         size_t nLength;
         uint32_t nHash;
     };
-    enum { INTERN_SLOTS = 512, INTERN_PROBES = 8, INTERN_MAX_LENGTH = 32 };
+    struct SHARED {
+        wchar_t** ppArray;
+        size_t nCount;
+        uint32_t nHash;
+    };
+    enum { INTERN_SLOTS = 512, INTERN_PROBES = 8, INTERN_MAX_LENGTH = 32, SHARED_SLOTS = 256, SHARED_MAX_COUNT = 8 };
 
     void* AllocateBlock(size_t bytes);
 
@@ -50,4 +59,5 @@ private:
     size_t m_nNextBlockSize;
     size_t m_nReserved;
     INTERNED* m_pInterned; // INTERN_SLOTS entries, made on first use
+    SHARED* m_pShared;     // SHARED_SLOTS entries, made on first use
 };

@@ -22,6 +22,29 @@ wchar_t* DuplicateString(const wchar_t* text)
     return DuplicateString(text ? text : L"", text ? wcslen(text) : 0);
 }
 
+// Entries before the null that ends a parser's string array (0 for none).
+size_t CountStrings(const wchar_t** strings)
+{
+    size_t count = 0;
+    if (strings)
+        while (strings[count])
+            ++count;
+    return count;
+}
+
+// What a text keeps in front of its characters. 32 bits each: a text is never
+// longer than the document it comes from, whose length the parser counts in
+// an int.
+struct TEXTHEADER {
+    uint32_t nLength;
+    uint32_t nCapacity; // characters, terminator included
+};
+
+TEXTHEADER* HeaderOf(wchar_t* text)
+{
+    return reinterpret_cast<TEXTHEADER*>(text) - 1;
+}
+
 void FreeAttributes(wchar_t** attributes)
 {
     if (attributes == nullptr)
@@ -35,13 +58,10 @@ void FreeAttributes(wchar_t** attributes)
 
 CZolXMLNode::CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int type)
     : m_nType(type), m_pszName(nullptr), m_ppszAttributes(nullptr), m_pszText(nullptr), m_pNextSibling(nullptr),
-      m_pFirstChild(nullptr), m_pParent(nullptr), m_nTextLength(0), m_nTextCapacity(0), m_pArena(nullptr)
+      m_pFirstChild(nullptr), m_pParent(nullptr), m_pArena(nullptr)
 {
     m_pszName = DuplicateString(name);
-    size_t count = 0;
-    if (attributes)
-        while (attributes[count])
-            ++count;
+    const size_t count = CountStrings(attributes);
     if (count == 0)
         return;
     try {
@@ -59,21 +79,25 @@ CZolXMLNode::CZolXMLNode(const wchar_t* name, const wchar_t** attributes, int ty
 
 CZolXMLNode::CZolXMLNode(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type)
     : m_nType(type), m_pszName(nullptr), m_ppszAttributes(nullptr), m_pszText(nullptr), m_pNextSibling(nullptr),
-      m_pFirstChild(nullptr), m_pParent(nullptr), m_nTextLength(0), m_nTextCapacity(0), m_pArena(&arena)
+      m_pFirstChild(nullptr), m_pParent(nullptr), m_pArena(&arena)
 {
     // Names and short attribute values repeat throughout a document: one
     // copy of each serves every node (nothing ever writes to them).
     m_pszName = const_cast<wchar_t*>(arena.Intern(name));
-    size_t count = 0;
-    if (attributes)
-        while (attributes[count])
-            ++count;
+    const size_t count = CountStrings(attributes);
     if (count == 0)
         return;
-    wchar_t** copy = static_cast<wchar_t**>(arena.Allocate((count + 1) * sizeof(wchar_t*), alignof(wchar_t*)));
-    for (size_t i = 0; i < count; ++i) {
-        copy[i] = const_cast<wchar_t*>(arena.Intern(attributes[i]));
+    wchar_t* local[8];
+    if (count <= sizeof(local) / sizeof(local[0])) {
+        // The usual element: a few attributes, whose list is shared too.
+        for (size_t i = 0; i < count; ++i)
+            local[i] = const_cast<wchar_t*>(arena.Intern(attributes[i]));
+        m_ppszAttributes = arena.ShareArray(local, count);
+        return;
     }
+    wchar_t** copy = static_cast<wchar_t**>(arena.Allocate((count + 1) * sizeof(wchar_t*), alignof(wchar_t*)));
+    for (size_t i = 0; i < count; ++i)
+        copy[i] = const_cast<wchar_t*>(arena.Intern(attributes[i]));
     copy[count] = nullptr;
     m_ppszAttributes = copy;
 }
@@ -129,15 +153,20 @@ CZolXMLNode::~CZolXMLNode()
 
 wchar_t* CZolXMLNode::NewText(size_t capacity)
 {
-    if (m_pArena)
-        return static_cast<wchar_t*>(m_pArena->Allocate(capacity * sizeof(wchar_t), alignof(wchar_t)));
-    return new wchar_t[capacity];
+    if (capacity > UINT32_MAX || capacity > (static_cast<size_t>(-1) - sizeof(TEXTHEADER)) / sizeof(wchar_t))
+        throw std::bad_alloc();
+    const size_t bytes = sizeof(TEXTHEADER) + capacity * sizeof(wchar_t);
+    void* memory = m_pArena ? m_pArena->Allocate(bytes, alignof(TEXTHEADER)) : ::operator new(bytes);
+    TEXTHEADER* header = static_cast<TEXTHEADER*>(memory);
+    header->nLength = 0;
+    header->nCapacity = static_cast<uint32_t>(capacity);
+    return reinterpret_cast<wchar_t*>(header + 1);
 }
 
 void CZolXMLNode::FreeText(wchar_t* text)
 {
-    if (m_pArena == nullptr)
-        delete[] text;
+    if (text != nullptr && m_pArena == nullptr)
+        ::operator delete(HeaderOf(text));
 }
 
 void CZolXMLNode::FreeOwnData()
@@ -205,10 +234,9 @@ void CZolXMLNode::SetText(const wchar_t* text, size_t count)
     if (count)
         wmemcpy(copy, text, count);
     copy[count] = L'\0';
+    HeaderOf(copy)->nLength = static_cast<uint32_t>(count);
     FreeText(m_pszText);
     m_pszText = copy;
-    m_nTextLength = static_cast<uint32_t>(count);
-    m_nTextCapacity = m_nTextLength + 1;
 }
 
 void CZolXMLNode::AppendText(const wchar_t* text, size_t count)
@@ -219,25 +247,26 @@ void CZolXMLNode::AppendText(const wchar_t* text, size_t count)
         SetText(text, count);
         return;
     }
-    if (count >= UINT32_MAX - m_nTextLength)
+    const TEXTHEADER current = *HeaderOf(m_pszText);
+    if (count >= UINT32_MAX - current.nLength)
         throw std::bad_alloc();
-    const size_t needed = static_cast<size_t>(m_nTextLength) + count + 1;
-    if (needed > m_nTextCapacity) {
-        size_t capacity = static_cast<size_t>(m_nTextCapacity) * 2;
+    const size_t needed = static_cast<size_t>(current.nLength) + count + 1;
+    if (needed > current.nCapacity) {
+        size_t capacity = static_cast<size_t>(current.nCapacity) * 2;
         if (capacity < needed)
             capacity = needed;
         if (capacity > UINT32_MAX)
             capacity = UINT32_MAX;
         wchar_t* grown = NewText(capacity);
-        wmemcpy(grown, m_pszText, m_nTextLength);
+        wmemcpy(grown, m_pszText, current.nLength);
         FreeText(m_pszText);
         m_pszText = grown;
-        m_nTextCapacity = static_cast<uint32_t>(capacity);
     }
     if (count)
-        wmemcpy(m_pszText + m_nTextLength, text, count);
-    m_nTextLength += static_cast<uint32_t>(count);
-    m_pszText[m_nTextLength] = L'\0';
+        wmemcpy(m_pszText + current.nLength, text, count);
+    const uint32_t length = current.nLength + static_cast<uint32_t>(count);
+    m_pszText[length] = L'\0';
+    HeaderOf(m_pszText)->nLength = length;
 }
 
 bool CZolXMLNode::AttachFirstChild(CZolXMLNode* child)

@@ -56,6 +56,9 @@ public:
 
 private:
     CZolXMLNode(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type);
+    // Text memory for capacity characters (terminator included), kept behind
+    // its length and capacity so that elements, which have no text, do not
+    // carry them.
     wchar_t* NewText(size_t capacity);
     void FreeText(wchar_t* text);
     void FreeOwnData();
@@ -67,9 +70,5 @@ private:
     CZolXMLNode* m_pNextSibling;
     CZolXMLNode* m_pFirstChild;
     CZolXMLNode* m_pParent;
-    // 32 bits each: a text is never longer than the document it comes from,
-    // whose length the parser counts in an int.
-    uint32_t m_nTextLength;
-    uint32_t m_nTextCapacity; // characters allocated for m_pszText, terminator included
     CZolXMLArena* m_pArena; // the memory of this node and its strings; null: the heap
 };

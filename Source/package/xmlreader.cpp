@@ -10,6 +10,7 @@
 #include <wctype.h>
 
 #include <new>
+#include <vector>
 
 #include "support/asciicase.h"
 #include "support/handles.h"
@@ -281,6 +282,85 @@ private:
     XMLPARSESTATE m_state;
 };
 
+// A large file is handed to the parser in pieces of about this size, so that
+// the parser's buffer stays small instead of holding the whole document.
+const size_t kPieceBytes = 256 * 1024;
+
+// Whether '>' and '<' bytes are always those characters: true for UTF-8,
+// Latin-1, ASCII and Shift_JIS (whose second bytes are never below 0x40);
+// false for UTF-16, recognised by its byte-order mark or a zero byte among
+// the first four.
+bool IsAsciiCompatible(const char* bytes, size_t count)
+{
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
+    if (count >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)))
+        return false;
+    for (size_t i = 0; i < count && i < 4; ++i) {
+        if (b[i] == 0)
+            return false;
+    }
+    return true;
+}
+
+// Where a piece may end: at a '<' that directly follows a '>'. No character
+// data runs across that point (in content the two are the end and the start
+// of markup; elsewhere the parser reports no character data, and CDATA is
+// kept whole whatever its pieces), so the parser reports the same callbacks,
+// with the same text in each, as for the whole document in one call.
+// Only positions from 'from' on are looked at (the bytes before were looked
+// at already); 0 when there is no such point.
+size_t LastPieceEnd(const char* bytes, size_t from, size_t count)
+{
+    const size_t lowest = from > 1 ? from : 1;
+    for (size_t i = count; i-- > lowest;) {
+        if (bytes[i] == '<' && bytes[i - 1] == '>')
+            return i;
+    }
+    return 0;
+}
+
+// Reads count bytes from file and parses them; a LOAD_ result.
+int ReadAndParse(HANDLE file, size_t count, CTreeParser& parser)
+{
+    std::vector<char> buffer;
+    size_t held = 0, left = count;
+    bool pieces = true, first = true;
+    for (;;) {
+        const size_t need = held + (pieces ? (left < kPieceBytes ? left : kPieceBytes) : left);
+        try {
+            if (buffer.size() < need)
+                buffer.resize(need);
+        } catch (...) {
+            return CZolXMLReader::LOAD_CANNOT_READ;
+        }
+        const size_t looked = held;
+        const size_t room = buffer.size() - held;
+        const DWORD chunk = static_cast<DWORD>(left < room ? left : room);
+        DWORD read = 0;
+        if (chunk && (!ReadFile(file, buffer.data() + held, chunk, &read, nullptr) || read != chunk))
+            return CZolXMLReader::LOAD_CANNOT_READ;
+        held += chunk;
+        left -= chunk;
+        if (first) {
+            first = false;
+            pieces = IsAsciiCompatible(buffer.data(), held);
+        }
+        if (left == 0)
+            return parser.Succeeded(XML_Parse(parser.Get(), buffer.data(), static_cast<int>(held), XML_TRUE))
+                       ? CZolXMLReader::LOAD_OK
+                       : CZolXMLReader::LOAD_CANNOT_PARSE;
+        if (!pieces)
+            continue; // the rest of the file, then the whole in one call
+        const size_t end = LastPieceEnd(buffer.data(), looked, held);
+        if (end == 0)
+            continue; // no place to end a piece yet: read on
+        if (!parser.Succeeded(XML_Parse(parser.Get(), buffer.data(), static_cast<int>(end), XML_FALSE)))
+            return CZolXMLReader::LOAD_CANNOT_PARSE;
+        memmove(buffer.data(), buffer.data() + end, held - end);
+        held -= end;
+    }
+}
+
 } // namespace
 
 int CZolXMLReader::Load(const wchar_t* path)
@@ -292,9 +372,10 @@ int CZolXMLReader::Load(const wchar_t* path)
     if (!file)
         return LOAD_CANNOT_OPEN;
 
-    // The parser takes the whole document in one call and counts its length
-    // in an int: a file whose size cannot be read, or that is larger than
-    // that, cannot be read in (and is far beyond any package file).
+    // The parser counts a document's length in an int (a UTF-16 document
+    // goes to it in one call): a file whose size cannot be read, or that is
+    // larger than that, cannot be read in (and is far beyond any package
+    // file).
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > INT_MAX)
         return LOAD_CANNOT_READ;
@@ -307,22 +388,13 @@ int CZolXMLReader::Load(const wchar_t* path)
         return LOAD_OK;
     }
 
-    // The file is read straight into the parser's own buffer and parsed
-    // there in one call, so the document is not held (and copied) twice.
     CTreeParser parser(m_pRoot, m_arena);
     if (parser.Get() == nullptr)
         return LOAD_CANNOT_PARSE;
-    void* buffer = XML_GetBuffer(parser.Get(), static_cast<int>(count));
-    if (buffer == nullptr)
-        return LOAD_CANNOT_READ;
-    DWORD read = 0;
-    if (!ReadFile(file.get(), buffer, count, &read, nullptr) || read != count)
-        return LOAD_CANNOT_READ;
-    file.reset();
-    if (!parser.Succeeded(XML_ParseBuffer(parser.Get(), static_cast<int>(count), XML_TRUE)))
-        return LOAD_CANNOT_PARSE;
-    m_bLoaded = 1;
-    return LOAD_OK;
+    const int result = ReadAndParse(file.get(), count, parser);
+    if (result == LOAD_OK)
+        m_bLoaded = 1;
+    return result;
 }
 
 int CZolXMLReader::LoadBuffer(const char* bytes, size_t count)
