@@ -211,7 +211,10 @@ TEST_F(CmpLogTest, LongMessagesAreWrittenWhole)
     log.SetVerbose(1);
     ASSERT_EQ(log.Open(), 0);
     std::string expectedMain, expectedVerbose;
-    for (size_t length : {1022u, 1023u, 1024u, 1025u, 5000u}) {
+    // Around the longest text converted in one call on the stack (682
+    // characters with the tag and line end), the formatting buffer, and far
+    // beyond both.
+    for (size_t length : {640u, 667u, 668u, 669u, 1022u, 1023u, 1024u, 1025u, 5000u}) {
         std::wstring text(length, L'x');
         text[0] = L'<';
         text[length - 1] = L'>';

@@ -74,25 +74,38 @@ CStr MakeHardwareId(const wchar_t* code)
 {
     if (code == nullptr)
         return CStr();
-    const size_t n = wcslen(code);
-    std::wstring id;
-    switch (n) {
+    // Built by copying the pieces into place; the longest ID has 37
+    // characters.
+    wchar_t id[40];
+    size_t length = 0;
+    auto put = [&id, &length](const wchar_t* text, size_t count) {
+        wmemcpy(id + length, text, count);
+        length += count;
+    };
+    switch (wcslen(code)) {
     case 7:
-        id.reserve(8);
-        id.append(L"*").append(code, 7);
+        put(L"*", 1);
+        put(code, 7);
         break;
     case 8:
-        id.reserve(21);
-        id.append(L"PCI\\VEN_").append(code, 4).append(L"&DEV_").append(code + 4, 4);
+        put(L"PCI\\VEN_", 8);
+        put(code, 4);
+        put(L"&DEV_", 5);
+        put(code + 4, 4);
         break;
     case 16:
         // The subsystem is written device first, then vendor.
-        id.reserve(37);
-        id.append(L"PCI\\VEN_").append(code, 4).append(L"&DEV_").append(code + 4, 4);
-        id.append(L"&SUBSYS_").append(code + 12, 4).append(code + 8, 4);
+        put(L"PCI\\VEN_", 8);
+        put(code, 4);
+        put(L"&DEV_", 5);
+        put(code + 4, 4);
+        put(L"&SUBSYS_", 8);
+        put(code + 12, 4);
+        put(code + 8, 4);
         break;
     default:
         return CStr();
     }
-    return CStr(id.c_str());
+    id[length] = L'\0';
+    return CStr(id);
 }

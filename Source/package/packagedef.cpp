@@ -228,18 +228,27 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
                 if (type == nullptr)
                     continue;
                 if (EqualsNoCase(type, L"pci")) {
-                    std::wstring code;
-                    code.reserve(16);
+                    wchar_t code[kMaxDeviceCode + 1];
+                    size_t length = 0;
+                    bool tooLong = false;
                     static const wchar_t* const parts[] = {L"ven", L"dev", L"subven", L"subdev"};
                     for (const wchar_t* part : parts) {
                         const wchar_t* text =
                             ElementText(reader->FindChild(device, L"supported_device_data", L"name", part));
-                        if (text)
-                            code += text;
+                        if (text == nullptr || tooLong)
+                            continue;
+                        const size_t n = wcslen(text);
+                        if (n > kMaxDeviceCode - length) {
+                            tooLong = true;
+                            continue;
+                        }
+                        wmemcpy(code + length, text, n);
+                        length += n;
                     }
-                    if (code.size() > kMaxDeviceCode)
+                    if (tooLong)
                         continue;
-                    AddSupportedHardwareId(MakeHardwareId(code.c_str()).GetString());
+                    code[length] = L'\0';
+                    AddSupportedHardwareId(MakeHardwareId(code).GetString());
                     continue;
                 }
                 const bool eisa = EqualsNoCase(type, L"eisa");
