@@ -382,6 +382,34 @@ TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
     EXPECT_STREQ(fromMemory.FindChild(fromMemory.FindChild(nullptr, L"r"), L"n5")->GetAttribute(L"v"), L"x");
 }
 
+// Elements with more attributes than a shared list holds, and a large UTF-16
+// file (which goes to the parser in one call: its bytes may look like "><"
+// anywhere, as U+3C3E does) read back whole.
+TEST(XmlReader, ManyAttributesAndLargeUtf16FilesReadBack)
+{
+    std::wstring text = L"\xFEFF<r>";
+    for (int i = 0; i < 20000; ++i)
+        text += L"<e a0='0' a1='1' a2='2' a3='3' a4='4' a5='5' a6='6' a7='7' a8='8' a9='" + std::to_wstring(i) +
+                L"'>\x3C3E " + std::to_wstring(i) + L"</e>";
+    text += L"</r>";
+    std::wstring dir = zoltest::MakeTestDir(L"xmlutf16");
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\u16.xml",
+                                    std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2)));
+    CZolXMLReader reader;
+    ASSERT_EQ(reader.Load((dir + L"\\u16.xml").c_str()), 0);
+    CZolXMLNode* r = reader.FindChild(nullptr, L"r");
+    ASSERT_NE(r, nullptr);
+    int whole = 0;
+    for (CZolXMLNode* e = reader.FindChild(r, L"e"); e; e = e->FindNextSiblingByName(L"e")) {
+        const std::wstring k = e->GetAttribute(L"a9");
+        whole += e->GetAttributeCount() == 10u && std::wstring(e->GetAttribute(L"a8")) == L"8" &&
+                         OnlyText(e) == L"\x3C3E " + k
+                     ? 1
+                     : 0;
+    }
+    EXPECT_EQ(whole, 20000);
+}
+
 // A document's nodes link only to nodes of the same document, so that it is
 // freed whole with its reader; standalone nodes still link among themselves.
 TEST(XmlReader, DocumentsTakeNoStandaloneNodes)
