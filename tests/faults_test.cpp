@@ -338,8 +338,12 @@ TEST_F(Faults, HostKilledMidInstallLeavesWholeLogLinesAndTheNextRunAppends)
     const std::string verbose2 = zoltest::ReadBytes(verbosePaths[0]);
     ASSERT_EQ(main2.compare(0, main1.size(), main1), 0);
     ASSERT_EQ(verbose2.compare(0, verbose1.size(), verbose1), 0);
-    const std::string whole[] = {main2.substr(main1.size()), verbose2.substr(verbose1.size())};
+    std::string whole[] = {main2.substr(main1.size()), verbose2.substr(verbose1.size())};
     for (int i = 0; i < 2; ++i) {
+        // When the stop came between a step's text and its answer, the next
+        // session first ends that line (the window is short, so this is rare).
+        if (!UnfinishedLine(killed[i]).empty() && whole[i].compare(0, 2, "\r\n") == 0)
+            whole[i].erase(0, 2);
         EXPECT_TRUE(Contains(whole[i], "Log Session End.") && Contains(whole[i], "Return Code (1)\r\n")) << whole[i];
         std::vector<std::string> stopped = Shape(killed[i]), complete = Shape(whole[i]);
         ASSERT_LT(stopped.size(), complete.size());
