@@ -3,6 +3,7 @@
 #include "zolcomp/zolcomp.h"
 #include "log/cmplog.h"
 #include "hostsupport.h"
+#include "support/systemlibrary.h"
 
 #include <objbase.h>
 
@@ -10,20 +11,60 @@
 
 namespace {
 
+// COM's functions, taken from the system folder's ole32.dll when first
+// needed: the host imports at load time only what it needs before it has
+// restricted the library search (zolhost.cpp).
+struct HOSTCOM {
+    HRESULT(WINAPI* pInitializeEx)(LPVOID, DWORD);
+    void(WINAPI* pUninitialize)();
+    HRESULT(WINAPI* pGetApartmentType)(APTTYPE*, APTTYPEQUALIFIER*);
+};
+
+const HOSTCOM& HostCom()
+{
+    static const HOSTCOM com = [] {
+        HOSTCOM found = {nullptr, nullptr, nullptr};
+        if (HMODULE ole32 = LoadSystemLibrary(L"ole32.dll")) {
+            found.pInitializeEx = reinterpret_cast<decltype(found.pInitializeEx)>(GetProcAddress(ole32, "CoInitializeEx"));
+            found.pUninitialize = reinterpret_cast<decltype(found.pUninitialize)>(GetProcAddress(ole32, "CoUninitialize"));
+            found.pGetApartmentType =
+                reinterpret_cast<decltype(found.pGetApartmentType)>(GetProcAddress(ole32, "CoGetApartmentType"));
+        }
+        return found;
+    }();
+    return com;
+}
+
+HRESULT HostCoInitializeEx(LPVOID reserved, DWORD flags)
+{
+    return HostCom().pInitializeEx ? HostCom().pInitializeEx(reserved, flags) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+}
+
+void HostCoUninitialize()
+{
+    if (HostCom().pUninitialize)
+        HostCom().pUninitialize();
+}
+
+HRESULT HostCoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier)
+{
+    return HostCom().pGetApartmentType ? HostCom().pGetApartmentType(type, qualifier) : CO_E_NOTINITIALIZED;
+}
+
 // COM set up single-threaded on the host's thread for the length of a run
 // (--sta), as a setup program with windows has it; nothing without --sta.
 class CHostApartment
 {
 public:
     explicit CHostApartment(bool singleThreaded)
-        : m_hr(singleThreaded ? CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : S_FALSE),
+        : m_hr(singleThreaded ? HostCoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : S_FALSE),
           m_bOwned(singleThreaded && SUCCEEDED(m_hr))
     {
     }
     ~CHostApartment()
     {
         if (m_bOwned)
-            CoUninitialize();
+            HostCoUninitialize();
     }
     HRESULT Result() const { return m_hr; }
     CHostApartment(const CHostApartment&) = delete;
@@ -105,7 +146,7 @@ std::wstring CHostSession::ApartmentName()
 {
     APTTYPE type = APTTYPE_CURRENT;
     APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-    HRESULT hr = CoGetApartmentType(&type, &qualifier);
+    HRESULT hr = HostCoGetApartmentType(&type, &qualifier);
     if (hr == CO_E_NOTINITIALIZED)
         return L"not initialised";
     if (FAILED(hr))

@@ -1,5 +1,6 @@
 // The host's own small helpers. The host shares nothing with the component
-// but the public header and the log class, as a host from elsewhere would.
+// but the public header, the log class and the system-library loader, as a
+// host from elsewhere would.
 #pragma once
 
 #include <windows.h>

@@ -8,9 +8,13 @@
 #include "hostoptions.h"
 #include "hostoutput.h"
 #include "hostsession.h"
+#include "support/systemlibrary.h"
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Before anything else is loaded: libraries are taken from the system
+    // folder only, never from the folder zolhost or the package lies in.
+    SearchOnlySystemFolderByDefault();
     CHostOutput output;
     CHostOptions options;
     switch (options.Parse(argc, argv)) {
