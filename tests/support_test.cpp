@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "devices/newdevlibrary.h"
 #include "support/asciicase.h"
 #include "support/registrykey.h"
 #include "support/str.h"
@@ -385,6 +386,22 @@ TEST(SystemLibrary, TakenFromTheSystemFolderByNameOrElseByItsFullPath)
     EXPECT_EQ(g_loadCalls[0].flags, static_cast<DWORD>(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
     EXPECT_EQ(g_loadCalls[1].flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH));
     g_searchFlagsError = 0;
+}
+
+// The device installation library is loaded only as the system folder's
+// copy; a path anywhere else is refused before anything is loaded.
+TEST(SystemLibrary, DeviceInstallationLibraryOnlyFromTheSystemFolder)
+{
+    CNewDevLibrary library;
+    for (const wchar_t* elsewhere : {L"C:\\zoltest\\newdev.dll", L"newdev.dll", L"C:\\windows\\newdev.dll"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(library.Load(elsewhere), 0) << zoltest::ToUtf8(elsewhere);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_PATHNAME));
+    }
+    CStr systemCopy = SystemLibraryPath(L"newdev.dll");
+    systemCopy.MakeUpper();
+    EXPECT_EQ(library.Load(systemCopy.GetString()), 1);
+    EXPECT_EQ(library.FindUpdateFunction(), 1);
 }
 
 } // namespace

@@ -3,53 +3,12 @@
 #include "zolcomp/zolcomp.h"
 #include "log/cmplog.h"
 #include "hostsupport.h"
-#include "support/systemlibrary.h"
 
 #include <objbase.h>
 
 #include <vector>
 
 namespace {
-
-// COM's functions, taken from the system folder's ole32.dll when first
-// needed: the host imports at load time only what it needs before it has
-// restricted the library search (zolhost.cpp).
-struct HOSTCOM {
-    HRESULT(WINAPI* pInitializeEx)(LPVOID, DWORD);
-    void(WINAPI* pUninitialize)();
-    HRESULT(WINAPI* pGetApartmentType)(APTTYPE*, APTTYPEQUALIFIER*);
-};
-
-const HOSTCOM& HostCom()
-{
-    static const HOSTCOM com = [] {
-        HOSTCOM found = {nullptr, nullptr, nullptr};
-        if (HMODULE ole32 = LoadSystemLibrary(L"ole32.dll")) {
-            found.pInitializeEx = reinterpret_cast<decltype(found.pInitializeEx)>(GetProcAddress(ole32, "CoInitializeEx"));
-            found.pUninitialize = reinterpret_cast<decltype(found.pUninitialize)>(GetProcAddress(ole32, "CoUninitialize"));
-            found.pGetApartmentType =
-                reinterpret_cast<decltype(found.pGetApartmentType)>(GetProcAddress(ole32, "CoGetApartmentType"));
-        }
-        return found;
-    }();
-    return com;
-}
-
-HRESULT HostCoInitializeEx(LPVOID reserved, DWORD flags)
-{
-    return HostCom().pInitializeEx ? HostCom().pInitializeEx(reserved, flags) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-}
-
-void HostCoUninitialize()
-{
-    if (HostCom().pUninitialize)
-        HostCom().pUninitialize();
-}
-
-HRESULT HostCoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier)
-{
-    return HostCom().pGetApartmentType ? HostCom().pGetApartmentType(type, qualifier) : CO_E_NOTINITIALIZED;
-}
 
 // COM set up single-threaded on the host's thread for the length of a run
 // (--sta), as a setup program with windows has it; nothing without --sta.
