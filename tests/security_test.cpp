@@ -171,16 +171,10 @@ TEST_F(Security, ALibraryPlantedBesideTheHostIsNotLoaded)
     EXPECT_NE(zoltest::ListDevices().find("zolchip.inf"), std::string::npos);
 }
 
-// version.dll and newdev.dll planted beside the host, and newdev.dll in the
-// package folder, where a folder open to other users lets them be put:
-// neither runs and the installation succeeds with the system's libraries.
-// A version.dll in the package folder is left out: Wine's own user32 and
-// setupapi import version.dll, and Wine resolves their imports through the
-// search path of the library that brought them in, here the component with
-// its folder, while Windows takes a known DLL's dependencies from the system
-// folder. Under Wine that copy runs whatever the component does; the
-// component's part (no load-time import, its own load from the system
-// folder only) is shown by binary_checks and the SystemLibrary test.
+// version.dll and newdev.dll planted beside the host and in the package
+// folder, where a folder open to other users lets them be put: neither runs,
+// with the host in its own folder or in the package folder, and the
+// installation succeeds with the system's libraries.
 TEST_F(Security, VersionAndNewdevPlantedBesideTheHostAndInThePackageDoNotRun)
 {
     pnptest::CSimulatedDevice device({kId0E83});
@@ -188,7 +182,8 @@ TEST_F(Security, VersionAndNewdevPlantedBesideTheHostAndInThePackageDoNotRun)
     std::wstring hostDir = zoltest::MakeTestDir(L"host folder");
     ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (hostDir + L"\\zolhost.exe").c_str(), FALSE));
     ASSERT_TRUE(PlantCopy(hostDir, L"version.dll") && PlantCopy(hostDir, L"newdev.dll"));
-    ASSERT_TRUE(PlantCopy(m_dir, L"newdev.dll"));
+    ASSERT_TRUE(PlantCopy(m_dir, L"version.dll") && PlantCopy(m_dir, L"newdev.dll"));
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (m_dir + L"\\zolhost.exe").c_str(), FALSE));
 
     // Wine prefers its own libraries; this makes it take a native one
     // wherever the search finds it first, as Windows does for any library
@@ -209,11 +204,14 @@ TEST_F(Security, VersionAndNewdevPlantedBesideTheHostAndInThePackageDoNotRun)
     ASSERT_EQ(PlantsLoaded(), zoltest::ToUtf8(hostDir + L"\\version.dll"));
     ASSERT_TRUE(DeleteFileW(kPlantMark));
 
-    zoltest::ProcessResult run =
-        zoltest::RunProcess(L"\"" + hostDir + L"\\zolhost.exe\" \"" + m_dir + L"\\zolcomp.dll\"", m_dir);
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("Install:            result 1 (success)"), std::string::npos) << run.output;
-    EXPECT_FALSE(zoltest::FileExists(kPlantMark)) << PlantsLoaded();
+    for (const std::wstring& host : {hostDir + L"\\zolhost.exe", m_dir + L"\\zolhost.exe"}) {
+        SCOPED_TRACE(zoltest::ToUtf8(host));
+        zoltest::ProcessResult run = zoltest::RunProcess(L"\"" + host + L"\" \"" + m_dir + L"\\zolcomp.dll\"", m_dir);
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_NE(run.output.find("Install:            result 1 (success)"), std::string::npos) << run.output;
+        EXPECT_FALSE(zoltest::FileExists(kPlantMark)) << PlantsLoaded();
+        DeleteFileW(kPlantMark);
+    }
     EXPECT_NE(zoltest::ListDevices().find("zolchip.inf"), std::string::npos);
 }
 
