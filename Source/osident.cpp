@@ -5,7 +5,7 @@
 #include "osident.h"
 
 #include "support/handles.h"
-#include "support/wformat.h"
+#include "support/systemlibrary.h"
 
 #include <wchar.h>
 #include <wctype.h>
@@ -15,15 +15,10 @@ namespace {
 typedef void(WINAPI* PFN_GetNativeSystemInfo)(LPSYSTEM_INFO);
 typedef BOOL(WINAPI* PFN_GetProductInfo)(DWORD, DWORD, DWORD, DWORD, PDWORD);
 
+// The system folder's kernel32.dll, searched nowhere else.
 bool LoadKernel32(CUniqueLibrary& library)
 {
-    wchar_t path[MAX_PATH] = {};
-    UINT len = GetSystemDirectoryW(path, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH)
-        return false;
-    if (!FormatWideBuffer(path, MAX_PATH, L"%s\\kernel32.dll", CStr(path).GetString()))
-        return false;
-    library.reset(LoadLibraryW(path));
+    library.reset(LoadSystemLibrary(L"kernel32.dll"));
     return library.valid();
 }
 

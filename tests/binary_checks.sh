@@ -1,6 +1,7 @@
 #!/bin/bash
-# The component exports exactly its three functions, undecorated, and every
-# binary imports only Windows system DLLs (the runtimes are linked statically).
+# The component exports exactly its three functions, undecorated, every
+# binary imports only Windows system DLLs (the runtimes are linked
+# statically), and the released ones only the known DLLs of known-dlls.txt.
 # With PACKAGES_DIR: each sample package's driver is a 64-bit native image
 # that imports from the kernel only, with the package's file version.
 set -uo pipefail
@@ -26,6 +27,35 @@ for f in "$BIN"/*.dll "$BIN"/*.exe; do
     done < <($OBJDUMP -p "$f" | awk '/DLL Name:/{print $3}')
 done
 [ $fail -eq 0 ] && echo "ok: every binary imports only system DLLs"
+
+# The released binaries and the host example import at load time only the
+# known DLLs of known-dlls.txt: Windows looks for any other library in the
+# application's folder first, where a planted copy would run.
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+KNOWN=$(grep -v '^#' "$SRC/known-dlls.txt")
+# known_imports FILE...: one line per import outside the list; 1 when any.
+known_imports() {
+    local f dll bad=0
+    for f in "$@"; do
+        [ -f "$f" ] || { echo "$(basename "$f") is missing"; bad=1; continue; }
+        while read -r dll; do
+            grep -qixF -- "$dll" <<<"$KNOWN" || { echo "$(basename "$f") imports $dll, not a known DLL"; bad=1; }
+        done < <($OBJDUMP -p "$f" | awk '/DLL Name:/{print $3}')
+    done
+    return $bad
+}
+if out=$(known_imports "$BIN"/zolcomp.dll "$BIN"/zolhost.exe "$BIN"/devsim.exe "$BIN"/host-c.exe); then
+    echo "ok: zolcomp.dll, zolhost.exe, devsim.exe and host-c.exe import only known DLLs"
+else
+    sed 's/^/FAIL: /' <<<"$out"; fail=1
+fi
+# The check itself: a test DLL that imports version.dll is refused, by name.
+out=$(known_imports "$BIN/zolbadimport.dll")
+if [ $? -eq 1 ] && [ "$out" = "zolbadimport.dll imports VERSION.dll, not a known DLL" ]; then
+    echo "ok: the check refuses a binary that imports version.dll ($out)"
+else
+    echo "FAIL: the known-DLL check let zolbadimport.dll through: '$out'"; fail=1
+fi
 
 # Loading the component stays cheap: its sections sit in the file as in
 # memory (Wine maps the file instead of copying it), and nothing at load
@@ -76,7 +106,6 @@ if [ -n "$PACKAGES" ]; then
 fi
 # The released binaries are reproducible: no link time stamp in the PE header,
 # and neither the source nor the build folder anywhere in them.
-SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd)
 for f in "$BIN"/zolcomp.dll "$BIN"/zolhost.exe "$BIN"/devsim.exe; do
     pe=$(od -An -tu4 -j60 -N4 "$f" | tr -d ' ')

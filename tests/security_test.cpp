@@ -1,8 +1,9 @@
 // What the component may touch and load: a full run writes only to its log
 // folder, its staging folder and what the platform's driver installation
 // writes under the Windows folder; libraries are taken from the system
-// folder even when a same-named library lies beside the host; the
-// post-install command runs as configured.
+// folder even when a same-named library lies beside the host or in the
+// package folder and Wine is told to prefer it; the post-install command
+// runs as configured.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -81,6 +82,19 @@ std::vector<std::wstring> Changes(const Snapshot& before, const Snapshot& after)
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
+// The paths of the planted copies that were loaded, as the plant marks them.
+std::string PlantsLoaded()
+{
+    std::string bytes = zoltest::ReadBytes(kPlantMark);
+    return zoltest::ToUtf8(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t)));
+}
+
+// The marking DLL under a system library's name in dir.
+bool PlantCopy(const std::wstring& dir, const wchar_t* name)
+{
+    return CopyFileW(zoltest::BinPath(L"zolplant.dll").c_str(), (dir + L"\\" + name).c_str(), FALSE) != FALSE;
+}
+
 class Security : public ::testing::Test
 {
 protected:
@@ -154,6 +168,50 @@ TEST_F(Security, ALibraryPlantedBesideTheHostIsNotLoaded)
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_FALSE(zoltest::FileExists(kPlantMark)) << zoltest::ReadBytes(kPlantMark);
     // The real library bound the device.
+    EXPECT_NE(zoltest::ListDevices().find("zolchip.inf"), std::string::npos);
+}
+
+// version.dll and newdev.dll planted beside the host and in the package
+// folder, where a folder open to other users lets them be put: neither runs,
+// with the host in its own folder or in the package folder, and the
+// installation succeeds with the system's libraries.
+TEST_F(Security, VersionAndNewdevPlantedBesideTheHostAndInThePackageDoNotRun)
+{
+    pnptest::CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    std::wstring hostDir = zoltest::MakeTestDir(L"host folder");
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (hostDir + L"\\zolhost.exe").c_str(), FALSE));
+    ASSERT_TRUE(PlantCopy(hostDir, L"version.dll") && PlantCopy(hostDir, L"newdev.dll"));
+    ASSERT_TRUE(PlantCopy(m_dir, L"version.dll") && PlantCopy(m_dir, L"newdev.dll"));
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (m_dir + L"\\zolhost.exe").c_str(), FALSE));
+
+    // Wine prefers its own libraries; this makes it take a native one
+    // wherever the search finds it first, as Windows does for any library
+    // that is not a known DLL.
+    zoltest::CDllOverride preferVersion(L"version", L"native,builtin"), preferNewdev(L"newdev", L"native,builtin");
+
+    // Each plant does run where a search by name reaches it: newdev.dll
+    // here, version.dll in a program beside it that imports user32 (Wine's
+    // imports version.dll).
+    SetDllDirectoryW(hostDir.c_str());
+    HMODULE byName = LoadLibraryW(L"newdev.dll");
+    SetDllDirectoryW(nullptr);
+    ASSERT_NE(byName, nullptr);
+    FreeLibrary(byName);
+    ASSERT_TRUE(DeleteFileW(kPlantMark));
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"devsim.exe").c_str(), (hostDir + L"\\devsim.exe").c_str(), FALSE));
+    zoltest::RunProcess(L"\"" + hostDir + L"\\devsim.exe\" list", hostDir);
+    ASSERT_EQ(PlantsLoaded(), zoltest::ToUtf8(hostDir + L"\\version.dll"));
+    ASSERT_TRUE(DeleteFileW(kPlantMark));
+
+    for (const std::wstring& host : {hostDir + L"\\zolhost.exe", m_dir + L"\\zolhost.exe"}) {
+        SCOPED_TRACE(zoltest::ToUtf8(host));
+        zoltest::ProcessResult run = zoltest::RunProcess(L"\"" + host + L"\" \"" + m_dir + L"\\zolcomp.dll\"", m_dir);
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_NE(run.output.find("Install:            result 1 (success)"), std::string::npos) << run.output;
+        EXPECT_FALSE(zoltest::FileExists(kPlantMark)) << PlantsLoaded();
+        DeleteFileW(kPlantMark);
+    }
     EXPECT_NE(zoltest::ListDevices().find("zolchip.inf"), std::string::npos);
 }
 

@@ -4,15 +4,18 @@
 
 #include <stdint.h>
 #include <wchar.h>
+#include <wctype.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "devices/newdevlibrary.h"
 #include "support/asciicase.h"
 #include "support/plainname.h"
 #include "support/registrykey.h"
 #include "support/str.h"
+#include "support/systemlibrary.h"
 #include "testsupport.h"
 
 namespace {
@@ -335,6 +338,112 @@ TEST_F(RegistryKeyTest, OtherRootsAndTheLocalComputerByName)
     CRegistryKey byName((std::wstring(L"\\\\") + computer).c_str(), kSubKey);
     EXPECT_EQ(byName.ReadString(L"Here", &out), 1);
     EXPECT_STREQ(out.GetString(), L"local");
+}
+
+// A stand-in for LoadLibraryExW: records each call; a call with search
+// flags fails with g_searchFlagsError when that is set, as a loader that
+// does not know them does; anything else is really loaded.
+struct LOADCALL {
+    std::wstring path;
+    DWORD flags;
+};
+std::vector<LOADCALL> g_loadCalls;
+DWORD g_searchFlagsError = 0;
+
+HMODULE WINAPI RecordingLoad(LPCWSTR path, HANDLE file, DWORD flags)
+{
+    g_loadCalls.push_back({path, flags});
+    if ((flags & (LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)) && g_searchFlagsError) {
+        SetLastError(g_searchFlagsError);
+        return nullptr;
+    }
+    return LoadLibraryExW(path, file, flags);
+}
+
+std::wstring LowerCase(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+TEST(SystemLibrary, TakenFromTheSystemFolderByNameOrElseByItsFullPath)
+{
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring systemCopy = std::wstring(system) + L"\\version.dll";
+
+    // By name, searched in the system folder only.
+    g_loadCalls.clear();
+    g_searchFlagsError = 0;
+    HMODULE version = LoadSystemLibrary(L"version.dll", RecordingLoad);
+    ASSERT_NE(version, nullptr);
+    wchar_t loaded[MAX_PATH] = {};
+    GetModuleFileNameW(version, loaded, MAX_PATH);
+    EXPECT_EQ(LowerCase(loaded), LowerCase(systemCopy));
+    FreeLibrary(version);
+    ASSERT_EQ(g_loadCalls.size(), 1u);
+    EXPECT_EQ(g_loadCalls[0].path, L"version.dll");
+    EXPECT_EQ(g_loadCalls[0].flags, static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32));
+
+    // A loader without that flag: the full path in the system folder, its
+    // dependencies searched from there on.
+    g_loadCalls.clear();
+    g_searchFlagsError = ERROR_INVALID_PARAMETER;
+    version = LoadSystemLibrary(L"version.dll", RecordingLoad);
+    ASSERT_NE(version, nullptr);
+    FreeLibrary(version);
+    ASSERT_EQ(g_loadCalls.size(), 2u);
+    EXPECT_EQ(g_loadCalls[1].path, systemCopy);
+    EXPECT_EQ(g_loadCalls[1].flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH));
+
+    // Any other failure is the answer, with its error.
+    g_loadCalls.clear();
+    g_searchFlagsError = ERROR_MOD_NOT_FOUND;
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LoadSystemLibrary(L"version.dll", RecordingLoad), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(g_loadCalls.size(), 1u);
+
+    // A name that is not a plain file name loads nothing.
+    g_loadCalls.clear();
+    g_searchFlagsError = 0;
+    for (const wchar_t* name : {L"..\\version.dll", L"C:\\zoltest\\version.dll", L"sub/version.dll", L"C:version.dll",
+                                L"", L".."}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(LoadSystemLibrary(name, RecordingLoad), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    }
+    EXPECT_TRUE(g_loadCalls.empty());
+
+    // The host's way: the component's folder and the system folder, or else
+    // the same path with the search starting in the component's folder.
+    g_loadCalls.clear();
+    g_searchFlagsError = ERROR_INVALID_PARAMETER;
+    version = LoadLibraryWithFallback(systemCopy.c_str(), LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32,
+                                      systemCopy.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH, RecordingLoad);
+    ASSERT_NE(version, nullptr);
+    FreeLibrary(version);
+    ASSERT_EQ(g_loadCalls.size(), 2u);
+    EXPECT_EQ(g_loadCalls[0].flags, static_cast<DWORD>(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+    EXPECT_EQ(g_loadCalls[1].flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH));
+    g_searchFlagsError = 0;
+}
+
+// The device installation library is loaded only as the system folder's
+// copy; a path anywhere else is refused before anything is loaded.
+TEST(SystemLibrary, DeviceInstallationLibraryOnlyFromTheSystemFolder)
+{
+    CNewDevLibrary library;
+    for (const wchar_t* elsewhere : {L"C:\\zoltest\\newdev.dll", L"newdev.dll", L"C:\\windows\\newdev.dll"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(library.Load(elsewhere), 0) << zoltest::ToUtf8(elsewhere);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_PATHNAME));
+    }
+    CStr systemCopy = SystemLibraryPath(L"newdev.dll");
+    systemCopy.MakeUpper();
+    EXPECT_EQ(library.Load(systemCopy.GetString()), 1);
+    EXPECT_EQ(library.FindUpdateFunction(), 1);
 }
 
 } // namespace

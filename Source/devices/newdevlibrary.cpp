@@ -1,5 +1,9 @@
 #include "devices/newdevlibrary.h"
 
+#include "support/systemlibrary.h"
+
+#include <wchar.h>
+
 namespace {
 
 INewDevLibrary* g_pNewDevOverride = nullptr;
@@ -15,7 +19,17 @@ int CNewDevLibrary::Load(const wchar_t* path)
     Free();
     if (path == nullptr)
         return 0;
-    m_module.reset(::LoadLibraryW(path));
+    // Only the system folder's copy is loaded, by its name and from that
+    // folder alone, so that neither it nor its own dependencies can be
+    // taken from the application's folder.
+    const wchar_t* name = wcsrchr(path, L'\\');
+    name = name ? name + 1 : path;
+    CStr systemCopy = SystemLibraryPath(name);
+    if (systemCopy.IsEmpty() || systemCopy.CompareNoCase(path) != 0) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return 0;
+    }
+    m_module.reset(LoadSystemLibrary(name));
     return m_module.valid() ? 1 : 0;
 }
 

@@ -18,7 +18,8 @@ class INewDevLibrary
 {
 public:
     virtual ~INewDevLibrary() {}
-    // Loads the library from a full path; 1 when it loaded.
+    // Loads the library from its full path in the system folder; 1 when it
+    // loaded.
     virtual int Load(const wchar_t* path) = 0;
     // Looks up "UpdateDriverForPlugAndPlayDevicesW"; 1 when found.
     virtual int FindUpdateFunction() = 0;

@@ -3,24 +3,11 @@
 #include "devices/newdevlibrary.h"
 #include "support/handles.h"
 #include "support/str.h"
+#include "support/systemlibrary.h"
 
 namespace {
 
 typedef BOOL(WINAPI* PFN_SETSELECTEDDRIVER)(HDEVINFO, PSP_DEVINFO_DATA, PSP_DRVINFO_DATA_W);
-
-// Full path of a library of the system directory; empty when it does not
-// fit a path buffer.
-CStr SystemLibraryPath(const wchar_t* name)
-{
-    wchar_t directory[MAX_PATH] = {};
-    UINT len = GetSystemDirectoryW(directory, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH)
-        return CStr();
-    CStr path(directory);
-    path += L"\\";
-    path += name;
-    return path.GetLength() < MAX_PATH ? path : CStr();
-}
 
 } // namespace
 
@@ -56,8 +43,7 @@ BOOL WINAPI SelectDriverIfImplemented(HDEVINFO set, PSP_DEVINFO_DATA element, PS
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    CStr path = SystemLibraryPath(L"setupapi.dll");
-    CUniqueLibrary library(path.IsEmpty() ? nullptr : LoadLibraryW(path.GetString()));
+    CUniqueLibrary library(LoadSystemLibrary(L"setupapi.dll"));
     PFN_SETSELECTEDDRIVER select = nullptr;
     if (library.valid())
         select = reinterpret_cast<PFN_SETSELECTEDDRIVER>(GetProcAddress(library.get(), "SetupDiSetSelectedDriverW"));

@@ -1,6 +1,7 @@
 #include "log/cmplog.h"
 
 #include "support/handles.h"
+#include "support/systemlibrary.h"
 #include "support/wformat.h"
 
 #include <limits.h>
@@ -409,16 +410,9 @@ int GetHostFileVersion(wchar_t* buffer, size_t cch)
     wchar_t module[MAX_PATH] = {};
     if (!GetModuleFileNameW(nullptr, module, MAX_PATH))
         return 0;
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(module, &handle);
-    if (size == 0)
-        return 0;
-    std::vector<BYTE> data(size);
-    if (!GetFileVersionInfoW(module, 0, size, data.data()))
-        return 0;
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT len = 0;
-    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || info == nullptr)
+    std::vector<BYTE> data;
+    const VS_FIXEDFILEINFO* info = ReadVersionResource(module, data) ? FixedVersionInfo(data) : nullptr;
+    if (info == nullptr)
         return 0;
     FormatWideBuffer(buffer, cch, L"%d.%d.%d.%d", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
                      HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));

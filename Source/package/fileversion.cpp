@@ -2,6 +2,7 @@
 
 #include "basecomp.h"
 #include "support/handles.h"
+#include "support/systemlibrary.h"
 #include "support/wformat.h"
 
 #include <vector>
@@ -17,7 +18,7 @@ bool QueryVersionString(const std::vector<BYTE>& block, const wchar_t* name, CSt
         return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block.data(), query, &value, &length) || value == nullptr)
+    if (!QueryVersionValue(block, query, &value, &length))
         return false;
     const wchar_t* text = static_cast<const wchar_t*>(value);
     const wchar_t* blockEnd = reinterpret_cast<const wchar_t*>(block.data() + block.size());
@@ -81,19 +82,12 @@ void CFileVersion::ReadFromFile()
         file.reset();
     }
 
-    DWORD ignored = 0;
-    DWORD infoSize = GetFileVersionInfoSizeW(path, &ignored);
-    if (infoSize == 0)
+    std::vector<BYTE> block;
+    if (!ReadVersionResource(path, block))
         return;
-    std::vector<BYTE> block(infoSize);
-    if (!GetFileVersionInfoW(path, 0, infoSize, block.data()))
+    const VS_FIXEDFILEINFO* fixed = FixedVersionInfo(block);
+    if (fixed == nullptr)
         return;
-    void* root = nullptr;
-    UINT rootLength = 0;
-    if (!VerQueryValueW(block.data(), L"\\", &root, &rootLength) || root == nullptr ||
-        rootLength < sizeof(VS_FIXEDFILEINFO))
-        return;
-    const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(root);
     m_dwFileVersionMS = fixed->dwFileVersionMS;
     m_dwFileVersionLS = fixed->dwFileVersionLS;
     m_dwProductVersionMS = fixed->dwProductVersionMS;

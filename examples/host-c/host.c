@@ -43,7 +43,26 @@ int wmain(int argc, wchar_t** argv)
     const wchar_t* language = argc > 2 ? argv[2] : ZOL_LANG_ENGLISH;
     static const char* const number_names[] = {"silent capable", "silent capable (2)", "flag 8"};
 
-    HMODULE module = LoadLibraryW(path);
+    /* The host runs elevated, often from a folder others can write into: any
+       library Windows would look for in the host's or the component's folder
+       (version.dll, for one) could be planted there, so libraries come from
+       the system folder and, for the component's own imports, its folder
+       (a loader without these flags, Windows Server 2008 R2 before its
+       update, fails with ERROR_INVALID_PARAMETER: then its folder first). */
+    typedef BOOL(WINAPI * set_default_dll_directories_fn)(DWORD);
+    set_default_dll_directories_fn set_default_dll_directories = (set_default_dll_directories_fn)GetProcAddress(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (set_default_dll_directories != NULL)
+        set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    wchar_t full_path[MAX_PATH];
+    DWORD length = GetFullPathNameW(path, MAX_PATH, full_path, NULL);
+    if (length == 0 || length >= MAX_PATH) {
+        fprintf(stderr, "host-c: cannot load the component: the path is not valid\n");
+        return 1;
+    }
+    HMODULE module = LoadLibraryExW(full_path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == NULL && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryExW(full_path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == NULL) {
         fprintf(stderr, "host-c: cannot load the component: error %lu\n", (unsigned long)GetLastError());
         return 1;

@@ -1,6 +1,7 @@
 #include "componentlibrary.h"
 
 #include "hostsupport.h"
+#include "support/systemlibrary.h"
 
 #include <vector>
 
@@ -47,7 +48,12 @@ bool CComponentLibrary::Load(const std::wstring& path)
 
     // No error boxes for a missing or broken file: the host reports it.
     UINT errorMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    m_module.reset(LoadLibraryW(m_fullPath.c_str()));
+    // The component's own imports are searched for in its folder and the
+    // system folder only; where the loader does not know these flags, from
+    // the component's folder on (never the host's folder first).
+    m_module.reset(LoadLibraryWithFallback(m_fullPath.c_str(),
+                                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32,
+                                           m_fullPath.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH));
     SetErrorMode(errorMode);
     if (!m_module) {
         DWORD error = GetLastError();

@@ -16,8 +16,9 @@ public:
     CComponentLibrary();
 
     // Loads the library (a relative path is taken from the current directory,
-    // never from the host's own directory) and finds its exports. On failure
-    // nothing stays loaded and Error() says why.
+    // never from the host's own directory; its imports are searched for in
+    // its own folder and the system folder only) and finds its exports. On
+    // failure nothing stays loaded and Error() says why.
     bool Load(const std::wstring& path);
     void Unload();
 

@@ -16,14 +16,14 @@ class CHostApartment
 {
 public:
     explicit CHostApartment(bool singleThreaded)
-        : m_hr(singleThreaded ? CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : S_FALSE),
+        : m_hr(singleThreaded ? HostCoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : S_FALSE),
           m_bOwned(singleThreaded && SUCCEEDED(m_hr))
     {
     }
     ~CHostApartment()
     {
         if (m_bOwned)
-            CoUninitialize();
+            HostCoUninitialize();
     }
     HRESULT Result() const { return m_hr; }
     CHostApartment(const CHostApartment&) = delete;
@@ -105,7 +105,7 @@ std::wstring CHostSession::ApartmentName()
 {
     APTTYPE type = APTTYPE_CURRENT;
     APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-    HRESULT hr = CoGetApartmentType(&type, &qualifier);
+    HRESULT hr = HostCoGetApartmentType(&type, &qualifier);
     if (hr == CO_E_NOTINITIALIZED)
         return L"not initialised";
     if (FAILED(hr))

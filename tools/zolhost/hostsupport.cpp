@@ -1,5 +1,7 @@
 #include "hostsupport.h"
 
+#include "support/systemlibrary.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 
@@ -28,4 +30,46 @@ bool ContainsIgnoringCase(const wchar_t* text, const wchar_t* pattern)
     return !p.empty() && std::search(t.begin(), t.end(), p.begin(), p.end(), [&](wchar_t a, wchar_t b) {
                              return fold(a) == fold(b);
                          }) != t.end();
+}
+
+namespace {
+
+// Looked up once; ole32 then stays loaded while the host runs.
+struct HOSTCOM {
+    HRESULT(WINAPI* pInitializeEx)(LPVOID, DWORD);
+    void(WINAPI* pUninitialize)();
+    HRESULT(WINAPI* pGetApartmentType)(APTTYPE*, APTTYPEQUALIFIER*);
+};
+
+const HOSTCOM& HostCom()
+{
+    static const HOSTCOM com = [] {
+        HOSTCOM found = {nullptr, nullptr, nullptr};
+        if (HMODULE ole32 = LoadSystemLibrary(L"ole32.dll")) {
+            found.pInitializeEx = reinterpret_cast<decltype(found.pInitializeEx)>(GetProcAddress(ole32, "CoInitializeEx"));
+            found.pUninitialize = reinterpret_cast<decltype(found.pUninitialize)>(GetProcAddress(ole32, "CoUninitialize"));
+            found.pGetApartmentType =
+                reinterpret_cast<decltype(found.pGetApartmentType)>(GetProcAddress(ole32, "CoGetApartmentType"));
+        }
+        return found;
+    }();
+    return com;
+}
+
+} // namespace
+
+HRESULT HostCoInitializeEx(LPVOID reserved, DWORD flags)
+{
+    return HostCom().pInitializeEx ? HostCom().pInitializeEx(reserved, flags) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+}
+
+void HostCoUninitialize()
+{
+    if (HostCom().pUninitialize)
+        HostCom().pUninitialize();
+}
+
+HRESULT HostCoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier)
+{
+    return HostCom().pGetApartmentType ? HostCom().pGetApartmentType(type, qualifier) : CO_E_NOTINITIALIZED;
 }

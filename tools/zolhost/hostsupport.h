@@ -1,8 +1,10 @@
 // The host's own small helpers. The host shares nothing with the component
-// but the public header and the log class, as a host from elsewhere would.
+// but the public header, the log class and the system-library loader, as a
+// host from elsewhere would.
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <string>
 
@@ -39,3 +41,12 @@ std::wstring HostFormat(const wchar_t* fmt, ...);
 
 // Whether text contains pattern, ignoring the case of A to Z.
 bool ContainsIgnoringCase(const wchar_t* text, const wchar_t* pattern);
+
+// COM's CoInitializeEx, CoUninitialize and CoGetApartmentType, taken from
+// the system folder's ole32.dll on first use: the host imports at load time
+// only kernel32, advapi32 and the C runtime, which it needs before it has
+// restricted the library search (zolhost.cpp). Without ole32 they fail with
+// HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) and CO_E_NOTINITIALIZED.
+HRESULT HostCoInitializeEx(LPVOID reserved, DWORD flags);
+void HostCoUninitialize();
+HRESULT HostCoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier);

@@ -8,9 +8,19 @@
 #include "hostoptions.h"
 #include "hostoutput.h"
 #include "hostsession.h"
+#include "support/systemlibrary.h"
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Before anything else is loaded: libraries are taken from the system
+    // folder only, never from the folder zolhost or the package lies in.
+    SearchOnlySystemFolderByDefault();
+    // The system libraries installers use that are not known DLLs are loaded
+    // now, from the system folder, and kept: an import of one of these names
+    // that is searched for in the component's folder (by a library the
+    // component brings in) then finds the loaded copy instead.
+    for (const wchar_t* name : {L"version.dll", L"newdev.dll"})
+        LoadSystemLibrary(name);
     CHostOutput output;
     CHostOptions options;
     switch (options.Parse(argc, argv)) {
