@@ -32,7 +32,8 @@ struct XMLPARSESTATE {
 
     // The text run since the last markup event: the characters kept so far
     // (all of them inside CDATA), stored when the run ends.
-    std::vector<wchar_t> run;
+    std::vector<wchar_t> run; // its first nRun characters
+    size_t nRun;
     bool bRunMakesNode;      // the run's first chunk was kept while the element was fresh
     bool bChunkKept;         // whether the chunk being continued is kept
     // Where the last character data that came straight from the document's
@@ -62,6 +63,16 @@ void LinkChild(XMLPARSESTATE* state, CZolXMLNode* node)
         state->pCurrent->AttachFirstChild(node);
 }
 
+// Adds count characters to the text run. Throws std::bad_alloc.
+void AddToRun(XMLPARSESTATE* state, const wchar_t* text, size_t count)
+{
+    std::vector<wchar_t>& run = state->run;
+    if (count > run.size() - state->nRun)
+        run.resize(state->nRun + (count > run.size() ? count : run.size()));
+    wmemcpy(run.data() + state->nRun, text, count);
+    state->nRun += count;
+}
+
 // Stores the text run that a markup event ends (see OnCharacterData).
 // Throws std::bad_alloc.
 void EndTextRun(XMLPARSESTATE* state)
@@ -69,10 +80,10 @@ void EndTextRun(XMLPARSESTATE* state)
     const bool makesNode = state->bRunMakesNode;
     state->bRunMakesNode = false;
     state->nDataEnd = -1;
-    if (state->run.empty())
+    if (state->nRun == 0)
         return;
     const wchar_t* text = state->run.data();
-    const size_t count = state->run.size();
+    const size_t count = state->nRun;
     if (state->bInCData) {
         state->pCurrent->SetText(text, count);
     } else if (makesNode) {
@@ -89,7 +100,7 @@ void EndTextRun(XMLPARSESTATE* state)
     } else if (state->pTextNode) {
         state->pTextNode->AppendText(text, count);
     }
-    state->run.clear();
+    state->nRun = 0;
 }
 
 // Runs the end of a text run before a markup event; false when that failed
@@ -98,6 +109,12 @@ bool AtMarkup(XMLPARSESTATE* state)
 {
     if (state->bFailed)
         return false;
+    if (state->nRun == 0) {
+        // Nothing to store: a run that makes a node has characters.
+        state->bRunMakesNode = false;
+        state->nDataEnd = -1;
+        return true;
+    }
     try {
         EndTextRun(state);
     } catch (...) {
@@ -196,7 +213,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
     const size_t count = static_cast<size_t>(length);
     try {
         if (state->bInCData) {
-            state->run.insert(state->run.end(), text, text + count);
+            AddToRun(state, text, count);
             return;
         }
         if (!state->bCollecting)
@@ -206,7 +223,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
         state->nDataEnd = IsPlainText(state) ? start + XML_GetCurrentByteCount(state->parser) : -1;
         if (continues && state->nDataEnd >= 0) {
             if (state->bChunkKept)
-                state->run.insert(state->run.end(), text, text + count);
+                AddToRun(state, text, count);
             return;
         }
         const bool white = iswspace(static_cast<wint_t>(text[0])) != 0;
@@ -222,7 +239,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
             state->bChunkKept = !white && (state->bRunMakesNode || state->pTextNode != nullptr);
         }
         if (state->bChunkKept)
-            state->run.insert(state->run.end(), text, text + count);
+            AddToRun(state, text, count);
     } catch (...) {
         Abort(state);
     }
@@ -330,6 +347,7 @@ public:
         m_state.pArena = &arena;
         m_state.bRunMakesNode = false;
         m_state.bChunkKept = false;
+        m_state.nRun = 0;
         m_state.nDataEnd = -1;
         m_state.nUnitBytes = 1;
         m_state.bBigEndian = false;
