@@ -54,7 +54,7 @@ fuzz: build prefix
 
 # Benchmarks under Wine: the component next to the platform calls it cannot avoid.
 bench: build prefix
-	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(abspath $(BUILD))/packages
+	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(abspath $(BUILD))/packages $(BENCH_CASES)
 
 # Repeated host runs under load (not part of the tests): STRESS_RUNS runs,
 # default 1000, of the questions and the installation, two at a time beside a

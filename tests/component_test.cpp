@@ -356,6 +356,49 @@ TEST(Exports, GetPropertyOutsideOneToNineReturnsZeroAndWritesNothing)
     FreeLibrary(module);
 }
 
+// An exception inside an export stops there: the export returns 0, the main
+// log gets an ERROR line, and the next call works. The exceptions come from a
+// test-only switch of a separate build of the library, zolcomp_faults.dll:
+// nothing in the component's own work can be made to throw on demand.
+TEST(Exports, ExceptionsStopAtTheExportsWithAnErrorLine)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"exports_faults");
+    CurrentDirectoryScope scope(dir);
+    zoltest::ClearLogs();
+    HMODULE module = LoadLibraryW(zoltest::BinPath(L"zolcomp_faults.dll").c_str());
+    ASSERT_NE(module, nullptr) << GetLastError();
+    auto failNext = reinterpret_cast<void(WINAPI*)(int)>(GetProcAddress(module, "ZolFailNextCall"));
+    auto getVersion = reinterpret_cast<int(WINAPI*)(int*)>(GetProcAddress(module, "GetInterfaceVersion"));
+    auto getProperty = reinterpret_cast<int(WINAPI*)(int, void*, int, void*)>(GetProcAddress(module, "GetProperty"));
+    auto install =
+        reinterpret_cast<int(WINAPI*)(int, void*, wchar_t*, int, const wchar_t*)>(GetProcAddress(module, "Install"));
+    ASSERT_TRUE(failNext && getVersion && getProperty && install);
+
+    const std::string before = zoltest::ReadMainLog();
+    failNext(1); // std::bad_alloc
+    int flag = -1;
+    EXPECT_EQ(getProperty(6, &flag, sizeof(flag), nullptr), 0);
+    EXPECT_EQ(flag, -1);
+    failNext(2); // not a standard exception
+    wchar_t message[1024] = L"untouched";
+    EXPECT_EQ(install(0, nullptr, message, 0, L"en"), 0);
+    EXPECT_STREQ(message, L"untouched");
+    failNext(1);
+    int version = -1;
+    EXPECT_EQ(getVersion(&version), 0);
+    EXPECT_EQ(version, -1);
+    EXPECT_EQ(zoltest::ReadMainLog(), before + "**ERROR** - Unexpected failure in GetProperty\r\n"
+                                               "**ERROR** - Unexpected failure in Install\r\n"
+                                               "**ERROR** - Unexpected failure in GetInterfaceVersion\r\n");
+
+    // The switch fires once: the following calls work as ever.
+    EXPECT_EQ(getProperty(6, &flag, sizeof(flag), nullptr), 1);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(getVersion(&version), 1);
+    EXPECT_EQ(version, 100);
+    FreeLibrary(module);
+}
+
 // ---------------------------------------------------------------------------
 // The component object in this process.
 

@@ -315,7 +315,10 @@ TEST(XmlReader, EntityAmplificationIsRefused)
 // memory; every node must still read back exactly what the file held, the
 // same whether it is loaded from a file or from memory, and again after the
 // reader is reused.
-TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
+namespace {
+
+// Names, attribute values and texts of every kind, about 2.5 MB.
+std::string LargeDocument()
 {
     std::string xml = "<?xml version='1.0' encoding='UTF-8'?><r>";
     // More distinct names than are shared, repeated names and values, values
@@ -330,14 +333,13 @@ TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
     for (int i = 0; i < 20000; ++i)
         xml += "line &amp; " + std::to_string(i) + (i % 50 ? "\r\n" : " x><y\n");
     xml += "]]></big>";
-    // A large file goes to the parser in pieces that end between a '>' and a
-    // '<': markup where that pair means something else, text that starts
-    // with white space after a piece could have ended, and a text longer
-    // than a piece with no place to end one.
+    // Markup that holds '>' and '<', text that starts with white space after
+    // a comment or a processing instruction, and a text longer than the
+    // pieces a file goes to the parser in.
     for (int i = 0; i < 3000; ++i)
         xml += "<m a='x>y'><!-- p><q -->" + std::string(i % 3, ' ') + "w" + std::to_string(i) +
                "<?pi ><?>&#x20;tail<e/> after</m>\n";
-    // Texts with inner white space: a piece ending before a blank would
+    // Texts with inner white space: a piece ending before a blank must not
     // lose the rest of such a text.
     std::string spaced = "x";
     for (int i = 0; i < 1000; ++i)
@@ -346,7 +348,17 @@ TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
     for (int i = 0; i < 600; ++i)
         xml += "<s k='" + std::to_string(i) + "'>" + spaced + "</s>";
     xml += "</r>";
+    return xml;
+}
 
+} // namespace
+
+TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
+{
+    const std::string xml = LargeDocument();
+    std::string spaced = "x";
+    for (int i = 0; i < 1000; ++i)
+        spaced += " y";
     std::wstring dir = zoltest::MakeTestDir(L"xmllarge");
     ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\large.xml", xml));
     CZolXMLReader fromFile, fromMemory;
@@ -383,8 +395,8 @@ TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
 }
 
 // Elements with more attributes than a shared list holds, and a large UTF-16
-// file (which goes to the parser in one call: its bytes may look like "><"
-// anywhere, as U+3C3E does) read back whole.
+// file (whose bytes may look like "><" anywhere, as U+3C3E does) read back
+// whole.
 TEST(XmlReader, ManyAttributesAndLargeUtf16FilesReadBack)
 {
     std::wstring text = L"\xFEFF<r>";
@@ -430,4 +442,74 @@ TEST(XmlReader, DocumentsTakeNoStandaloneNodes)
     EXPECT_TRUE(standalone->AttachFirstChild(child));
     EXPECT_STREQ(standalone->GetFirstChild()->GetText(), L"abcdef");
     CZolXMLNode::Destroy(standalone);
+}
+
+// The tree does not depend on how the document reaches the parser: whole, or
+// in pieces that end anywhere (inside a name, a reference, a CR LF pair, a
+// character of several bytes, or a text run).
+TEST(XmlReader, TreesDoNotDependOnHowTheDocumentIsFed)
+{
+    const std::string texts =
+        "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY sp ' lead'><!ENTITY w 'word\n more'>]>\r\n"
+        "<r><a>A &amp; B</a><b>one\r\ntwo\r\n  three</b><c>x&#x20;y&#10;z&#9;w</c><d>&w; tail</d>"
+        "<e>&sp;</e><f>q<!-- c --> r<?pi x?>s</f><g><![CDATA[ keep\r\n  all ]]> after</g>"
+        "<h>\xC3\xA9t\xC3\xA9 \xE6\x97\xA5 end</h><j>ab cd</j><k><l/>lost</k>"
+        // Longer than the parser converts at a time, with a blank where it
+        // cuts such a run.
+        "<i>" + std::string(1024, 'a') + " b" + std::string(3000, 'c') + "</i></r>";
+    // The same document in UTF-16, both byte orders.
+    std::wstring wide(texts.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, texts.data(), static_cast<int>(texts.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    wide = L"\xFEFF" + wide;
+    std::string little(reinterpret_cast<const char*>(wide.data()), wide.size() * 2), big = little;
+    for (size_t i = 0; i + 1 < big.size(); i += 2)
+        std::swap(big[i], big[i + 1]);
+
+    std::vector<std::pair<std::wstring, std::string>> documents = {
+        {L"texts", texts}, {L"utf-16le", little}, {L"utf-16be", big}, {L"large", LargeDocument()}};
+    for (const wchar_t* sample : {L"chipset\\qx012345.xml", L"chipset\\install.xml", L"chipset-sjis\\qx012345.xml",
+                                  L"legacy\\qx4c7d21.xml", L"legacy\\install.xml", L"virtual\\qx5e8f30.xml",
+                                  L"virtual\\install.xml"})
+        documents.push_back({sample, zoltest::ReadBytes(zoltest::SourceDir() + L"\\examples\\" + sample)});
+
+    std::wstring dir = zoltest::MakeTestDir(L"xmlfeeding");
+    for (const auto& document : documents) {
+        const std::string& bytes = document.second;
+        ASSERT_FALSE(bytes.empty()) << document.first;
+        CZolXMLReader whole;
+        ASSERT_EQ(whole.LoadBuffer(bytes.data(), bytes.size(), bytes.size()), 0) << document.first;
+        const std::wstring expected = Dump(whole.GetRoot());
+        for (size_t piece : {1, 7, 4096}) {
+            CZolXMLReader reader;
+            ASSERT_EQ(reader.LoadBuffer(bytes.data(), bytes.size(), piece), 0) << document.first << " " << piece;
+            // Compared whole; a difference is not printed (some trees are large).
+            EXPECT_TRUE(Dump(reader.GetRoot()) == expected) << document.first << " in pieces of " << piece;
+        }
+        ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\doc.xml", bytes));
+        CZolXMLReader file;
+        ASSERT_EQ(file.Load((dir + L"\\doc.xml").c_str()), 0) << document.first;
+        EXPECT_TRUE(Dump(file.GetRoot()) == expected) << document.first << " from a file";
+    }
+
+    // What the texts hold, read one byte at a time and as UTF-16.
+    for (const std::string* bytes : {&texts, static_cast<const std::string*>(&big)}) {
+        CZolXMLReader reader;
+        ASSERT_EQ(reader.LoadBuffer(bytes->data(), bytes->size(), bytes == &texts ? 1 : 3), 0);
+        CZolXMLNode* r = reader.FindChild(nullptr, L"r");
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"a")), L"A &");
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"b")), L"onetwo");
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"c")), L"xyzw");
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"d")), L"word");
+        EXPECT_EQ(reader.FindChild(r, L"e")->GetFirstChild(), nullptr);
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"f")), L"qs");
+        EXPECT_STREQ(reader.FindChild(r, L"g")->FindChildByName(L"#CDATA")->GetText(), L" keep\n  all ");
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"h")), L"\x00E9t\x00E9 \x65E5 end");
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"j")), L"ab cd");
+        EXPECT_EQ(ChildNames(reader.FindChild(r, L"k")), std::vector<std::wstring>{L"l"});
+        EXPECT_EQ(reader.FindChild(reader.FindChild(r, L"k"), L"l")->GetFirstChild(), nullptr);
+        EXPECT_EQ(OnlyText(reader.FindChild(r, L"i")),
+                  std::wstring(1024, L'a') + L" b" + std::wstring(3000, L'c'));
+    }
 }

@@ -186,7 +186,7 @@ const wchar_t* CZolXMLNode::GetAttribute(const wchar_t* name) const
     if (name == nullptr || m_ppszAttributes == nullptr)
         return nullptr;
     for (wchar_t** p = m_ppszAttributes; p[0] && p[1]; p += 2) {
-        if (wcscmp(p[0], name) == 0)
+        if (SameName(p[0], name))
             return p[1];
     }
     return nullptr;
@@ -207,7 +207,7 @@ CZolXMLNode* CZolXMLNode::FindChildByName(const wchar_t* name) const
     if (name == nullptr)
         return nullptr;
     for (CZolXMLNode* node = m_pFirstChild; node; node = node->m_pNextSibling) {
-        if (node->m_pszName && wcscmp(node->m_pszName, name) == 0)
+        if (node->m_pszName && SameName(node->m_pszName, name))
             return node;
     }
     return nullptr;
@@ -218,7 +218,7 @@ CZolXMLNode* CZolXMLNode::FindNextSiblingByName(const wchar_t* name) const
     if (name == nullptr)
         return nullptr;
     for (CZolXMLNode* node = m_pNextSibling; node; node = node->m_pNextSibling) {
-        if (node->m_pszName && wcscmp(node->m_pszName, name) == 0)
+        if (node->m_pszName && SameName(node->m_pszName, name))
             return node;
     }
     return nullptr;

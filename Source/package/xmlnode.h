@@ -35,6 +35,20 @@ public:
     CZolXMLNode* GetNextSibling() const { return m_pNextSibling; }
     CZolXMLNode* GetParent() const { return m_pParent; }
 
+    // Whether two names are equal, character for character.
+    static bool SameName(const wchar_t* a, const wchar_t* b)
+    {
+        if (a == b)
+            return true;
+        while (*a == *b) {
+            if (*a == L'\0')
+                return true;
+            ++a;
+            ++b;
+        }
+        return false;
+    }
+
     // Value of the first attribute named exactly name, or null.
     const wchar_t* GetAttribute(const wchar_t* name) const;
     unsigned GetAttributeCount() const;

@@ -24,18 +24,27 @@ struct XMLPARSESTATE {
     CZolXMLNode* pCurrent;   // receives new element and CDATA children
     bool bCollecting;        // character data outside CDATA is being taken
     bool bInCData;           // inside a CDATA section
-    CZolXMLNode* pTextNode;  // receives continued character data
+    CZolXMLNode* pTextNode;  // receives continued character data (null: none, or text outside the document)
     bool bFreshElement;      // no character data taken since the last start tag
-    // A text node that could not be attached because its element already had
-    // a child. It still receives continued character data but is not part of
-    // the document; the parse owns it and frees it.
-    CZolXMLNode* pDetachedText;
     XML_Parser parser;
     bool bFailed;            // out of memory in a callback: the parse fails
     CZolXMLArena* pArena;    // the document's memory: every node is made in it
+
+    // The text run since the last markup event: the characters kept so far
+    // (all of them inside CDATA), stored when the run ends.
+    std::vector<wchar_t> run; // its first nRun characters
+    size_t nRun;
+    bool bRunMakesNode;      // the run's first chunk was kept while the element was fresh
+    bool bChunkKept;         // whether the chunk being continued is kept
+    // Where the last character data that came straight from the document's
+    // text (not from a reference or a line break) ended, as a byte position
+    // in the document; -1 after anything else.
+    XML_Index nDataEnd;
+    int nUnitBytes;          // 1, or 2 for UTF-16
+    bool bBigEndian;         // UTF-16 with the high byte first
 };
 
-// Stops the parse after a failure inside a callback; XML_Parse then reports
+// Stops the parse after a failure inside a callback; the parse then reports
 // an error and the load fails as a parse failure.
 void Abort(XMLPARSESTATE* state)
 {
@@ -54,16 +63,71 @@ void LinkChild(XMLPARSESTATE* state, CZolXMLNode* node)
         state->pCurrent->AttachFirstChild(node);
 }
 
-void ReplaceDetachedText(XMLPARSESTATE* state, CZolXMLNode* node)
+// Adds count characters to the text run. Throws std::bad_alloc.
+void AddToRun(XMLPARSESTATE* state, const wchar_t* text, size_t count)
 {
-    CZolXMLNode::Destroy(state->pDetachedText);
-    state->pDetachedText = node;
+    std::vector<wchar_t>& run = state->run;
+    if (count > run.size() - state->nRun)
+        run.resize(state->nRun + (count > run.size() ? count : run.size()));
+    wmemcpy(run.data() + state->nRun, text, count);
+    state->nRun += count;
+}
+
+// Stores the text run that a markup event ends (see OnCharacterData).
+// Throws std::bad_alloc.
+void EndTextRun(XMLPARSESTATE* state)
+{
+    const bool makesNode = state->bRunMakesNode;
+    state->bRunMakesNode = false;
+    state->nDataEnd = -1;
+    if (state->nRun == 0)
+        return;
+    const wchar_t* text = state->run.data();
+    const size_t count = state->nRun;
+    if (state->bInCData) {
+        state->pCurrent->SetText(text, count);
+    } else if (makesNode) {
+        // A text that follows a child element of its parent cannot become the
+        // first child: it is not part of the document, and neither is what
+        // is added to it later.
+        state->pTextNode = nullptr;
+        if (state->pCurrent->GetFirstChild() == nullptr) {
+            CZolXMLNode* node = CZolXMLNode::CreateIn(*state->pArena, L"#TEXT", nullptr, CZolXMLNode::TYPE_TEXT);
+            node->SetText(text, count);
+            state->pCurrent->AttachFirstChild(node);
+            state->pTextNode = node;
+        }
+    } else if (state->pTextNode) {
+        state->pTextNode->AppendText(text, count);
+    }
+    state->nRun = 0;
+}
+
+// Runs the end of a text run before a markup event; false when that failed
+// and the parse is stopped.
+bool AtMarkup(XMLPARSESTATE* state)
+{
+    if (state->bFailed)
+        return false;
+    if (state->nRun == 0) {
+        // Nothing to store: a run that makes a node has characters.
+        state->bRunMakesNode = false;
+        state->nDataEnd = -1;
+        return true;
+    }
+    try {
+        EndTextRun(state);
+    } catch (...) {
+        Abort(state);
+        return false;
+    }
+    return true;
 }
 
 void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char** attributes)
 {
     XMLPARSESTATE* state = static_cast<XMLPARSESTATE*>(userData);
-    if (state->bFailed)
+    if (!AtMarkup(state))
         return;
     state->bCollecting = true;
     state->bFreshElement = true;
@@ -81,7 +145,7 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
 void XMLCALL OnEndElement(void* userData, const XML_Char*)
 {
     XMLPARSESTATE* state = static_cast<XMLPARSESTATE*>(userData);
-    if (state->bFailed || state->pCurrent->GetParent() == nullptr)
+    if (!AtMarkup(state) || state->pCurrent->GetParent() == nullptr)
         return;
     state->pCurrent = state->pCurrent->GetParent();
 }
@@ -89,7 +153,7 @@ void XMLCALL OnEndElement(void* userData, const XML_Char*)
 void XMLCALL OnStartCData(void* userData)
 {
     XMLPARSESTATE* state = static_cast<XMLPARSESTATE*>(userData);
-    if (state->bFailed)
+    if (!AtMarkup(state))
         return;
     state->bCollecting = true;
     state->bInCData = true;
@@ -107,7 +171,7 @@ void XMLCALL OnStartCData(void* userData)
 void XMLCALL OnEndCData(void* userData)
 {
     XMLPARSESTATE* state = static_cast<XMLPARSESTATE*>(userData);
-    if (state->bFailed)
+    if (!AtMarkup(state))
         return;
     state->bInCData = false;
     state->bCollecting = false;
@@ -115,12 +179,32 @@ void XMLCALL OnEndCData(void* userData)
         state->pCurrent = state->pCurrent->GetParent();
 }
 
-// Character data as the parser delivers it: a line break, each entity or
-// character reference, and each piece of a long run arrive as separate
-// chunks. The rules below are what package files in the field were written
-// against: text whose first chunk starts with white space is not kept at all,
-// later chunks that start with white space are dropped, and CDATA is kept
-// exactly.
+// Whether the character data being reported comes straight from the
+// document's text, judged by the document's own first character of it: a
+// reference starts with '&' and a line break with CR or LF, and the parser
+// reports each of those as its own piece.
+bool IsPlainText(const XMLPARSESTATE* state)
+{
+    int offset = 0, size = 0;
+    const char* context = XML_GetInputContext(state->parser, &offset, &size);
+    if (context == nullptr || offset < 0 || offset + state->nUnitBytes > size)
+        return false;
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(context + offset);
+    unsigned unit = at[0];
+    if (state->nUnitBytes == 2)
+        unit = state->bBigEndian ? (at[0] << 8 | at[1]) : (at[1] << 8 | at[0]);
+    return unit != '&' && unit != '\r' && unit != '\n';
+}
+
+// Character data. The parser reports a line break, each entity or character
+// reference and each run of other text as separate chunks. The rules below
+// are what package files in the field were written against: text whose first
+// chunk starts with white space is not kept at all, later chunks that start
+// with white space are dropped, and CDATA is kept exactly. The parser may
+// also cut a chunk into pieces (where its input ran out, or where its
+// conversion buffer filled): such a piece continues its chunk and shares its
+// fate, so the tree does not depend on how the document was fed. The kept
+// characters of a run are stored at the next markup event.
 void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
 {
     XMLPARSESTATE* state = static_cast<XMLPARSESTATE*>(userData);
@@ -129,35 +213,33 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
     const size_t count = static_cast<size_t>(length);
     try {
         if (state->bInCData) {
-            state->pCurrent->AppendText(text, count);
+            AddToRun(state, text, count);
             return;
         }
         if (!state->bCollecting)
             return;
+        const XML_Index start = XML_GetCurrentByteIndex(state->parser);
+        const bool continues = start == state->nDataEnd && start >= 0;
+        state->nDataEnd = IsPlainText(state) ? start + XML_GetCurrentByteCount(state->parser) : -1;
+        if (continues && state->nDataEnd >= 0) {
+            if (state->bChunkKept)
+                AddToRun(state, text, count);
+            return;
+        }
+        const bool white = iswspace(static_cast<wint_t>(text[0])) != 0;
         if (state->bFreshElement) {
-            if (iswspace(static_cast<wint_t>(text[0]))) {
+            if (white) {
                 state->bCollecting = false;
                 return;
             }
-            CZolXMLNode* node = CZolXMLNode::CreateIn(*state->pArena, L"#TEXT", nullptr, CZolXMLNode::TYPE_TEXT);
-            try {
-                node->SetText(text, count);
-            } catch (...) {
-                CZolXMLNode::Destroy(node);
-                throw;
-            }
-            if (state->pCurrent->AttachFirstChild(node))
-                ReplaceDetachedText(state, nullptr);
-            else
-                ReplaceDetachedText(state, node);
-            state->pTextNode = node;
             state->bFreshElement = false;
-            return;
+            state->bRunMakesNode = true;
+            state->bChunkKept = true;
+        } else {
+            state->bChunkKept = !white && (state->bRunMakesNode || state->pTextNode != nullptr);
         }
-        if (iswspace(static_cast<wint_t>(text[0])))
-            return;
-        if (state->pTextNode)
-            state->pTextNode->AppendText(text, count);
+        if (state->bChunkKept)
+            AddToRun(state, text, count);
     } catch (...) {
         Abort(state);
     }
@@ -242,6 +324,11 @@ void CZolXMLReader::Clear()
 
 namespace {
 
+// How much of a document goes to the parser at a time: the parser's buffer
+// holds this much (and what is left of an unfinished piece of markup) instead
+// of the whole document.
+const size_t kPieceBytes = 64 * 1024;
+
 // One parse: the parser with the tree-building handlers and their state.
 class CTreeParser
 {
@@ -255,10 +342,15 @@ public:
         m_state.bInCData = false;
         m_state.pTextNode = nullptr;
         m_state.bFreshElement = false;
-        m_state.pDetachedText = nullptr;
         m_state.parser = m_parser;
         m_state.bFailed = false;
         m_state.pArena = &arena;
+        m_state.bRunMakesNode = false;
+        m_state.bChunkKept = false;
+        m_state.nRun = 0;
+        m_state.nDataEnd = -1;
+        m_state.nUnitBytes = 1;
+        m_state.bBigEndian = false;
         XML_SetUserData(m_parser, &m_state);
         XML_SetElementHandler(m_parser, OnStartElement, OnEndElement);
         XML_SetCharacterDataHandler(m_parser, OnCharacterData);
@@ -269,97 +361,59 @@ public:
     {
         if (m_parser)
             XML_ParserFree(m_parser);
-        CZolXMLNode::Destroy(m_state.pDetachedText);
     }
     CTreeParser(const CTreeParser&) = delete;
     CTreeParser& operator=(const CTreeParser&) = delete;
 
     XML_Parser Get() const { return m_parser; }
-    bool Succeeded(XML_Status status) const { return status == XML_STATUS_OK && !m_state.bFailed; }
+
+    // Feeds count bytes of a document through the parser's buffer, at most
+    // pieceBytes at a time; read(destination, bytes) supplies the next bytes
+    // of the document and returns false when it cannot. A LOAD_ result.
+    template <class Read> int Feed(size_t count, size_t pieceBytes, Read read)
+    {
+        if (count > static_cast<size_t>(INT_MAX) || pieceBytes == 0)
+            return CZolXMLReader::LOAD_CANNOT_PARSE;
+        size_t left = count;
+        unsigned char head[2];
+        size_t headBytes = 0;
+        do {
+            const size_t piece = left < pieceBytes ? left : pieceBytes;
+            void* buffer = XML_GetBuffer(m_parser, static_cast<int>(piece));
+            if (buffer == nullptr && piece != 0)
+                return CZolXMLReader::LOAD_CANNOT_READ;
+            if (piece != 0 && !read(static_cast<char*>(buffer), piece))
+                return CZolXMLReader::LOAD_CANNOT_READ;
+            for (size_t i = 0; i < piece && headBytes < sizeof(head); ++i) {
+                head[headBytes++] = static_cast<const unsigned char*>(buffer)[i];
+                if (headBytes == sizeof(head))
+                    NoteEncoding(head);
+            }
+            left -= piece;
+            if (XML_ParseBuffer(m_parser, static_cast<int>(piece), left == 0) != XML_STATUS_OK || m_state.bFailed)
+                return CZolXMLReader::LOAD_CANNOT_PARSE;
+        } while (left != 0);
+        return AtMarkup(&m_state) ? CZolXMLReader::LOAD_OK : CZolXMLReader::LOAD_CANNOT_PARSE;
+    }
 
 private:
+    // The width and byte order of the document's characters, as the parser
+    // finds them: UTF-16 by its byte-order mark or a '<' whose other byte is
+    // zero at the start; any other document has one-byte units for '&', CR
+    // and LF (a declaration of UTF-16 in such a document fails the parse).
+    void NoteEncoding(const unsigned char b[2])
+    {
+        if ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == '<' && b[1] == 0)) {
+            m_state.nUnitBytes = 2;
+        } else if ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0 && b[1] == '<')) {
+            m_state.nUnitBytes = 2;
+            m_state.bBigEndian = true;
+        }
+    }
+
     XML_Parser m_parser;
     XMLPARSESTATE m_state;
 };
-
-// A large file is handed to the parser in pieces of about this size, so that
-// the parser's buffer stays small instead of holding the whole document.
-const size_t kPieceBytes = 256 * 1024;
-
-// Whether '>' and '<' bytes are always those characters: true for UTF-8,
-// Latin-1, ASCII and Shift_JIS (whose second bytes are never below 0x40);
-// false for UTF-16, recognised by its byte-order mark or a zero byte among
-// the first four.
-bool IsAsciiCompatible(const char* bytes, size_t count)
-{
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
-    if (count >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)))
-        return false;
-    for (size_t i = 0; i < count && i < 4; ++i) {
-        if (b[i] == 0)
-            return false;
-    }
-    return true;
-}
-
-// Where a piece may end: at a '<' that directly follows a '>'. No character
-// data runs across that point (in content the two are the end and the start
-// of markup; elsewhere the parser reports no character data, and CDATA is
-// kept whole whatever its pieces), so the parser reports the same callbacks,
-// with the same text in each, as for the whole document in one call.
-// Only positions from 'from' on are looked at (the bytes before were looked
-// at already); 0 when there is no such point.
-size_t LastPieceEnd(const char* bytes, size_t from, size_t count)
-{
-    const size_t lowest = from > 1 ? from : 1;
-    for (size_t i = count; i-- > lowest;) {
-        if (bytes[i] == '<' && bytes[i - 1] == '>')
-            return i;
-    }
-    return 0;
-}
-
-// Reads count bytes from file and parses them; a LOAD_ result.
-int ReadAndParse(HANDLE file, size_t count, CTreeParser& parser)
-{
-    std::vector<char> buffer;
-    size_t held = 0, left = count;
-    bool pieces = true, first = true;
-    for (;;) {
-        const size_t need = held + (pieces ? (left < kPieceBytes ? left : kPieceBytes) : left);
-        try {
-            if (buffer.size() < need)
-                buffer.resize(need);
-        } catch (...) {
-            return CZolXMLReader::LOAD_CANNOT_READ;
-        }
-        const size_t looked = held;
-        const size_t room = buffer.size() - held;
-        const DWORD chunk = static_cast<DWORD>(left < room ? left : room);
-        DWORD read = 0;
-        if (chunk && (!ReadFile(file, buffer.data() + held, chunk, &read, nullptr) || read != chunk))
-            return CZolXMLReader::LOAD_CANNOT_READ;
-        held += chunk;
-        left -= chunk;
-        if (first) {
-            first = false;
-            pieces = IsAsciiCompatible(buffer.data(), held);
-        }
-        if (left == 0)
-            return parser.Succeeded(XML_Parse(parser.Get(), buffer.data(), static_cast<int>(held), XML_TRUE))
-                       ? CZolXMLReader::LOAD_OK
-                       : CZolXMLReader::LOAD_CANNOT_PARSE;
-        if (!pieces)
-            continue; // the rest of the file, then the whole in one call
-        const size_t end = LastPieceEnd(buffer.data(), looked, held);
-        if (end == 0)
-            continue; // no place to end a piece yet: read on
-        if (!parser.Succeeded(XML_Parse(parser.Get(), buffer.data(), static_cast<int>(end), XML_FALSE)))
-            return CZolXMLReader::LOAD_CANNOT_PARSE;
-        memmove(buffer.data(), buffer.data() + end, held - end);
-        held -= end;
-    }
-}
 
 } // namespace
 
@@ -372,26 +426,23 @@ int CZolXMLReader::Load(const wchar_t* path)
     if (!file)
         return LOAD_CANNOT_OPEN;
 
-    // The parser counts a document's length in an int (a UTF-16 document
-    // goes to it in one call): a file whose size cannot be read, or that is
-    // larger than that, cannot be read in (and is far beyond any package
-    // file).
+    // The parser counts byte positions in a 32-bit signed number: a file
+    // whose size cannot be read, or that is larger than that, cannot be read
+    // in (and is far beyond any package file).
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > INT_MAX)
         return LOAD_CANNOT_READ;
-    const DWORD count = static_cast<DWORD>(size.QuadPart);
-    if (count == 0 || m_pRoot == nullptr) {
-        // Nothing to read: an empty document, which the parser refuses.
-        if (!Parse("", 0))
-            return LOAD_CANNOT_PARSE;
-        m_bLoaded = 1;
-        return LOAD_OK;
-    }
-
+    if (m_pRoot == nullptr)
+        return LOAD_CANNOT_PARSE;
     CTreeParser parser(m_pRoot, m_arena);
     if (parser.Get() == nullptr)
         return LOAD_CANNOT_PARSE;
-    const int result = ReadAndParse(file.get(), count, parser);
+    HANDLE handle = file.get();
+    const int result =
+        parser.Feed(static_cast<size_t>(size.QuadPart), kPieceBytes, [handle](char* destination, size_t bytes) {
+            DWORD read = 0;
+            return ReadFile(handle, destination, static_cast<DWORD>(bytes), &read, nullptr) && read == bytes;
+        });
     if (result == LOAD_OK)
         m_bLoaded = 1;
     return result;
@@ -399,23 +450,26 @@ int CZolXMLReader::Load(const wchar_t* path)
 
 int CZolXMLReader::LoadBuffer(const char* bytes, size_t count)
 {
+    return LoadBuffer(bytes, count, kPieceBytes);
+}
+
+int CZolXMLReader::LoadBuffer(const char* bytes, size_t count, size_t pieceBytes)
+{
     Reset();
-    if (bytes == nullptr && count != 0)
+    if ((bytes == nullptr && count != 0) || m_pRoot == nullptr)
         return LOAD_CANNOT_PARSE;
-    if (!Parse(bytes ? bytes : "", count))
+    CTreeParser parser(m_pRoot, m_arena);
+    if (parser.Get() == nullptr)
+        return LOAD_CANNOT_PARSE;
+    const char* next = bytes;
+    if (parser.Feed(count, pieceBytes, [&next](char* destination, size_t n) {
+            memcpy(destination, next, n);
+            next += n;
+            return true;
+        }) != LOAD_OK)
         return LOAD_CANNOT_PARSE;
     m_bLoaded = 1;
     return LOAD_OK;
-}
-
-bool CZolXMLReader::Parse(const char* bytes, size_t count)
-{
-    if (m_pRoot == nullptr || count > static_cast<size_t>(INT_MAX))
-        return false;
-    CTreeParser parser(m_pRoot, m_arena);
-    if (parser.Get() == nullptr)
-        return false;
-    return parser.Succeeded(XML_Parse(parser.Get(), bytes, static_cast<int>(count), XML_TRUE));
 }
 
 CZolXMLNode* CZolXMLReader::FindChild(CZolXMLNode* parent, const wchar_t* name, const wchar_t* attrName,
@@ -428,9 +482,21 @@ CZolXMLNode* CZolXMLReader::FindChild(CZolXMLNode* parent, const wchar_t* name, 
     if (parent == nullptr)
         return nullptr;
     const bool filter = attrName != nullptr && attrValue != nullptr;
+    // Siblings of one name share one copy of it: each distinct copy is
+    // compared once.
+    const wchar_t* same = nullptr;
+    const wchar_t* other = nullptr;
     for (CZolXMLNode* node = parent->GetFirstChild(); node; node = node->GetNextSibling()) {
-        if (node->GetName() == nullptr || wcscmp(node->GetName(), name) != 0)
+        const wchar_t* nodeName = node->GetName();
+        if (nodeName == nullptr || nodeName == other)
             continue;
+        if (nodeName != same) {
+            if (!CZolXMLNode::SameName(nodeName, name)) {
+                other = nodeName;
+                continue;
+            }
+            same = nodeName;
+        }
         if (!filter)
             return node;
         const wchar_t* value = node->GetAttribute(attrName);

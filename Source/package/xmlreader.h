@@ -24,6 +24,9 @@ public:
     void Clear();
     int Load(const wchar_t* path);
     int LoadBuffer(const char* bytes, size_t count);
+    // The same, handing the parser at most pieceBytes at a time (a file goes
+    // to it in pieces of a fixed size); the tree does not depend on it.
+    int LoadBuffer(const char* bytes, size_t count, size_t pieceBytes);
 
     CZolXMLNode* GetRoot() const { return m_pRoot; }
     bool IsLoaded() const { return m_bLoaded != 0; }
@@ -34,8 +37,6 @@ public:
                            const wchar_t* attrValue = nullptr) const;
 
 private:
-    bool Parse(const char* bytes, size_t count);
-
     CZolXMLNode* m_pRoot;
     unsigned char m_bLoaded;
     CZolXMLArena m_arena; // the memory of the document under m_pRoot

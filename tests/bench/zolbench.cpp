@@ -319,14 +319,29 @@ void BenchStartup(const std::wstring& examples)
 
 } // namespace
 
+// zolbench <examples folder> [case ...]: the cases are startup, package,
+// devices and pnp; all of them when none is named.
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring examples = argc > 1 ? argv[1] : L"";
+    auto wanted = [argc, argv](const wchar_t* name) {
+        if (argc <= 2)
+            return true;
+        for (int i = 2; i < argc; ++i) {
+            if (wcscmp(argv[i], name) == 0)
+                return true;
+        }
+        return false;
+    };
     printf("zolbench: component against the bare platform calls, at least %d runs per case\n", kMinimumRuns);
-    BenchStartup(examples);
-    BenchPackage();
-    BenchDeviceList();
-    BenchPnp(&Measure, &Report);
+    if (wanted(L"startup"))
+        BenchStartup(examples);
+    if (wanted(L"package"))
+        BenchPackage();
+    if (wanted(L"devices"))
+        BenchDeviceList();
+    if (wanted(L"pnp"))
+        BenchPnp(&Measure, &Report);
 
     printf("\n%-36s %27s %27s %8s\n", "case", "component min / median", "platform min / median",
            "ratio");
