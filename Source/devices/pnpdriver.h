@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "devices/deviceresults.h"
 #include "support/str.h"
 
 #include <string>
@@ -58,6 +59,8 @@ public:
     // What failed, one English line each without line end: staged copies,
     // missing package files, the library, each failed driver update.
     const CStrList& GetFailures() const { return m_vFailures; }
+    // One entry per hardware ID the update loop reached, in order.
+    const std::vector<UPDATEOUTCOME>& GetUpdateOutcomes() const { return m_vOutcomes; }
     // The names from the package's files that are not plain file names,
     // each once, in the order found; any of them refuses the package.
     const CStrList& GetUnsafeNames() const { return m_vUnsafeNames; }
@@ -84,5 +87,6 @@ private:
     int m_bForce;
     CStrList m_vStagedFiles;
     CStrList m_vFailures;
+    std::vector<UPDATEOUTCOME> m_vOutcomes;
     CStrList m_vUnsafeNames;
 };
