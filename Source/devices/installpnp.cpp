@@ -22,6 +22,10 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
     }
 
     int code = driver.InstallDrivers();
+    // What the staging changed to make its folder safe is named whatever
+    // the outcome.
+    for (const CStr& note : driver.GetNotes())
+        m_pLog->WriteLine(LOG_MAIN, SEV_WARNING, nullptr, 0, L"%s\r\n", note.GetString());
     if (code == PNP_INSTALL_DONE)
         return (m_bRebootRequired || driver.IsRebootRequired()) ? 2 : 1;
 
@@ -34,6 +38,7 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
     case PNP_INSTALL_NO_LIBRARY:
     case PNP_INSTALL_NO_FUNCTION:
     case PNP_INSTALL_INCOMPLETE:
+    case PNP_INSTALL_UNSAFE_STAGING:
         CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
         return 0;
     default:

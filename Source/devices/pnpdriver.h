@@ -7,9 +7,11 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "support/handles.h"
 #include "support/str.h"
 
 #include <string>
+#include <vector>
 
 // Results of InstallDrivers.
 enum PnPInstallCode {
@@ -19,6 +21,7 @@ enum PnPInstallCode {
     PNP_INSTALL_NO_FUNCTION = 3,    // the library lacks the driver update function
     PNP_INSTALL_UPDATE_FAILED = 4,  // at least one driver update failed
     PNP_INSTALL_INCOMPLETE = 5,     // a file the updates would copy is not in the package
+    PNP_INSTALL_UNSAFE_STAGING = 6, // the staging folder cannot be made one only administrators change
 };
 
 class CWin2000PnPDriver
@@ -37,8 +40,12 @@ public:
     // null, empty or already listed (case-sensitive). Always 1.
     int AddStageFile(const wchar_t* fileName);
     // Copies the INF, its catalogs and the files it names from the current
-    // directory into folder; 1 when every copy succeeded.
+    // directory into folder; 1 when every copy succeeded. The folder is first
+    // made one only administrators can change (0 and no copy when it cannot
+    // be) and emptied; each copy is a new file, held open against writes,
+    // renames and deletes until ReleaseStagedFiles or destruction.
     int StageDriverFiles(const wchar_t* folder);
+    void ReleaseStagedFiles() { m_vStagedHandles.clear(); }
     // The files the driver updates would copy from the staged INF at
     // stagedInf that this object's staging did not copy from the package,
     // under their plain or compressed name; the INF itself when it was not
@@ -56,6 +63,9 @@ public:
     // What failed, one English line each without line end: staged copies,
     // missing package files, the library, each failed driver update.
     const CStrList& GetFailures() const { return m_vFailures; }
+    // What the staging changed to make its folders safe (a folder moved
+    // aside, an access list replaced), one line each without line end.
+    const CStrList& GetNotes() const { return m_vNotes; }
 
     // driver.sys -> driver.sy_, a.h -> a.h_, readme -> readme._
     static CStr GetCompressedName(const wchar_t* fileName);
@@ -64,6 +74,14 @@ public:
     static CStr GetStagingFolder();
 
 private:
+    // Makes the staging folder trusted and empties it; false when it
+    // cannot be made trusted.
+    bool PrepareStagingFolder(const wchar_t* folder);
+    void EmptyFolder(const std::wstring& folder, int depth);
+    // Stages with the folder prepared.
+    int CopyStageFiles(const wchar_t* folder);
+    // Copies one package file into a new file; ERROR_SUCCESS or the error.
+    DWORD StageFile(const wchar_t* source, const wchar_t* target);
     void CollectCatalogFiles(HINF inf);
     void CollectCopyFiles(HINF inf, const wchar_t* infPath);
     bool WasStaged(const wchar_t* fileName) const;
@@ -76,4 +94,6 @@ private:
     int m_bForce;
     CStrList m_vStagedFiles;
     CStrList m_vFailures;
+    CStrList m_vNotes;
+    std::vector<CUniqueFile> m_vStagedHandles;
 };
