@@ -453,6 +453,61 @@ TEST_F(CmpLogTest, MoveVerboseLogAppendsToAnExistingFile)
     EXPECT_EQ(Read(L"c.log"), "old\r\nmine\r\nmore\r\n");
 }
 
+// A log file with a second name elsewhere (a hard link a user made to a
+// file of theirs, or to one they want overwritten) is moved aside and a new
+// file started: nothing reaches the other name.
+TEST_F(CmpLogTest, AHardLinkedLogIsMovedAsideAndANewOneStarted)
+{
+    CCmpLog first;
+    ASSERT_EQ(first.Open(), 0);
+    first.Close();
+    const std::wstring other = m_dir + L"other.txt";
+    ASSERT_TRUE(zoltest::WriteBytes(other, "theirs\r\n"));
+    DeleteFileW(zoltest::MainLogPath().c_str());
+    ASSERT_TRUE(CreateHardLinkW(zoltest::MainLogPath().c_str(), other.c_str(), nullptr));
+
+    CCmpLog log;
+    ASSERT_EQ(log.Open(), 0);
+    log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
+    log.Close();
+    EXPECT_EQ(Read(L"other.txt"), "theirs\r\n");
+    std::vector<std::wstring> aside;
+    for (const std::wstring& path : zoltest::VerboseLogPaths())
+        if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
+            aside.push_back(path);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(zoltest::ReadBytes(aside[0]), "theirs\r\n");
+    static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
+                                  "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
+                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}\r\nmine\r\n");
+    EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
+    DeleteFileW(aside[0].c_str());
+}
+
+// The hand-over merges into the host's file only when that file is a real
+// one with one name; one linked elsewhere is moved aside and a new file
+// takes the lines.
+TEST_F(CmpLogTest, MoveVerboseLogNeverWritesThroughASecondName)
+{
+    const std::wstring other = m_dir + L"other.txt";
+    ASSERT_TRUE(zoltest::WriteBytes(other, "theirs\r\n"));
+    ASSERT_TRUE(CreateHardLinkW((m_dir + L"host.log").c_str(), other.c_str(), nullptr));
+    CCmpLog log(L"a.log", m_dir.c_str());
+    log.SetVerbose(1);
+    ASSERT_EQ(log.Open(), 0);
+    log.WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"mine\r\n");
+    log.MoveVerboseLog(L"host.log", m_dir.c_str());
+    log.WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"more\r\n");
+    log.Close();
+    EXPECT_EQ(Read(L"other.txt"), "theirs\r\n");
+    EXPECT_EQ(Read(L"host.log"), "mine\r\nmore\r\n");
+    EXPECT_FALSE(zoltest::FileExists(m_dir + L"a.log"));
+    EXPECT_NE(MainAppended().find("**WARNING** - Untrusted log file moved aside: " +
+                                  zoltest::ToUtf8(m_dir) + "host.log -> "),
+              std::string::npos)
+        << MainAppended();
+}
+
 TEST_F(CmpLogTest, MoveVerboseLogOfAnEmptyFileKeepsTheRecord)
 {
     ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"c.log", "old\r\n"));

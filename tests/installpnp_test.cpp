@@ -214,6 +214,106 @@ TEST_F(PnPInstall, EachPresentIdIsUpdatedOnceFromTheStagedInf)
     EXPECT_TRUE(zoltest::FileExists(StagingFolder() + L"\\zolchip.inf"));
 }
 
+// When the update reads the staged INF, another process tries to put its
+// own INF there: over it, after deleting it, after renaming it away. The
+// staged copies stay open against writes, renames and deletes, so every try
+// fails and the platform's update installs the package's INF.
+class CSwappingLibrary : public CFakeNewDevLibrary
+{
+public:
+    explicit CSwappingLibrary(const std::wstring& theirs) : m_theirs(theirs) {}
+    int Load(const wchar_t* path) override
+    {
+        CFakeNewDevLibrary::Load(path);
+        return m_real.Load(path);
+    }
+    int FindUpdateFunction() override { return m_real.FindUpdateFunction(); }
+    BOOL UpdateDriver(const wchar_t* hardwareId, const wchar_t* infPath, DWORD flags, BOOL* reboot) override
+    {
+        CFakeNewDevLibrary::UpdateDriver(hardwareId, infPath, flags, reboot);
+        const std::wstring staged(infPath), away = staged + L".away";
+        overwrite = CopyFileW(m_theirs.c_str(), infPath, FALSE) ? ERROR_SUCCESS : GetLastError();
+        remove = DeleteFileW(infPath) ? ERROR_SUCCESS : GetLastError();
+        rename = MoveFileExW(infPath, away.c_str(), 0) ? ERROR_SUCCESS : GetLastError();
+        if (remove == ERROR_SUCCESS || rename == ERROR_SUCCESS)
+            CopyFileW(m_theirs.c_str(), infPath, FALSE);
+        return m_real.UpdateDriver(hardwareId, infPath, flags, reboot);
+    }
+    void Free() override
+    {
+        CFakeNewDevLibrary::Free();
+        m_real.Free();
+    }
+    DWORD overwrite = 0, remove = 0, rename = 0;
+
+private:
+    std::wstring m_theirs;
+    CNewDevLibrary m_real;
+};
+
+// Every INF the platform has taken into its INF folder, as one text.
+std::string InstalledInfs()
+{
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    std::string all;
+    for (const std::wstring& name : FilesIn(std::wstring(windows) + L"\\inf"))
+        if (name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".inf") == 0)
+            all += zoltest::ReadBytes(std::wstring(windows) + L"\\inf\\" + name);
+    return all;
+}
+
+TEST_F(PnPInstall, AStagedInfCannotBeSwappedBeforeTheUpdateReadsIt)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    const std::wstring theirs = m_dir + L"\\theirs.inf";
+    std::string text = zoltest::ReadBytes(m_dir + L"\\zolchip.inf");
+    ASSERT_TRUE(zoltest::WriteBytes(theirs, "; swapped in by another process\r\n" + text));
+    CSwappingLibrary library(theirs);
+    CNewDevOverrideScope scope(&library);
+
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    ASSERT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(library.overwrite, DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(library.remove, DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(library.rename, DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\zolchip.inf"), text);
+    EXPECT_EQ(InstalledInfs().find("swapped in by another process"), std::string::npos);
+    EXPECT_NE(InstalledInfs().find(text.substr(0, 40)), std::string::npos);
+}
+
+// What an earlier run or anyone else left in the staging folder is gone
+// before the package is staged: files one by one, subfolders with their
+// content, links as links (what they point to stays).
+TEST_F(PnPInstall, StagingStartsFromAnEmptyFolder)
+{
+    CWin2000PnPDriver first(L"zolchip.inf", 1);
+    ASSERT_EQ(first.StageDriverFiles(StagingFolder().c_str()), 0);
+    first.ReleaseStagedFiles();
+    const std::wstring outside = zoltest::MakeTestDir(L"outside");
+    ASSERT_TRUE(zoltest::WriteBytes(outside + L"\\kept.txt", "kept"));
+    ASSERT_TRUE(zoltest::WriteBytes(StagingFolder() + L"\\zolchip.sys", "planted"));
+    ASSERT_TRUE(zoltest::WriteBytes(StagingFolder() + L"\\stale.txt", "stale"));
+    SetFileAttributesW((StagingFolder() + L"\\stale.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateDirectoryW((StagingFolder() + L"\\sub").c_str(), nullptr));
+    ASSERT_TRUE(zoltest::WriteBytes(StagingFolder() + L"\\sub\\zolchip.inf", "planted"));
+    ASSERT_TRUE(zoltest::MakeUnixLink(outside, StagingFolder() + L"\\link"));
+
+    CWin2000PnPDriver driver(L"zolchip.inf", 1);
+    EXPECT_EQ(driver.StageDriverFiles(StagingFolder().c_str()), 0);
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\zolchip.sys"), zoltest::ReadBytes(m_dir + L"\\zolchip.sys"));
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\stale.txt"));
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\sub"));
+    EXPECT_EQ(zoltest::ReadBytes(outside + L"\\kept.txt"), "kept");
+    // (Wine's platform calls follow the Linux link whatever they are asked:
+    // there the link is left in place rather than removed through.)
+    EXPECT_EQ(FilesIn(StagingFolder()), (std::vector<std::wstring>{L"zolchip.cfg", L"zolchip.inf", L"zolchip.sys", L"zolchip_amd64.cat",
+                                                L"zolchip_src.dat", L"zolchip_x86.cat"}));
+    EXPECT_TRUE(driver.GetNotes().empty());
+    EXPECT_TRUE(zoltest::RemoveUnixLink(StagingFolder() + L"\\link"));
+}
+
 TEST_F(PnPInstall, RestartRequestsAndFailedUpdatesDecideTheResult)
 {
     CSimulatedDevice a({kId0E83});

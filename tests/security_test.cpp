@@ -13,13 +13,25 @@
 #include <string>
 #include <vector>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "pnphelpers.h"
+#include "support/trustedfolder.h"
 #include "testsupport.h"
 
 namespace {
 
 const wchar_t kId0E83[] = L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9";
 const wchar_t kPlantMark[] = L"C:\\zoltest\\planted-loaded.txt";
+const char kInstallFailed[] = "Install:            result 0 (failure)";
+const char kInstallDone[] = "Install:            result 1 (success)";
+// How a folder the component creates reads back under Wine: its protected
+// list maps onto mode 750, so Administrators and the owner read back as
+// the Wine user and the protected flag is lost. What matters is that no
+// entry for anyone else (Everyone) is left.
+const char kProtectedAsWineReadsIt[] =
+    "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)";
 
 struct FILESTATE {
     ULONGLONG size;
@@ -243,3 +255,217 @@ TEST_F(Security, PostInstallCommandRunsAsConfigured)
 }
 
 } // namespace
+
+namespace {
+
+// The folders below the drive root as a local user may prepare them before
+// an elevated run: links to a folder of the user's, and folders open to
+// everyone.
+class TrustedFolders : public Security
+{
+protected:
+    void SetUp() override
+    {
+        Security::SetUp();
+        zoltest::RemoveTree(L"C:\\devavoror");
+        m_elsewhere = zoltest::MakeTestDir(L"elsewhere");
+    }
+    void TearDown() override
+    {
+        // Links are removed from the Linux side: the platform follows them.
+        for (const wchar_t* link : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
+            zoltest::RemoveUnixLink(link);
+        zoltest::RemoveTree(L"C:\\devavoror");
+    }
+    std::wstring m_elsewhere;
+};
+
+} // namespace
+
+// A link at each folder is never written through. Wine opens what a link
+// points to even when asked for the link itself, so there the component
+// cannot move the link aside without moving the user's folder: it leaves
+// it alone and does without that folder (Windows renames the link).
+TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
+{
+    pnptest::CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    struct LINKCASE {
+        const wchar_t* folder;
+        bool logWritten;
+        bool installs;
+    };
+    for (const LINKCASE& c : {LINKCASE{L"C:\\devavoror\\log", false, true},
+                              LINKCASE{L"C:\\DEVAVOROR\\pnpdrvs", true, false},
+                              LINKCASE{L"C:\\devavoror", false, false}}) {
+        SCOPED_TRACE(zoltest::ToUtf8(c.folder));
+        TearDown();
+        m_elsewhere = zoltest::MakeTestDir(L"elsewhere");
+        if (wcscmp(c.folder, L"C:\\devavoror") != 0) {
+            ASSERT_TRUE(CreateDirectoryW(L"C:\\devavoror", nullptr));
+        }
+        ASSERT_TRUE(zoltest::MakeUnixLink(m_elsewhere, c.folder))
+            << zoltest::UnixPath(m_elsewhere) << " " << zoltest::UnixPath(c.folder);
+        ASSERT_EQ(GetFileAttributesW(c.folder), DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+
+        zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en /verbose_log");
+        std::string through;
+        for (const std::wstring& name : pnptest::FilesIn(m_elsewhere))
+            through += zoltest::ToUtf8(name) + " ";
+        EXPECT_EQ(through, "");
+        EXPECT_EQ(GetFileAttributesW(c.folder), DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+        EXPECT_NE(run.output.find(c.installs ? kInstallDone : kInstallFailed), std::string::npos) << run.output;
+        std::string log = zoltest::ReadMainLog();
+        EXPECT_EQ(!log.empty(), c.logWritten) << log;
+        if (!c.installs) {
+            EXPECT_NE(run.output.find("An error occurred during installation."), std::string::npos) << run.output;
+        }
+        if (c.logWritten) {
+            EXPECT_NE(log.find("\r\n**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\r\n"),
+                      std::string::npos)
+                << log;
+            // The device shows why no update was started.
+            EXPECT_NE(run.output.find("staging folder not trusted"), std::string::npos) << run.output;
+        }
+    }
+}
+
+// A folder another account left open to everyone is given the protected
+// list in place: its content (the shared log's history) stays and the
+// change is named in the main log.
+TEST_F(TrustedFolders, AFolderOpenToEveryoneIsRestrictedInPlace)
+{
+    pnptest::CSimulatedDevice device({kId0E83});
+    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"}) {
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+        ASSERT_TRUE(zoltest::UnixChmod(folder, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(folder);
+    }
+    ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "history\r\n"));
+
+    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
+    EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
+    std::string log = zoltest::ReadMainLog();
+    EXPECT_EQ(log.compare(0, 9, "history\r\n"), 0) << log;
+    for (const char* line : {"\r\n**WARNING** - Folder access restricted to administrators: C:\\devavoror\r\n",
+                             "\r\n**WARNING** - Folder access restricted to administrators: C:\\devavoror\\log\r\n",
+                             "\r\n**WARNING** - Folder access restricted to administrators: C:\\DEVAVOROR\\pnpdrvs\r\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << log;
+    // Wine keeps read access for others on a folder whose list is replaced
+    // (mode 755): what matters is that no one else may write any more.
+    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
+        EXPECT_EQ(zoltest::ReadSecurity(folder), std::string(kProtectedAsWineReadsIt) + "(A;OICI;0x1200a9;;;WD)");
+
+    // Once restricted, a later run finds nothing to change.
+    size_t mark = zoltest::ReadMainLog().size();
+    run = zoltest::RunHost(m_dir, L"--lang en");
+    EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**", mark), std::string::npos) << zoltest::ReadMainLog();
+}
+
+// The folders a run creates allow SYSTEM and Administrators alone, and a
+// normal run's log has no line about them.
+TEST_F(TrustedFolders, FoldersTheComponentCreatesHaveExactlyTwoEntries)
+{
+    pnptest::CSimulatedDevice device({kId0E83});
+    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
+    EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
+    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
+        EXPECT_EQ(zoltest::ReadSecurity(folder), kProtectedAsWineReadsIt) << zoltest::ToUtf8(folder);
+    EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**"), std::string::npos) << zoltest::ReadMainLog();
+}
+
+// Another process that takes the main log's append lock and never lets it
+// go delays each writer by a bounded wait only: the install ends and its
+// lines are in the log after the other process's.
+TEST_F(Security, AnInstallEndsWhileAnotherProcessHoldsTheLogLockForEver)
+{
+    pnptest::CSimulatedDevice device({kId0E83});
+    zoltest::ClearLogs();
+    CreateDirectoryW(L"C:\\devavoror", nullptr);
+    CreateDirectoryW(zoltest::LogDir().c_str(), nullptr);
+    HANDLE log = CreateFileW(zoltest::MainLogPath().c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    OVERLAPPED range = {};
+    range.Offset = 0xFFFFFFF0u;
+    range.OffsetHigh = 0x3FFFFFFFu;
+    ASSERT_TRUE(LockFileEx(log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(log, "held\r\n", 6, &written, nullptr));
+
+    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en", 600000);
+    UnlockFileEx(log, 0, 1, 0, &range);
+    CloseHandle(log);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    std::string text = zoltest::ReadMainLog();
+    EXPECT_EQ(text.compare(0, 6, "held\r\n"), 0) << text;
+    EXPECT_NE(text.find("Initiating installation... \r\n", 6), std::string::npos) << text;
+}
+
+// The decision on an existing folder, with owners and lists Wine cannot
+// produce: it maps every owner to its own user and has no access checks.
+TEST(FolderVerdicts, LinksForeignOwnersAndOpenListsAreNotTrusted)
+{
+    std::vector<BYTE> selfStorage;
+    PSID self = ProcessUserSid(selfStorage);
+    ASSERT_NE(self, nullptr);
+    struct VERDICTCASE {
+        const wchar_t* sddl;
+        DWORD pathAttributes;
+        DWORD handleAttributes;
+        FolderVerdict expected;
+    };
+    const DWORD dir = FILE_ATTRIBUTE_DIRECTORY, link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    const VERDICTCASE cases[] = {
+        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", dir, dir, FOLDER_TRUSTED},
+        {L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)", dir, dir, FOLDER_TRUSTED},
+        // A denied right is no right.
+        {L"O:BAD:(D;OICI;FA;;;WD)(A;OICI;FA;;;BA)", dir, dir, FOLDER_TRUSTED},
+        // Links, whether the path or the handle shows them, and files.
+        {L"O:BAD:P(A;OICI;FA;;;BA)", link, dir, FOLDER_MOVE_ASIDE},
+        {L"O:BAD:P(A;OICI;FA;;;BA)", dir, link, FOLDER_MOVE_ASIDE},
+        {L"O:BAD:P(A;OICI;FA;;;BA)", FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE, FOLDER_MOVE_ASIDE},
+        // An owner who is a plain user, even with an access list that
+        // shuts them out.
+        {L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;BA)", dir, dir, FOLDER_MOVE_ASIDE},
+        {L"O:AUD:P(A;OICI;FA;;;BA)", dir, dir, FOLDER_MOVE_ASIDE},
+        // Others may write, delete, change permissions or take ownership,
+        // here or (inherit-only) in what is created inside.
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)", dir, dir, FOLDER_PROTECT},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;0x1301bf;;;AU)", dir, dir, FOLDER_PROTECT},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;CI;0x4;;;BU)", dir, dir, FOLDER_PROTECT},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;WD;;;S-1-5-21-1-2-3-1001)", dir, dir, FOLDER_PROTECT},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;WO;;;BU)", dir, dir, FOLDER_PROTECT},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;SD;;;BU)", dir, dir, FOLDER_PROTECT},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;GW;;;BU)", dir, dir, FOLDER_PROTECT},
+        // No list at all lets everyone in.
+    };
+    for (const VERDICTCASE& c : cases) {
+        SCOPED_TRACE(zoltest::ToUtf8(c.sddl));
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &sd, nullptr));
+        FOLDERFACTS facts = {};
+        facts.exists = true;
+        facts.pathAttributes = c.pathAttributes;
+        facts.handleAttributes = c.handleAttributes;
+        BOOL present = FALSE, defaulted = FALSE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(sd, &facts.owner, &defaulted));
+        ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &facts.dacl, &defaulted));
+        facts.daclRead = true;
+        EXPECT_EQ(JudgeFolder(facts, self), c.expected);
+        LocalFree(sd);
+    }
+    // No list at all lets everyone in.
+    FOLDERFACTS open = {};
+    open.exists = open.daclRead = true;
+    open.pathAttributes = open.handleAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"BA", &open.owner));
+    EXPECT_EQ(JudgeFolder(open, self), FOLDER_PROTECT);
+    LocalFree(open.owner);
+    FOLDERFACTS missing = {};
+    EXPECT_EQ(JudgeFolder(missing, self), FOLDER_MISSING);
+    // An owner or list that could not be read is not trusted.
+    FOLDERFACTS unread = {};
+    unread.exists = true;
+    unread.pathAttributes = unread.handleAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    EXPECT_EQ(JudgeFolder(unread, self), FOLDER_MOVE_ASIDE);
+}

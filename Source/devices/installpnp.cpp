@@ -51,6 +51,10 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
 
     int code = driver.InstallDrivers();
     RecordDeviceOutcomes(code, driver.GetUpdateOutcomes());
+    // What the staging changed to make its folder safe is named whatever
+    // the outcome.
+    for (const CStr& note : driver.GetNotes())
+        m_pLog->WriteLine(LOG_MAIN, SEV_WARNING, nullptr, 0, L"%s\r\n", note.GetString());
     if (code == PNP_INSTALL_DONE)
         return (m_bRebootRequired || driver.IsRebootRequired()) ? 2 : 1;
 
@@ -63,6 +67,7 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
     case PNP_INSTALL_NO_LIBRARY:
     case PNP_INSTALL_NO_FUNCTION:
     case PNP_INSTALL_INCOMPLETE:
+    case PNP_INSTALL_UNSAFE_STAGING:
         CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
         return 0;
     default:
@@ -77,6 +82,7 @@ void CBaseComponent::RecordDeviceOutcomes(int code, const std::vector<UPDATEOUTC
     case PNP_INSTALL_NO_LIBRARY: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_LIBRARY_MISSING); break;
     case PNP_INSTALL_NO_FUNCTION: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_FUNCTION_MISSING); break;
     case PNP_INSTALL_INCOMPLETE: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_PACKAGE_REFUSED); break;
+    case PNP_INSTALL_UNSAFE_STAGING: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_STAGING_UNSAFE); break;
     default: ApplyUpdateOutcomes(m_vDeviceResults, outcomes); break;
     }
 }

@@ -8,6 +8,7 @@
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
+#include "support/trustedfolder.h"
 #include "support/wformat.h"
 
 #include <wchar.h>
@@ -20,6 +21,10 @@ namespace {
 const size_t kHardwareIdChars = 256;
 const DWORD kCatalogFieldChars = MAX_PATH;
 const DWORD kSectionNamesChars = 4096;
+// How deep the emptying of the staging folder goes into subfolders left
+// there; deeper ones are removed only when empty.
+const int kEmptyDepth = 8;
+const DWORD kCopyChunk = 64 * 1024;
 
 const wchar_t* const kCatalogKeys[] = {
     L"CatalogFile", L"CatalogFile.nt", L"CatalogFile.ntx86", L"CatalogFile.ntia64", L"CatalogFile.ntamd64",
@@ -29,6 +34,15 @@ bool IsListed(const CStrList& list, const wchar_t* text)
 {
     for (const CStr& entry : list) {
         if (entry.Equals(text))
+            return true;
+    }
+    return false;
+}
+
+bool IsListedNoCase(const CStrList& list, const wchar_t* text)
+{
+    for (const CStr& entry : list) {
+        if (EqualsAsciiNoCase(entry.GetString(), text))
             return true;
     }
     return false;
@@ -60,6 +74,24 @@ bool GetField(INFCONTEXT* context, DWORD index, wchar_t* buffer, DWORD chars)
         return false;
     }
     return true;
+}
+
+// Deletes one file through a handle on the entry itself (a link is deleted
+// as the link); a read-only attribute is cleared first.
+void DeleteEntry(const std::wstring& path)
+{
+    CUniqueFile entry(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!entry)
+        return;
+    FILE_BASIC_INFO basic = {};
+    if (GetFileInformationByHandleEx(entry.get(), FileBasicInfo, &basic, sizeof(basic)) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof(basic));
+    }
+    DeleteOpenFile(entry.get());
 }
 
 } // namespace
@@ -172,7 +204,117 @@ void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
     }
 }
 
+bool CWin2000PnPDriver::PrepareStagingFolder(const wchar_t* folder)
+{
+    // The handles of an earlier staging would keep its files in place.
+    m_vStagedHandles.clear();
+    std::vector<std::wstring> changes;
+    bool trusted = MakeTrustedFolderPath(folder, &changes);
+    for (const std::wstring& change : changes)
+        m_vNotes.push_back(CStr(change.c_str()));
+    if (!trusted)
+        return false;
+    // Nothing an earlier run (or anyone else) left there stands in for a
+    // package file.
+    EmptyFolder(folder, 0);
+    return true;
+}
+
+void CWin2000PnPDriver::EmptyFolder(const std::wstring& folder, int depth)
+{
+    std::vector<std::pair<std::wstring, DWORD>> entries;
+    WIN32_FIND_DATAW entry;
+    CUniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find)
+        return;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            entries.push_back({folder + L"\\" + entry.cFileName, entry.dwFileAttributes});
+    } while (FindNextFileW(find.get(), &entry));
+    find.reset();
+
+    for (const auto& item : entries) {
+        const std::wstring& path = item.first;
+        if (!(item.second & FILE_ATTRIBUTE_DIRECTORY)) {
+            DeleteEntry(path);
+            continue;
+        }
+        // A link to a folder is removed as the link, never entered; one
+        // that cannot be removed is moved aside (where the platform allows
+        // it without following the link).
+        if (item.second & FILE_ATTRIBUTE_REPARSE_POINT) {
+            if (!RemoveDirectoryW(path.c_str()))
+                MoveAside(path, nullptr);
+            continue;
+        }
+        if (depth < kEmptyDepth)
+            EmptyFolder(path, depth + 1);
+        if (!RemoveDirectoryW(path.c_str()))
+            MoveAside(path, nullptr);
+    }
+}
+
 int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
+{
+    if (folder == nullptr || *folder == L'\0' || !PrepareStagingFolder(folder)) {
+        CopyStageFiles(nullptr);
+        return 0;
+    }
+    return CopyStageFiles(folder);
+}
+
+DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* target)
+{
+    CUniqueFile in(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in)
+        return GetLastError();
+    BY_HANDLE_FILE_INFORMATION created;
+    {
+        // A new file: whatever is found under the name is not written into.
+        CUniqueFile out(CreateFileW(target, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out)
+            return GetLastError();
+        std::vector<char> chunk(kCopyChunk);
+        DWORD error = ERROR_SUCCESS;
+        for (;;) {
+            DWORD read = 0, written = 0;
+            if (!ReadFile(in.get(), chunk.data(), kCopyChunk, &read, nullptr)) {
+                error = GetLastError();
+                break;
+            }
+            if (read == 0)
+                break;
+            if (!WriteFile(out.get(), chunk.data(), read, &written, nullptr) || written != read) {
+                error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
+                break;
+            }
+        }
+        if (error == ERROR_SUCCESS && !GetFileInformationByHandle(out.get(), &created))
+            error = GetLastError();
+        if (error != ERROR_SUCCESS) {
+            DeleteOpenFile(out.get());
+            return error;
+        }
+    }
+    // The copy stays open for reading with a share mode that lets others
+    // read it but not write, rename or delete it, so the file the checks
+    // read is the one the driver updates read.
+    CUniqueFile held(CreateFileW(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!held)
+        return GetLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(held.get(), &info) || info.dwVolumeSerialNumber != created.dwVolumeSerialNumber ||
+        info.nFileIndexHigh != created.nFileIndexHigh || info.nFileIndexLow != created.nFileIndexLow ||
+        IsLinkedFile(held.get(), target))
+        return ERROR_ACCESS_DENIED;
+    m_vStagedHandles.push_back(std::move(held));
+    return ERROR_SUCCESS;
+}
+
+int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
 {
     AddStageFile(m_strInfName.GetString());
 
@@ -194,17 +336,6 @@ int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
     if (folder == nullptr || *folder == L'\0' || !m_vUnsafeNames.empty())
         return 0;
 
-    // The folder above the staging folder is normally there already (the
-    // log creates it); it is created here too so staging never depends on
-    // the log having opened.
-    CStr parent(folder);
-    const wchar_t* slash = wcsrchr(folder, L'\\');
-    if (slash && slash != folder) {
-        parent = CStr(folder).Mid(0, static_cast<size_t>(slash - folder));
-        CreateDirectoryW(parent.GetString(), nullptr);
-    }
-    CreateDirectoryW(folder, nullptr);
-
     // Names are listed in pairs: a file, then its compressed name. A file
     // counts as not staged when neither copy succeeded; one the package does
     // not hold under either name is not a failed copy (the check of the
@@ -222,11 +353,13 @@ int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
             if (!JoinPath(target, folder, name.GetString())) {
                 error = ERROR_FILENAME_EXCED_RANGE;
             } else {
-                SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-                if (CopyFileW(name.GetString(), target, FALSE))
+                error = StageFile(name.GetString(), target);
+                // The same name in other letters was staged already: the
+                // file system holds one file for both.
+                if (error == ERROR_FILE_EXISTS && IsListedNoCase(m_vStagedFiles, name.GetString()))
+                    error = ERROR_SUCCESS;
+                if (error == ERROR_SUCCESS)
                     m_vStagedFiles.push_back(name);
-                else
-                    error = GetLastError();
             }
             if (error == ERROR_SUCCESS) {
                 copied = true;
@@ -325,8 +458,15 @@ int CWin2000PnPDriver::InstallDrivers()
         return PNP_INSTALL_NO_FUNCTION;
     }
 
+    // Nothing is staged into a folder that others could change: they could
+    // swap a staged file before the update reads it.
     CStr folder = GetStagingFolder();
-    StageDriverFiles(folder.GetString());
+    if (!folder.IsEmpty() && !PrepareStagingFolder(folder.GetString())) {
+        AddFailure(FormatWide(L"Staging folder not trusted: %s", folder.GetString()));
+        library->Free();
+        return PNP_INSTALL_UNSAFE_STAGING;
+    }
+    CopyStageFiles(folder.IsEmpty() ? nullptr : folder.GetString());
     if (!m_vUnsafeNames.empty()) {
         for (const CStr& name : m_vUnsafeNames)
             AddFailure(UnsafeFileNameText(name.GetString()));
@@ -347,6 +487,7 @@ int CWin2000PnPDriver::InstallDrivers()
             for (const CStr& file : missing)
                 AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
             library->Free();
+            ReleaseStagedFiles();
             return PNP_INSTALL_INCOMPLETE;
         }
     }
@@ -379,5 +520,6 @@ int CWin2000PnPDriver::InstallDrivers()
                               DescribeError(outcome.error).GetString()));
     }
     library->Free();
+    ReleaseStagedFiles();
     return ok ? PNP_INSTALL_DONE : PNP_INSTALL_UPDATE_FAILED;
 }

@@ -8,9 +8,11 @@
 #include <setupapi.h>
 
 #include "devices/deviceresults.h"
+#include "support/handles.h"
 #include "support/str.h"
 
 #include <string>
+#include <vector>
 
 // Results of InstallDrivers.
 enum PnPInstallCode {
@@ -20,6 +22,7 @@ enum PnPInstallCode {
     PNP_INSTALL_NO_FUNCTION = 3,    // the library lacks the driver update function
     PNP_INSTALL_UPDATE_FAILED = 4,  // at least one driver update failed
     PNP_INSTALL_INCOMPLETE = 5,     // a file the updates would copy is not in the package
+    PNP_INSTALL_UNSAFE_STAGING = 6, // the staging folder cannot be made one only administrators change
 };
 
 class CWin2000PnPDriver
@@ -40,8 +43,12 @@ public:
     // instead. Always 1.
     int AddStageFile(const wchar_t* fileName);
     // Copies the INF, its catalogs and the files it names from the current
-    // directory into folder; 1 when every copy succeeded.
+    // directory into folder; 1 when every copy succeeded. The folder is first
+    // made one only administrators can change (0 and no copy when it cannot
+    // be) and emptied; each copy is a new file, held open against writes,
+    // renames and deletes until ReleaseStagedFiles or destruction.
     int StageDriverFiles(const wchar_t* folder);
+    void ReleaseStagedFiles() { m_vStagedHandles.clear(); }
     // The files the driver updates would copy from the staged INF at
     // stagedInf that this object's staging did not copy from the package,
     // under their plain or compressed name; the INF itself when it was not
@@ -61,6 +68,9 @@ public:
     const CStrList& GetFailures() const { return m_vFailures; }
     // One entry per hardware ID the update loop reached, in order.
     const std::vector<UPDATEOUTCOME>& GetUpdateOutcomes() const { return m_vOutcomes; }
+    // What the staging changed to make its folders safe (a folder moved
+    // aside, an access list replaced), one line each without line end.
+    const CStrList& GetNotes() const { return m_vNotes; }
     // The names from the package's files that are not plain file names,
     // each once, in the order found; any of them refuses the package.
     const CStrList& GetUnsafeNames() const { return m_vUnsafeNames; }
@@ -72,6 +82,14 @@ public:
     static CStr GetStagingFolder();
 
 private:
+    // Makes the staging folder trusted and empties it; false when it
+    // cannot be made trusted.
+    bool PrepareStagingFolder(const wchar_t* folder);
+    void EmptyFolder(const std::wstring& folder, int depth);
+    // Stages with the folder prepared.
+    int CopyStageFiles(const wchar_t* folder);
+    // Copies one package file into a new file; ERROR_SUCCESS or the error.
+    DWORD StageFile(const wchar_t* source, const wchar_t* target);
     void CollectCatalogFiles(HINF inf);
     void CollectCopyFiles(HINF inf, const wchar_t* infPath);
     // Lists name among the unsafe names unless it is a plain file name;
@@ -88,5 +106,7 @@ private:
     CStrList m_vStagedFiles;
     CStrList m_vFailures;
     std::vector<UPDATEOUTCOME> m_vOutcomes;
+    CStrList m_vNotes;
+    std::vector<CUniqueFile> m_vStagedHandles;
     CStrList m_vUnsafeNames;
 };

@@ -1,7 +1,9 @@
 #include "log/cmplog.h"
 
+#include "support/asciicase.h"
 #include "support/handles.h"
 #include "support/systemlibrary.h"
+#include "support/trustedfolder.h"
 #include "support/wformat.h"
 
 #include <limits.h>
@@ -9,6 +11,8 @@
 #include <stdlib.h>
 #include <time.h>
 #include <wchar.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -64,6 +68,42 @@ void FileNameAndExtension(const wchar_t* path, wchar_t* out, size_t cch)
     FormatWideBuffer(out, cch, L"%s%s", name, ext);
 }
 
+// Whether a directory is the shared log folder "%systemdrive%\devavoror\log\"
+// (in any letter case, with or without the trailing separator).
+bool IsDefaultDirectory(const wchar_t* directory)
+{
+    wchar_t expanded[MAX_PATH];
+    if (!ExpandDirectory(kDefaultDirectory, expanded))
+        return false;
+    std::wstring a(directory), b(expanded);
+    while (!a.empty() && (a.back() == L'\\' || a.back() == L'/'))
+        a.pop_back();
+    while (!b.empty() && b.back() == L'\\')
+        b.pop_back();
+    return EqualsAsciiNoCase(a.c_str(), b.c_str());
+}
+
+bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens a log file for a rename or a delete: only a real file with one name
+// and, when expected is given, still the file the log had open.
+HANDLE OpenForChange(const wchar_t* path, const BY_HANDLE_FILE_INFORMATION* expected)
+{
+    CUniqueFile file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info) || IsLinkedFile(file.get(), path))
+        return INVALID_HANDLE_VALUE;
+    if (expected && !SameIdentity(info, *expected))
+        return INVALID_HANDLE_VALUE;
+    return file.release();
+}
+
 bool PathExists(const wchar_t* path)
 {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
@@ -74,23 +114,72 @@ bool PathExists(const wchar_t* path)
 bool SameFile(HANDLE a, HANDLE b)
 {
     BY_HANDLE_FILE_INFORMATION ia, ib;
-    if (!GetFileInformationByHandle(a, &ia) || !GetFileInformationByHandle(b, &ib))
-        return false;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-           ia.nFileIndexLow == ib.nFileIndexLow;
+    return GetFileInformationByHandle(a, &ia) && GetFileInformationByHandle(b, &ib) && SameIdentity(ia, ib);
+}
+
+// How long a writer waits in all for the append lock of one piece of text,
+// and the longest pause between two tries.
+const ULONGLONG kLockWaitMs = 10000;
+const DWORD kLockPauseMs = 50;
+
+// Handles whose last wait for the lock ran out: its holder may keep it for
+// good, so later pieces try once and go on instead of waiting again.
+SRWLOCK g_stalledLock = SRWLOCK_INIT;
+std::vector<HANDLE> g_stalled;
+
+bool IsStalled(HANDLE hFile)
+{
+    AcquireSRWLockShared(&g_stalledLock);
+    bool found = std::find(g_stalled.begin(), g_stalled.end(), hFile) != g_stalled.end();
+    ReleaseSRWLockShared(&g_stalledLock);
+    return found;
+}
+
+void SetStalled(HANDLE hFile, bool stalled)
+{
+    AcquireSRWLockExclusive(&g_stalledLock);
+    auto it = std::find(g_stalled.begin(), g_stalled.end(), hFile);
+    if (stalled && it == g_stalled.end())
+        g_stalled.push_back(hFile);
+    else if (!stalled && it != g_stalled.end())
+        g_stalled.erase(it);
+    ReleaseSRWLockExclusive(&g_stalledLock);
+}
+
+// Closes a log handle and forgets it.
+void CloseLogHandle(HANDLE& hFile)
+{
+    if (hFile != INVALID_HANDLE_VALUE && hFile != nullptr) {
+        SetStalled(hFile, false);
+        CloseHandle(hFile);
+    }
+    hFile = INVALID_HANDLE_VALUE;
 }
 
 // Writers in other processes take the same lock on a byte far past any log
 // content, so a move to the end and the write that follows happen as one
 // step even where the platform does not make append-only writes atomic.
+// Another process can hold the lock as long as it likes: a writer tries
+// without waiting, with short pauses, for at most kLockWaitMs, then writes
+// without it. The handle appends, so the text still lands at the end.
 class CAppendLock
 {
 public:
-    explicit CAppendLock(HANDLE hFile) : m_hFile(hFile), m_range()
+    explicit CAppendLock(HANDLE hFile) : m_hFile(hFile), m_range(), m_bLocked(false)
     {
         m_range.Offset = 0xFFFFFFF0u;
         m_range.OffsetHigh = 0x3FFFFFFFu;
-        m_bLocked = LockFileEx(m_hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &m_range) != FALSE;
+        if (TryLock() || GetLastError() != ERROR_LOCK_VIOLATION || IsStalled(m_hFile))
+            return;
+        const ULONGLONG start = GetTickCount64();
+        DWORD pause = 1;
+        while (GetTickCount64() - start < kLockWaitMs) {
+            Sleep(pause);
+            pause = pause * 2 > kLockPauseMs ? kLockPauseMs : pause * 2;
+            if (TryLock())
+                break;
+        }
+        SetStalled(m_hFile, !m_bLocked);
     }
     ~CAppendLock()
     {
@@ -101,6 +190,14 @@ public:
     CAppendLock& operator=(const CAppendLock&) = delete;
 
 private:
+    bool TryLock()
+    {
+        m_bLocked = LockFileEx(m_hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &m_range) != FALSE;
+        if (m_bLocked)
+            SetStalled(m_hFile, false);
+        return m_bLocked;
+    }
+
     HANDLE m_hFile;
     OVERLAPPED m_range;
     bool m_bLocked;
@@ -212,31 +309,55 @@ void CCmpLog::CreateDirectoryPath(const wchar_t* directory)
     }
 }
 
-HANDLE CCmpLog::OpenLogFile(const wchar_t* path)
+HANDLE CCmpLog::OpenLogFile(const wchar_t* path, std::vector<std::wstring>* changes)
 {
     // Append-only write access: the system places every write at the end of
     // the file as one operation, so the host's log, the component's log and
     // other installers appending to the same file at once never overwrite
-    // each other's lines.
-    return CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // each other's lines. A link is opened as the link, so that it can be
+    // recognised: it is moved aside, like a file with a second name that
+    // would carry the lines elsewhere, and a new file started.
+    for (int round = 0; round < 2; ++round) {
+        CUniqueFile file(CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file)
+            return INVALID_HANDLE_VALUE;
+        if (!IsLinkedFile(file.get(), path))
+            return file.release();
+        file.reset();
+        std::wstring aside;
+        if (!MoveAside(path, &aside))
+            break;
+        if (changes)
+            changes->push_back(FormatWide(L"Untrusted log file moved aside: %s -> %s", path, aside.c_str()));
+    }
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
 }
 
-bool CCmpLog::OpenRecord(LOGFILE& record)
+bool CCmpLog::OpenRecord(LOGFILE& record, std::vector<std::wstring>* changes)
 {
     // Opening again replaces the handle of an earlier Open.
-    if (record.bOpen && record.hFile != INVALID_HANDLE_VALUE && record.hFile != nullptr)
-        CloseHandle(record.hFile);
+    if (record.bOpen)
+        CloseLogHandle(record.hFile);
     record.hFile = INVALID_HANDLE_VALUE;
     wchar_t path[MAX_PATH];
     if (!FormatWideBuffer(path, MAX_PATH, L"%s%s", record.szDirectory, record.szFileName))
         return false;
-    // The folders are created only when they are missing: on every later
-    // run the file opens at the first attempt.
-    record.hFile = OpenLogFile(path);
-    if (record.hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        CreateDirectoryPath(record.szDirectory);
-        record.hFile = OpenLogFile(path);
+    if (IsDefaultDirectory(record.szDirectory)) {
+        // The shared log folder below the drive root is used only once no
+        // one but the administrators can change it.
+        if (!MakeTrustedFolderPath(record.szDirectory, changes))
+            return false;
+        record.hFile = OpenLogFile(path, changes);
+    } else {
+        // The folders are created only when they are missing: on every later
+        // run the file opens at the first attempt.
+        record.hFile = OpenLogFile(path, changes);
+        if (record.hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+            CreateDirectoryPath(record.szDirectory);
+            record.hFile = OpenLogFile(path, changes);
+        }
     }
     if (record.hFile == INVALID_HANDLE_VALUE)
         return false;
@@ -247,12 +368,22 @@ bool CCmpLog::OpenRecord(LOGFILE& record)
     return true;
 }
 
+void CCmpLog::WriteChanges(const std::vector<std::wstring>& changes)
+{
+    for (const std::wstring& change : changes)
+        WriteLine(LOG_MAIN, SEV_WARNING, nullptr, 0, L"%s\r\n", change.c_str());
+}
+
 int CCmpLog::Open()
 {
-    if (m_bVerbose && m_vFiles.size() > 1 && !OpenRecord(m_vFiles[1]))
+    // A folder or file that had to be moved aside or protected is named in
+    // the main log once it is open.
+    std::vector<std::wstring> changes;
+    if (m_bVerbose && m_vFiles.size() > 1 && !OpenRecord(m_vFiles[1], &changes))
         return LOG_ERR_OPEN;
-    if (!m_vFiles.empty() && !OpenRecord(m_vFiles[0]))
+    if (!m_vFiles.empty() && !OpenRecord(m_vFiles[0], &changes))
         return LOG_ERR_OPEN;
+    WriteChanges(changes);
     return 0;
 }
 
@@ -261,6 +392,7 @@ int CCmpLog::Close()
     bool ok = true;
     auto closeRecord = [&ok](LOGFILE& r) {
         if (r.bOpen && r.hFile != INVALID_HANDLE_VALUE && r.hFile != nullptr) {
+            SetStalled(r.hFile, false);
             if (!CloseHandle(r.hFile))
                 ok = false;
         }
@@ -487,21 +619,40 @@ void CCmpLog::MoveVerboseLog(const wchar_t* newName, const wchar_t* newDirectory
     if (wcslen(newName) >= 256 || wcslen(newDirectory) >= MAX_PATH)
         return;
 
+    // The old file is renamed or deleted only through a handle on a real
+    // file with one name that is still the one the record had open: a link
+    // or a second name left in its place never turns the hand-over into a
+    // rename or delete elsewhere.
+    BY_HANDLE_FILE_INFORMATION own;
+    const bool ownKnown = v.bOpen && v.hFile != INVALID_HANDLE_VALUE && GetFileInformationByHandle(v.hFile, &own);
+    std::vector<std::wstring> changes;
+    // Nothing is created in the shared log folder unless it is trusted.
+    if (IsDefaultDirectory(newDirectory)) {
+        bool trusted = MakeTrustedFolderPath(newDirectory, &changes);
+        WriteChanges(changes);
+        changes.clear();
+        if (!trusted)
+            return;
+    }
     if (!PathExists(newPath)) {
-        if (v.bOpen && v.hFile != INVALID_HANDLE_VALUE)
-            CloseHandle(v.hFile);
+        if (v.bOpen)
+            CloseLogHandle(v.hFile);
         v.hFile = INVALID_HANDLE_VALUE;
-        if (MoveFileW(oldPath, newPath)) {
+        CUniqueFile old(OpenForChange(oldPath, ownKnown ? &own : nullptr));
+        if (old && RenameOpenFile(old.get(), newPath)) {
             wcscpy_s(v.szFileName, newName);
             wcscpy_s(v.szDirectory, newDirectory);
         }
-        v.hFile = OpenLogFile(newPath);
+        old.reset();
+        v.hFile = OpenLogFile(newPath, &changes);
+        WriteChanges(changes);
         return;
     }
     if (!v.bOpen)
         return;
 
-    CUniqueFile target(OpenLogFile(newPath));
+    CUniqueFile target(OpenLogFile(newPath, &changes));
+    WriteChanges(changes);
     if (!target)
         return;
     // Merging a file into itself would duplicate every line in it.
@@ -518,8 +669,10 @@ void CCmpLog::MoveVerboseLog(const wchar_t* newName, const wchar_t* newDirectory
     if (read == 0)
         return;
     AppendBytes(target.get(), content.data(), read);
-    CloseHandle(v.hFile);
-    DeleteFileW(oldPath);
+    CloseLogHandle(v.hFile);
+    CUniqueFile old(OpenForChange(oldPath, ownKnown ? &own : nullptr));
+    if (old)
+        DeleteOpenFile(old.get());
     v.hFile = target.release();
     wcscpy_s(v.szFileName, newName);
     wcscpy_s(v.szDirectory, newDirectory);

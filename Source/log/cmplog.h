@@ -73,8 +73,15 @@ private:
     static void AppendBytes(HANDLE hFile, const char* data, DWORD size);
     // Appends CR LF when the file is not empty and does not end with one.
     static void EndUnfinishedLine(HANDLE hFile);
-    static HANDLE OpenLogFile(const wchar_t* path);
-    static bool OpenRecord(LOGFILE& record);
+    // Opens a log file for appending; one that is a link or has a second
+    // name is moved aside (each move adds a line to changes) and a new one
+    // started.
+    static HANDLE OpenLogFile(const wchar_t* path, std::vector<std::wstring>* changes);
+    // Opens a record's file; the shared log folder is made one only the
+    // administrators can change first (false when it cannot be).
+    static bool OpenRecord(LOGFILE& record, std::vector<std::wstring>* changes);
+    // Names each moved or protected folder or file in the main log.
+    void WriteChanges(const std::vector<std::wstring>& changes);
 
     const wchar_t* m_pszStubVersion;
     int m_nError;

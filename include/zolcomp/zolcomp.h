@@ -154,7 +154,8 @@ enum ZolDeviceReason {
     ZOL_REASON_PACKAGE_REFUSED = 1,     /* the package lacks a file the update needs */
     ZOL_REASON_LIBRARY_MISSING = 2,     /* the device installation library did not load */
     ZOL_REASON_FUNCTION_MISSING = 3,    /* the library lacks the driver update function */
-    ZOL_REASON_INSTALL_IN_PROGRESS = 4  /* another installation held the install mutex */
+    ZOL_REASON_INSTALL_IN_PROGRESS = 4, /* another installation held the install mutex */
+    ZOL_REASON_STAGING_UNSAFE = 5       /* the staging folder could not be made administrators' only */
 };
 
 /* One device. Texts are empty when unknown; the driver fields (service, INF,

@@ -1,5 +1,8 @@
 #include "testsupport.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <regex>
 
 namespace zoltest {
@@ -278,6 +281,104 @@ bool EditFile(const std::wstring& path, const std::string& from, const std::stri
         return false;
     text.replace(at, from.size(), to);
     return WriteBytes(path, text);
+}
+
+std::string UnixPath(const std::wstring& path)
+{
+    typedef char*(CDECL * UnixFileName)(LPCWSTR);
+    UnixFileName convert = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (convert == nullptr)
+        return std::string();
+    char* name = convert(path.c_str());
+    std::string result = name ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Wine starts a program that is not a Windows one as a Linux process, but
+// hands back no handle to wait on: the caller waits for the effect.
+bool StartUnix(const std::string& commandLine)
+{
+    std::wstring line = FromUtf8(commandLine);
+    std::vector<wchar_t> cmd(line.begin(), line.end());
+    cmd.push_back(0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    return true;
+}
+
+namespace {
+
+const DWORD kUnixEffectMs = 20000;
+
+template <typename Done>
+bool WaitForEffect(Done done)
+{
+    for (DWORD waited = 0; waited < kUnixEffectMs; waited += 20) {
+        if (done())
+            return true;
+        Sleep(20);
+    }
+    return done();
+}
+
+bool IsLink(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+} // namespace
+
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link)
+{
+    std::string from = UnixPath(target), to = UnixPath(link);
+    if (from.empty() || to.empty() || !StartUnix("/bin/ln -s " + from + " " + to))
+        return false;
+    return WaitForEffect([&] { return IsLink(link); });
+}
+
+bool RemoveUnixLink(const std::wstring& link)
+{
+    if (!IsLink(link))
+        return true;
+    std::string path = UnixPath(link);
+    if (path.empty() || !StartUnix("/bin/rm -f " + path))
+        return false;
+    return WaitForEffect([&] { return !IsLink(link); });
+}
+
+bool UnixChmod(const std::wstring& path, const char* mode, const std::string& readsBack)
+{
+    std::string unixPath = UnixPath(path);
+    if (unixPath.empty() || !StartUnix(std::string("/bin/chmod ") + mode + " " + unixPath))
+        return false;
+    return WaitForEffect([&] { return ReadSecurity(path).find(readsBack) != std::string::npos; });
+}
+
+std::string ReadSecurity(const std::wstring& path)
+{
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd) !=
+        ERROR_SUCCESS)
+        return std::string();
+    LPWSTR text = nullptr;
+    std::string result;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr)) {
+        result = ToUtf8(text);
+        LocalFree(text);
+    }
+    LocalFree(sd);
+    return result;
 }
 
 std::wstring LogDir() { return L"C:\\devavoror\\log"; }

@@ -106,6 +106,23 @@ private:
     std::wstring m_dll;
 };
 
+// The Linux side of the prefix: what a local user can do to C: that Wine
+// cannot do itself. A Unix symbolic link to a folder is what Wine reports as
+// a reparse point (a directory link or junction on Windows); mode 777 is a
+// folder whose access list lets everyone write and delete.
+std::string UnixPath(const std::wstring& path);
+// Starts a Linux program (full Unix path and arguments); Wine gives no
+// handle to wait on, so the helpers below wait (boundedly) for the effect.
+bool StartUnix(const std::string& commandLine);
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link);
+// Removes a link as the link; true when no link is left at the path.
+bool RemoveUnixLink(const std::wstring& link);
+// Changes a path's mode; true once its access list reads back with readsBack.
+bool UnixChmod(const std::wstring& path, const char* mode, const std::string& readsBack);
+// A file's or folder's owner and access list as the platform reads them
+// back ("O:...D:..."); empty when they cannot be read.
+std::string ReadSecurity(const std::wstring& path);
+
 // Text helpers for assertions.
 std::vector<std::string> Lines(const std::string& text); // split on CR LF / LF
 // The bytes of a verbose log line with its time prefix replaced by [T].

@@ -69,6 +69,7 @@ const wchar_t* CHostReport::ReasonText(int reason)
     case ZOL_REASON_LIBRARY_MISSING: return L"library missing";
     case ZOL_REASON_FUNCTION_MISSING: return L"update function missing";
     case ZOL_REASON_INSTALL_IN_PROGRESS: return L"another installation in progress";
+    case ZOL_REASON_STAGING_UNSAFE: return L"staging folder not trusted";
     default: return L"unknown reason";
     }
 }
