@@ -87,9 +87,13 @@ EOF
 run() {
     local name=$1
     shift
+    local start=$(date +%s) rc
     ansible-playbook -i "$WORK/inventory" "$ANSIBLE/fleet.yml" -e "zol_build_dir=$BUILD" \
         -e "zol_fleet_root=$WORK/servers" -e "zol_packages_dir=$WORK/packages" -e "zol_report_dir=$WORK/$name" \
         "$@" >"$WORK/$name.log" 2>&1
+    rc=$?
+    echo "fleet: $name run: exit code $rc, $(($(date +%s) - start)) s"
+    return $rc
 }
 EVERY_SERVER=(-e '{"zol_batches": ["100%"], "zol_max_fail_percentage": 100}')
 # The summary's rows without the message column, "|" between the fields.
