@@ -23,7 +23,7 @@ CStr GetComponentDirectory()
 CBaseComponent::CBaseComponent()
     : m_bDependencyChecked(0), m_bModelSupported(1), m_nInfType(INF_TYPE_NONE), m_bSilentCapable(1),
       m_bRebootRequired(0), m_bIs64BitOs(0), m_nRequiredDiskSpaceKb(0), m_pPackageReader(nullptr), m_bOwnsLog(0),
-      m_pLog(nullptr), m_bAdoptedHostLog(0)
+      m_pLog(nullptr), m_bAdoptedHostLog(0), m_bDeviceResultsRecorded(0)
 {
     m_szPackageFileName[0] = L'\0';
     m_szShellExecuteFile[0] = L'\0';
@@ -145,6 +145,8 @@ int CBaseComponent::GetProperty(int type, void* out, int capacity, void* extra)
     case 9:
         AttachHostLog(static_cast<CCmpLog*>(out));
         return 1;
+    case ZOL_PROP_DEVICE_RESULTS:
+        return GetDeviceResults(static_cast<ZOL_DEVICE_RESULT*>(out), capacity, static_cast<int*>(extra));
     default:
         return 0;
     }

@@ -11,11 +11,13 @@
 #include "zolcomp/zolcomp.h"
 
 #include "devices/devicelist.h"
+#include "devices/deviceresults.h"
 #include "log/cmplog.h"
 #include "support/str.h"
 
 class CZolXMLReader;
 class CWmiQuery;
+class CInstallLock;
 
 // One supported operating system from the package definition.
 struct SUPPORTEDOS {
@@ -96,6 +98,16 @@ public:
     // asks for one, or a file or the device install was deferred to the
     // next restart).
     int InstallInfFile(int isVirtual, wchar_t* message, const wchar_t* language);
+    // Takes the machine-wide install mutex for Install, waiting at most
+    // GetInstallWaitMs; logs the wait and, when it gives up, the holder.
+    bool AcquireInstallLock(CInstallLock& lock);
+    // Before the driver updates: waits at most 60 s while the platform has
+    // a device installation pending, logging the wait.
+    void WaitForPendingDeviceInstalls();
+    // Property 10: the records of the last PnP install, or before one the
+    // supported devices present (see ZOL_PROP_DEVICE_RESULTS).
+    int GetDeviceResults(ZOL_DEVICE_RESULT* out, int capacity, int* count);
+    void RecordDeviceOutcomes(int pnpInstallCode, const std::vector<UPDATEOUTCOME>& outcomes);
 
     static int FindSubstring(const wchar_t* text, const wchar_t* pattern);
     static WORD GetEditionCode(const wchar_t* name);
@@ -155,6 +167,9 @@ private:
     // Set once the host's log has replaced the one the constructor created;
     // the host's object is never destroyed here.
     int m_bAdoptedHostLog;
+    // The devices the last install acted on, once it has run.
+    CSupportedDevices m_vDeviceResults;
+    int m_bDeviceResultsRecorded;
 };
 
 // The module handle of the component library (set by DllMain; null in a

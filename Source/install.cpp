@@ -2,6 +2,7 @@
 #include "support/asciicase.h"
 #include "basecomp.h"
 #include "messages.h"
+#include "support/installlock.h"
 
 #include <shellapi.h>
 #include <wchar.h>
@@ -35,8 +36,39 @@ void CBaseComponent::WriteErrorLines(const CStrList& texts)
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n", text.GetString());
 }
 
+bool CBaseComponent::AcquireInstallLock(CInstallLock& lock)
+{
+    if (lock.Acquire(0))
+        return true;
+    m_pLog->WriteLine(LOG_BOTH, SEV_INFO, BASECOMP_SOURCE, 262, L"Waiting for another installation to finish... ");
+    DWORD waitMs = GetInstallWaitMs();
+    if (lock.Acquire(waitMs)) {
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Done.\r\n");
+        return true;
+    }
+    m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Gave up after %lu s.\r\n",
+                      static_cast<unsigned long>(waitMs / 1000));
+    m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n",
+                      InstallInProgressText(lock.ReadOwner()).GetString());
+    return false;
+}
+
 int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar_t* language)
 {
+    // One installation at a time on this machine, for the whole run. One
+    // that cannot start changes nothing: no install path, no post-install
+    // command.
+    CInstallLock lock;
+    if (!AcquireInstallLock(lock)) {
+        CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
+        if (m_nInfType == INF_TYPE_PNP) {
+            m_vDeviceResults = FindSupportedDevices(m_vSupportedHardwareIds);
+            MarkNotAttempted(m_vDeviceResults, ZOL_REASON_INSTALL_IN_PROGRESS);
+            m_bDeviceResultsRecorded = 1;
+        }
+        return 0;
+    }
+
     int result = 0;
     m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Initiating installation... ");
     switch (m_nInfType) {

@@ -10,7 +10,7 @@ HERE=$(cd "$(dirname "$0")/.." && pwd)
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
  mingw-w64-x86-64-dev wine64 wine cmake make googletest dpkg-dev debian-archive-keyring
- ca-certificates python3 osslsigncode openssl"
+ ca-certificates python3 python3-jsonschema osslsigncode openssl"
 [ "${2:-}" != fleet ] || PACKAGES="$PACKAGES ansible ansible-lint"
 missing=()
 for p in $PACKAGES; do

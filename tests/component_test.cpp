@@ -76,7 +76,7 @@ TEST_F(HostRunTest, LoadsInAnEmptyDirectoryAndReportsInterfaceVersion100)
 {
     zoltest::ProcessResult r = Host(L"--json --check");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_EQ(r.output.rfind("{\"interface_version\":100,\"properties\":{", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.rfind("{\"report_version\":1,\"interface_version\":100,\"properties\":{", 0), 0u) << r.output;
     // No package definition: the package getters answer 0 and have no value.
     EXPECT_NE(r.output.find("\"1\":{\"result\":0,\"value\":null}"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"2\":{\"result\":0,\"value\":null}"), std::string::npos) << r.output;
@@ -114,7 +114,7 @@ TEST_F(HostRunTest, UnknownInfTypeFailsWithItsMessage)
 {
     zoltest::ProcessResult r = Host(L"--json");
     EXPECT_EQ(r.exitCode, 1603u);
-    EXPECT_NE(r.output.find(std::string(",\"install\":{\"result\":0,\"message\":\"") + kUnknownInfType + "\"}}"),
+    EXPECT_NE(r.output.find(std::string(",\"install\":{\"result\":0,\"message\":\"") + kUnknownInfType + "\",\"in_progress\":false}"),
               std::string::npos)
         << r.output;
     std::string main = zoltest::ReadMainLog();
@@ -135,7 +135,7 @@ TEST_F(HostRunTest, JapaneseMessagesArriveAsUtf8)
     for (const wchar_t* args : {L"--json --lang ja", L"--lang=JA --json"}) {
         zoltest::ProcessResult r = Host(args);
         EXPECT_EQ(r.exitCode, 1603u);
-        EXPECT_NE(r.output.find("\"message\":\"" + zoltest::ToUtf8(kUnknownInfTypeJa) + "\"}}"), std::string::npos)
+        EXPECT_NE(r.output.find("\"message\":\"" + zoltest::ToUtf8(kUnknownInfTypeJa) + "\",\"in_progress\":false}"), std::string::npos)
             << r.output;
     }
     zoltest::ProcessResult text = Host(L"--lang ja");
@@ -217,7 +217,7 @@ TEST_F(HostRunTest, SlashArgumentsAreLeftToTheComponent)
     // streams; the host's report still reaches its caller.
     zoltest::ProcessResult r = Host(L"--json --check /consoleout /anything_else");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_NE(r.output.find("{\"interface_version\":100,"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("{\"report_version\":1,\"interface_version\":100,"), std::string::npos) << r.output;
 }
 
 TEST(HostCommandLine, HelpUsageAndLoadFailures)
@@ -592,7 +592,7 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.installResult = 2;
     report.installMessage = L"";
     EXPECT_EQ(report.RenderJson(),
-              L"{\"interface_version\":100,\"properties\":{"
+              L"{\"report_version\":1,\"interface_version\":100,\"properties\":{"
               L"\"1\":{\"result\":1,\"value\":\"Chipset \\\"X\\\"\"},"
               L"\"2\":{\"result\":0,\"value\":null},"
               L"\"3\":{\"result\":0,\"value\":null},"
@@ -601,7 +601,7 @@ TEST(HostParts, JsonEscapingAndRendering)
               L"\"6\":{\"result\":1,\"value\":0},"
               L"\"7\":{\"result\":0,\"value\":null},"
               L"\"8\":{\"result\":0,\"value\":null}},"
-              L"\"install\":{\"result\":2,\"message\":\"\"}}\r\n");
+              L"\"install\":{\"result\":2,\"message\":\"\",\"in_progress\":false},\"devices\":[]}\r\n");
     std::wstring text = report.RenderText();
     EXPECT_NE(text.find(L"status 7 (STATUS_CANNOT_INSTALL)"), std::wstring::npos) << zoltest::ToUtf8(text);
     EXPECT_NE(text.find(L"\"The OS is not supported.\\r\\n\""), std::wstring::npos) << zoltest::ToUtf8(text);
@@ -613,7 +613,7 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.hostApartment = L"single-threaded";
     std::wstring withWarnings = report.RenderJson();
     EXPECT_EQ(withWarnings.substr(withWarnings.find(L"}},\"install\"")),
-              L"}},\"install\":{\"result\":2,\"message\":\"\"},\"warnings\":[\"first \\\"one\\\"\",\"second\"],"
+              L"}},\"install\":{\"result\":2,\"message\":\"\",\"in_progress\":false},\"devices\":[],\"warnings\":[\"first \\\"one\\\"\",\"second\"],"
               L"\"host_apartment\":\"single-threaded\"}\r\n");
     text = report.RenderText();
     EXPECT_NE(text.find(L"Warning:            second\r\n"), std::wstring::npos) << zoltest::ToUtf8(text);
@@ -624,8 +624,48 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.interfaceResult = 0;
     report.installed = false;
     std::wstring json = report.RenderJson();
-    EXPECT_EQ(json.rfind(L"{\"interface_version\":null,", 0), 0u);
+    EXPECT_EQ(json.rfind(L"{\"report_version\":1,\"interface_version\":null,", 0), 0u);
     EXPECT_EQ(json.find(L"install"), std::wstring::npos);
+
+    // Install not called for another installation; devices with each outcome.
+    report.installInProgress = true;
+    report.installMessage = L"Another installation is in progress (process ID 42).";
+    CHostReport::Device failed;
+    failed.instanceId = L"ROOT\\SYSTEM\\0001";
+    failed.hardwareId = L"PCI\\VEN_8086&DEV_0E83";
+    failed.outcome = ZOL_DEVICE_FAILED;
+    failed.error = 0xE000020B;
+    failed.restart = true;
+    failed.service = L"zolchip";
+    CHostReport::Device skipped = failed;
+    skipped.outcome = ZOL_DEVICE_NOT_ATTEMPTED;
+    skipped.reason = ZOL_REASON_LIBRARY_MISSING;
+    skipped.restart = false;
+    skipped.inf = L"oem3.inf";
+    skipped.driverVersion = L"9.3.0.1019";
+    report.devices = {failed, skipped};
+    json = report.RenderJson();
+    EXPECT_EQ(json.substr(json.find(L",\"install\"")),
+              L",\"install\":{\"result\":null,\"message\":\"Another installation is in progress (process ID 42).\","
+              L"\"in_progress\":true},\"devices\":["
+              L"{\"instance_id\":\"ROOT\\\\SYSTEM\\\\0001\",\"hardware_id\":\"PCI\\\\VEN_8086&DEV_0E83\","
+              L"\"outcome\":\"failed\",\"error\":3758096907,\"reason\":null,\"restart\":true,"
+              L"\"service\":\"zolchip\",\"inf\":null,\"driver_version\":null},"
+              L"{\"instance_id\":\"ROOT\\\\SYSTEM\\\\0001\",\"hardware_id\":\"PCI\\\\VEN_8086&DEV_0E83\","
+              L"\"outcome\":\"not_attempted\",\"error\":null,\"reason\":\"library missing\",\"restart\":false,"
+              L"\"service\":\"zolchip\",\"inf\":\"oem3.inf\",\"driver_version\":\"9.3.0.1019\"}]}\r\n");
+    text = report.RenderText();
+    EXPECT_NE(text.find(L"Install:            not called (another installation is in progress)\r\n"
+                        L"Install message:    \"Another installation is in progress (process ID 42).\"\r\n"
+                        L"Devices:            2\r\n"
+                        L"  Instance ID       Hardware ID            Outcome                          Restart  "
+                        L"Service  INF       Driver version\r\n"
+                        L"  ROOT\\SYSTEM\\0001  PCI\\VEN_8086&DEV_0E83  failed (error 0xE000020B)        yes      "
+                        L"zolchip  -         -\r\n"
+                        L"  ROOT\\SYSTEM\\0001  PCI\\VEN_8086&DEV_0E83  not_attempted (library missing)  no       "
+                        L"zolchip  oem3.inf  9.3.0.1019\r\n"),
+              std::wstring::npos)
+        << zoltest::ToUtf8(text);
 }
 
 } // namespace

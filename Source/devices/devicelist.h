@@ -45,3 +45,8 @@ private:
 // The hardware ID for a 7-, 8- or 16-character package device code; an empty
 // text for any other length.
 CStr MakeHardwareId(const wchar_t* code);
+
+// Appends the entries of a device's hardware-ID multi-string that count for
+// the presence test: the first entry as read, every later one upper-cased
+// (A to Z, in place); entries holding "&REV" or "&CC" are left out.
+void AppendQualifyingHardwareIds(wchar_t* multiString, CStrList& out);

@@ -24,21 +24,26 @@ int CBaseComponent::BuildDeviceList(int flag)
         DWORD size = kHardwareIdBufferBytes;
         if (!list.GetHardwareIds(index, reinterpret_cast<BYTE*>(ids), &size))
             continue;
-        bool first = true;
-        for (wchar_t* entry = ids; *entry; entry += wcslen(entry) + 1) {
-            if (!first) {
-                for (wchar_t* p = entry; *p; ++p) {
-                    if (*p >= L'a' && *p <= L'z')
-                        *p = static_cast<wchar_t>(*p - L'a' + L'A');
-                }
-            }
-            first = false;
-            if (wcsstr(entry, L"&REV") || wcsstr(entry, L"&CC"))
-                continue;
-            m_vPresentDeviceIds.push_back(CStr(entry));
-        }
+        AppendQualifyingHardwareIds(ids, m_vPresentDeviceIds);
     }
     return 1;
+}
+
+void AppendQualifyingHardwareIds(wchar_t* multiString, CStrList& out)
+{
+    bool first = true;
+    for (wchar_t* entry = multiString; *entry; entry += wcslen(entry) + 1) {
+        if (!first) {
+            for (wchar_t* p = entry; *p; ++p) {
+                if (*p >= L'a' && *p <= L'z')
+                    *p = static_cast<wchar_t>(*p - L'a' + L'A');
+            }
+        }
+        first = false;
+        if (wcsstr(entry, L"&REV") || wcsstr(entry, L"&CC"))
+            continue;
+        out.push_back(CStr(entry));
+    }
 }
 
 int CBaseComponent::IsDevicePresent(const wchar_t* hardwareId)

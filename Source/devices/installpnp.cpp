@@ -1,11 +1,33 @@
 // The plug-and-play install path: the package's INF becomes the driver of
 // every supported device that is present.
 #include "basecomp.h"
+#include "devices/installevents.h"
 #include "devices/pnpdriver.h"
 #include "messages.h"
 
+namespace {
+
+const DWORD kPendingInstallWaitMs = ZOL_INSTALL_WAIT_MS;
+
+} // namespace
+
+void CBaseComponent::WaitForPendingDeviceInstalls()
+{
+    // Nothing pending, or a platform that cannot tell: no wait, no line.
+    if (WaitNoPendingInstallEvents(0) != WAIT_TIMEOUT)
+        return;
+    m_pLog->WriteLine(LOG_BOTH, SEV_INFO, BASECOMP_SOURCE, 1208, L"Waiting for pending device installations... ");
+    if (WaitNoPendingInstallEvents(kPendingInstallWaitMs) == WAIT_OBJECT_0)
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Done.\r\n");
+    else
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Gave up after %lu s.\r\n",
+                          static_cast<unsigned long>(kPendingInstallWaitMs / 1000));
+}
+
 int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wchar_t* language)
 {
+    m_vDeviceResults.clear();
+    m_bDeviceResultsRecorded = 1;
     if (m_vSupportedHardwareIds.empty()) {
         const wchar_t* text = SelectInstallMessage(MSG_NO_SUPPORTED_DEVICES, language);
         CopyMessageText(message, text);
@@ -21,7 +43,14 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
             driver.AddHardwareId(id.GetString());
     }
 
+    // The devices the updates act on, as they are before them.
+    if (!driver.GetHardwareIds().empty()) {
+        m_vDeviceResults = FindSupportedDevices(driver.GetHardwareIds());
+        WaitForPendingDeviceInstalls();
+    }
+
     int code = driver.InstallDrivers();
+    RecordDeviceOutcomes(code, driver.GetUpdateOutcomes());
     if (code == PNP_INSTALL_DONE)
         return (m_bRebootRequired || driver.IsRebootRequired()) ? 2 : 1;
 
@@ -40,4 +69,23 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
         CopyMessageText(message, SelectInstallMessage(MSG_DEVICE_INSTALL_FAILED, language));
         return 0;
     }
+}
+
+void CBaseComponent::RecordDeviceOutcomes(int code, const std::vector<UPDATEOUTCOME>& outcomes)
+{
+    switch (code) {
+    case PNP_INSTALL_NO_LIBRARY: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_LIBRARY_MISSING); break;
+    case PNP_INSTALL_NO_FUNCTION: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_FUNCTION_MISSING); break;
+    case PNP_INSTALL_INCOMPLETE: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_PACKAGE_REFUSED); break;
+    default: ApplyUpdateOutcomes(m_vDeviceResults, outcomes); break;
+    }
+}
+
+int CBaseComponent::GetDeviceResults(ZOL_DEVICE_RESULT* out, int capacity, int* count)
+{
+    if (!m_bDeviceResultsRecorded)
+        return CopyDeviceResults(FindSupportedDevices(m_vSupportedHardwareIds), out, capacity, count);
+    // The driver each device has now, after the install.
+    ReadCurrentDrivers(m_vDeviceResults);
+    return CopyDeviceResults(m_vDeviceResults, out, capacity, count);
 }

@@ -312,28 +312,31 @@ int CWin2000PnPDriver::InstallDrivers()
     }
 
     int ok = 1;
-    BOOL restart = FALSE;
     wchar_t hardwareId[kHardwareIdChars];
     for (const CStr& id : m_vHardwareIds) {
         // A device that cannot be handed to the update function (an ID or
         // INF path too long for its buffer) counts as a failed update.
-        DWORD error = ERROR_SUCCESS;
+        UPDATEOUTCOME outcome = {id, 0, ERROR_SUCCESS, 0};
         if (!infPathFits) {
-            error = ERROR_FILENAME_EXCED_RANGE;
+            outcome.error = ERROR_FILENAME_EXCED_RANGE;
         } else if (!CopyIfFits(hardwareId, kHardwareIdChars, id.GetString())) {
-            error = ERROR_INVALID_PARAMETER;
+            outcome.error = ERROR_INVALID_PARAMETER;
         } else {
+            BOOL restart = FALSE;
             SetLastError(ERROR_SUCCESS);
-            BOOL updated = library->UpdateDriver(hardwareId, infPath, static_cast<DWORD>(m_bForce), &restart);
-            if (!updated)
-                error = GetLastError();
+            outcome.updated = library->UpdateDriver(hardwareId, infPath, static_cast<DWORD>(m_bForce), &restart) ? 1 : 0;
+            if (!outcome.updated)
+                outcome.error = GetLastError();
+            outcome.restart = restart ? 1 : 0;
             if (restart)
                 m_bReboot = 1;
-            if (updated)
-                continue;
         }
+        m_vOutcomes.push_back(outcome);
+        if (outcome.updated)
+            continue;
         ok = 0;
-        AddFailure(FormatWide(L"Driver update failed: %s, error %s", id.GetString(), DescribeError(error).GetString()));
+        AddFailure(FormatWide(L"Driver update failed: %s, error %s", id.GetString(),
+                              DescribeError(outcome.error).GetString()));
     }
     library->Free();
     return ok ? PNP_INSTALL_DONE : PNP_INSTALL_UPDATE_FAILED;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "devices/deviceresults.h"
 #include "support/str.h"
 
 #include <string>
@@ -56,6 +57,8 @@ public:
     // What failed, one English line each without line end: staged copies,
     // missing package files, the library, each failed driver update.
     const CStrList& GetFailures() const { return m_vFailures; }
+    // One entry per hardware ID the update loop reached, in order.
+    const std::vector<UPDATEOUTCOME>& GetUpdateOutcomes() const { return m_vOutcomes; }
 
     // driver.sys -> driver.sy_, a.h -> a.h_, readme -> readme._
     static CStr GetCompressedName(const wchar_t* fileName);
@@ -76,4 +79,5 @@ private:
     int m_bForce;
     CStrList m_vStagedFiles;
     CStrList m_vFailures;
+    std::vector<UPDATEOUTCOME> m_vOutcomes;
 };

@@ -105,6 +105,19 @@ struct ShellItemListTraits {
     static void Close(LPITEMIDLIST p);
 };
 
+// Memory the platform allocated with LocalAlloc (security descriptors).
+struct LocalMemoryTraits {
+    static HLOCAL Invalid() { return nullptr; }
+    static bool IsValid(HLOCAL p) { return p != nullptr; }
+    static void Close(HLOCAL p) { ::LocalFree(p); }
+};
+// A view of a file mapping.
+struct MappedViewTraits {
+    static void* Invalid() { return nullptr; }
+    static bool IsValid(void* p) { return p != nullptr; }
+    static void Close(void* p) { ::UnmapViewOfFile(p); }
+};
+
 typedef CUniqueResource<HANDLE, FileHandleTraits> CUniqueFile;
 typedef CUniqueResource<HANDLE, FindHandleTraits> CUniqueFind;
 typedef CUniqueResource<HKEY, RegKeyTraits> CUniqueRegKey;
@@ -114,6 +127,8 @@ typedef CUniqueResource<HDEVINFO, DevInfoTraits> CUniqueDevInfo;
 typedef CUniqueResource<SC_HANDLE, ScHandleTraits> CUniqueScHandle;
 typedef CUniqueResource<BSTR, BstrTraits> CUniqueBstr;
 typedef CUniqueResource<LPITEMIDLIST, ShellItemListTraits> CUniqueItemList;
+typedef CUniqueResource<HLOCAL, LocalMemoryTraits> CUniqueLocal;
+typedef CUniqueResource<void*, MappedViewTraits> CUniqueView;
 
 // Owned COM interface pointer.
 template <typename T>

@@ -8,7 +8,7 @@
  * it is being loaded. The host then calls, one call at a time on one thread:
  *
  *   GetInterfaceVersion          writes ZOL_INTERFACE_VERSION, returns 1
- *   GetProperty, any number      properties 1 to 8 (and 9, below)
+ *   GetProperty, any number      properties 1 to 8 (and 9 and 10, below)
  *   Install, normally once       returns ZOL_INSTALL_FAILED, _SUCCESS or _RESTART
  *
  * and unloads the DLL. Every result is an int; no exception crosses the
@@ -83,6 +83,17 @@ typedef int(WINAPI* PFN_ZOL_INSTALL)(int a, void* b, wchar_t* message, int d, co
    without such an object never asks this property. */
 #define ZOL_PROP_HOST_LOG 9
 
+/* Per-device results (ZOL_DEVICE_RESULT records, below). `out` is an array
+   of records and `capacity` its size in bytes; `extra` is an int* that
+   receives the number of records (required: without it the result is 0).
+   When the array holds them all they are written and the result is 1;
+   otherwise nothing is written to `out` and the result is 0: ask again with
+   *extra records. Before Install the records are the supported devices
+   present with the driver each has now (ZOL_DEVICE_PRESENT): what an install
+   would update. After Install they are the devices the install acted on,
+   with the outcome for each. Hosts older than this property never ask it. */
+#define ZOL_PROP_DEVICE_RESULTS 10
+
 /* ---- Sizes ------------------------------------------------------------ */
 
 #define ZOL_MESSAGE_CHARS 1024 /* PREREQSTATUS.szMessage; Install's message buffer */
@@ -122,6 +133,64 @@ enum PrereqStatusCode {
     STATUS_CANNOT_INSTALL = 7,        /* refused; szMessage says why */
     STATUS_UNDETERMINED = 8
 };
+
+/* ---- Per-device results (property 10) -------------------------------- */
+
+#define ZOL_DEVICE_ID_CHARS 200      /* a device instance ID with its terminator */
+#define ZOL_HARDWARE_ID_CHARS 256    /* a hardware ID with its terminator */
+#define ZOL_DEVICE_TEXT_CHARS 260    /* service, INF and driver version texts */
+
+/* ZOL_DEVICE_RESULT.nOutcome */
+enum ZolDeviceOutcome {
+    ZOL_DEVICE_PRESENT = 0,       /* before Install: an install would update this device */
+    ZOL_DEVICE_UPDATED = 1,       /* the driver update succeeded */
+    ZOL_DEVICE_FAILED = 2,        /* the driver update failed: dwError is the platform's code */
+    ZOL_DEVICE_NOT_ATTEMPTED = 3  /* no update was started: nReason says why */
+};
+
+/* ZOL_DEVICE_RESULT.nReason, for ZOL_DEVICE_NOT_ATTEMPTED (0 otherwise) */
+enum ZolDeviceReason {
+    ZOL_REASON_NONE = 0,
+    ZOL_REASON_PACKAGE_REFUSED = 1,     /* the package lacks a file the update needs */
+    ZOL_REASON_LIBRARY_MISSING = 2,     /* the device installation library did not load */
+    ZOL_REASON_FUNCTION_MISSING = 3,    /* the library lacks the driver update function */
+    ZOL_REASON_INSTALL_IN_PROGRESS = 4  /* another installation held the install mutex */
+};
+
+/* One device. Texts are empty when unknown; the driver fields (service, INF,
+   version) describe the driver the device has when the property is asked. */
+typedef struct ZOL_DEVICE_RESULT {
+    int nOutcome;                                    /* ZOL_DEVICE_* */
+    int nReason;                                     /* ZOL_REASON_* */
+    DWORD dwError;                                   /* ZOL_DEVICE_FAILED: the platform's code */
+    int bRestart;                                    /* 1: this device needs a restart */
+    wchar_t szInstanceId[ZOL_DEVICE_ID_CHARS];       /* device instance ID */
+    wchar_t szHardwareId[ZOL_HARDWARE_ID_CHARS];     /* the supported hardware ID it matched */
+    wchar_t szService[ZOL_DEVICE_TEXT_CHARS];        /* the driver's service name */
+    wchar_t szInf[ZOL_DEVICE_TEXT_CHARS];            /* the driver's INF file name */
+    wchar_t szDriverVersion[ZOL_DEVICE_TEXT_CHARS];  /* the driver's version, e.g. "9.3.0.1019" */
+} ZOL_DEVICE_RESULT;
+
+/* ---- One installation at a time --------------------------------------- */
+
+/* A machine-wide named mutex (CreateMutexW / OpenMutexW). Install holds it for
+   its whole run and waits at most ZOL_INSTALL_WAIT_MS for it; when it cannot
+   take it Install returns ZOL_INSTALL_FAILED with its "error during
+   installation" message and logs "Another installation is in progress". A
+   host may take it itself before calling Install, on the thread that calls
+   Install: the component's wait then succeeds at once. */
+#define ZOL_INSTALL_MUTEX_NAME L"Global\\ZolcompInstallInProgress"
+/* Beside the mutex, a named shared-memory section (CreateFileMappingW on the
+   paging file) of ZOL_INSTALL_OWNER_BYTES bytes. Its first 32-bit value is
+   the process ID of the mutex's holder, 0 when unknown: a holder writes its
+   ID once it holds the mutex (unless its own process holds it already) and
+   writes 0 before it releases it. It only names the holder in messages. */
+#define ZOL_INSTALL_OWNER_NAME L"Global\\ZolcompInstallOwner"
+#define ZOL_INSTALL_OWNER_BYTES 8
+#define ZOL_INSTALL_WAIT_MS 60000
+/* The platform's exit code for "another installation is in progress"
+   (ERROR_INSTALL_ALREADY_RUNNING); deployment tools retry it. */
+#define ZOL_EXIT_INSTALL_IN_PROGRESS 1618
 
 /* ---- Install results -------------------------------------------------- */
 

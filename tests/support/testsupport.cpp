@@ -155,6 +155,30 @@ std::wstring FromUtf8(const std::string& text)
     return out;
 }
 
+namespace {
+
+// Keeps a JSON report zolhost printed in the build's report folder, where
+// the report_schema test validates every report the tests produced.
+void KeepHostReport(const std::wstring& commandLine, const std::string& output)
+{
+    if (commandLine.find(L"zolhost.exe") == std::wstring::npos || commandLine.find(L"--json") == std::wstring::npos)
+        return;
+    size_t first = output.find_first_not_of(" \r\n"), last = output.find_last_not_of(" \r\n");
+    if (first == std::string::npos || output[first] != '{' || output[last] != '}')
+        return;
+    static unsigned s_count = 0;
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const wchar_t* name = wcsrchr(program, L'\\');
+    std::wstring folder = WinePath(ZOL_REPORTS_DIR);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteBytes(folder + L"\\" + std::wstring(name ? name + 1 : program) + L"-" +
+                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++s_count) + L".json",
+               output.substr(first, last - first + 1));
+}
+
+} // namespace
+
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir, DWORD timeoutMs)
 {
     ProcessResult result;
@@ -217,6 +241,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
+    KeepHostReport(commandLine, result.output);
     return result;
 }
 

@@ -9,6 +9,11 @@
 //   devsim remove INSTANCE      remove a device by instance ID
 //   devsim start                start the drivers of the bound devices
 //   devsim stop                 stop them again
+//   devsim hold-install-lock SECONDS
+//                               take the machine-wide install mutex (waiting
+//                               at most 60 s for it), print a line once it is
+//                               held, hold it SECONDS, release it; 1618 when
+//                               another installation held it all along
 //
 // start and stop play the part of the PnP manager, which Wine lacks: when
 // Windows starts the driver of a bound device it records the device instances
@@ -28,6 +33,8 @@
 #include <vector>
 
 #include "support/handles.h"
+#include "support/installlock.h"
+#include "zolcomp/zolcomp.h"
 
 namespace {
 
@@ -58,7 +65,8 @@ int Usage()
           L"       devsim list\r\n"
           L"       devsim remove INSTANCE\r\n"
           L"       devsim start\r\n"
-          L"       devsim stop\r\n");
+          L"       devsim stop\r\n"
+          L"       devsim hold-install-lock SECONDS\r\n");
     return 87;
 }
 
@@ -337,6 +345,34 @@ int Start()
     return ok ? 0 : 1;
 }
 
+// Makes this machine busy for the install mutex's other users.
+int HoldInstallLock(int argc, wchar_t** argv)
+{
+    const unsigned kMaxSeconds = 86400;
+    if (argc != 3 || argv[2][0] == L'\0' || wcslen(argv[2]) > 5)
+        return Usage();
+    unsigned seconds = 0;
+    for (const wchar_t* p = argv[2]; *p; ++p) {
+        if (*p < L'0' || *p > L'9')
+            return Usage();
+        seconds = seconds * 10 + static_cast<unsigned>(*p - L'0');
+    }
+    if (seconds > kMaxSeconds)
+        return Usage();
+    CInstallLock lock;
+    if (!lock.Acquire(ZOL_INSTALL_WAIT_MS)) {
+        Error(InstallInProgressText(lock.ReadOwner()).GetString());
+        return ZOL_EXIT_INSTALL_IN_PROGRESS;
+    }
+    wchar_t line[128];
+    wsprintfW(line, L"holding the install lock (process ID %lu) for %u s\r\n",
+              static_cast<unsigned long>(GetCurrentProcessId()), seconds);
+    Print(line);
+    Sleep(seconds * 1000);
+    lock.Release();
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -354,6 +390,8 @@ int wmain(int argc, wchar_t** argv)
         return argc == 2 ? Start() : Usage();
     if (command == L"stop")
         return argc == 2 ? (StopAll(true) ? 0 : 1) : Usage();
+    if (command == L"hold-install-lock")
+        return HoldInstallLock(argc, argv);
     if (command == L"--help" || command == L"-h" || command == L"help") {
         Usage();
         return 0;

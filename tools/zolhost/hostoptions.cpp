@@ -1,11 +1,14 @@
 #include "hostoptions.h"
 
-CHostOptions::CHostOptions() : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_json(false) {}
+CHostOptions::CHostOptions()
+    : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_json(false), m_waitSeconds(0)
+{
+}
 
 const wchar_t* CHostOptions::UsageLine()
 {
-    return L"usage: zolhost [--lang CODE] [--package DIR] [--sta] [--check] [--json] [/verbose_log]\r\n"
-           L"               [/consoleout] PATH\\zolcomp.dll\r\n"
+    return L"usage: zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]\r\n"
+           L"               [/verbose_log] [/consoleout] PATH\\zolcomp.dll\r\n"
            L"       zolhost --help\r\n";
 }
 
@@ -33,6 +36,9 @@ std::wstring CHostOptions::HelpText()
            L"                still taken from the directory zolhost was started in. A\r\n"
            L"                DIR that cannot be entered ends the run with exit code 87\r\n"
            L"                before anything is loaded.\r\n"
+           L"  --wait SECONDS  before Install, wait at most SECONDS (0 to 86400, default\r\n"
+           L"                0) for another installation on this machine to finish. When\r\n"
+           L"                it has not, Install is not called and the exit code is 1618.\r\n"
            L"  --sta         initialise COM single-threaded on the host's thread before\r\n"
            L"                loading the component (as a setup program with windows\r\n"
            L"                does) and uninitialise it after unloading; the report shows\r\n"
@@ -51,22 +57,33 @@ std::wstring CHostOptions::HelpText()
            L"6 and 7 silent installation possible, 8 always 1. A property whose result\r\n"
            L"is 0 has no value: the report says \"(none)\" and JSON gives null.\r\n"
            L"\r\n"
-           L"JSON: {\"interface_version\":N,\"properties\":{\"1\":{\"result\":R,\"value\":\"...\"},...,\r\n"
-           L"\"5\":{\"result\":R,\"status\":S,\"message\":\"...\"},\"6\":{\"result\":R,\"value\":V},...},\r\n"
-           L"\"install\":{\"result\":R,\"message\":\"...\"},\"warnings\":[\"...\"],\r\n"
-           L"\"host_apartment\":\"single-threaded\"} (no \"install\" with --check; \"warnings\"\r\n"
-           L"only when there is one; \"host_apartment\" only with --sta).\r\n"
+           L"Devices: the component's per-device results (property 10): before Install\r\n"
+           L"(and with --check) the supported devices present with the driver each has\r\n"
+           L"(outcome \"present\"); after Install each device it acted on: \"updated\",\r\n"
+           L"\"failed\" (with the platform's error code) or \"not_attempted\" (with why),\r\n"
+           L"and whether it needs a restart. The readable report shows them as a table.\r\n"
+           L"\r\n"
+           L"JSON: one object, described by docs/zolhost-report.schema.json:\r\n"
+           L"{\"report_version\":1,\"interface_version\":N,\"properties\":{\"1\":{\"result\":R,\r\n"
+           L"\"value\":\"...\"},...,\"5\":{\"result\":R,\"status\":S,\"message\":\"...\"},...},\r\n"
+           L"\"install\":{\"result\":R,\"message\":\"...\",\"in_progress\":false},\"devices\":[{...}],\r\n"
+           L"\"warnings\":[\"...\"],\"host_apartment\":\"single-threaded\"} (no \"install\" with\r\n"
+           L"--check; \"result\":null and \"in_progress\":true when another installation\r\n"
+           L"was in progress; \"warnings\" only when there is one; \"host_apartment\" only\r\n"
+           L"with --sta).\r\n"
            L"\r\n"
            L"Logs: C:\\devavoror\\log\\zolsetup.log (shared by the host and the component);\r\n"
            L"with /verbose_log also the verbose log in the same directory (\"zolhost.log\",\r\n"
            L"renamed after the package once the component has taken it over). The\r\n"
-           L"footer's return code is Install's result (with --check: property 5's result).\r\n"
+           L"footer's return code is Install's result (with --check: property 5's result;\r\n"
+           L"1618 when another installation was in progress).\r\n"
            L"\r\n"
            L"Exit codes:\r\n"
            L"  0     installed (Install returned 1); with --check: the questions were asked\r\n"
            L"  3010  installed, restart required (Install returned 2)\r\n"
            L"  1603  installation failed (Install returned 0), or the component could not\r\n"
            L"        be loaded or lacks one of its exports\r\n"
+           L"  1618  another installation is in progress: Install was not called\r\n"
            L"  87    bad command line, or the --package directory cannot be entered\r\n";
 }
 
@@ -113,6 +130,12 @@ CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* ar
             taken = TakeValue(L"--package", argc, argv, i, m_packageDir);
         if (taken < 0)
             return Fail(L"--package needs a folder");
+        if (taken == 0) {
+            std::wstring seconds;
+            taken = TakeValue(L"--wait", argc, argv, i, seconds);
+            if (taken < 0 || (taken > 0 && !ParseSeconds(seconds)))
+                return Fail(L"--wait needs a number of seconds from 0 to 86400");
+        }
         if (taken > 0)
             continue;
         if (arg == L"--check") {
@@ -132,4 +155,20 @@ CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* ar
     if (m_componentPath.empty())
         return Fail(L"missing the component path (PATH\\zolcomp.dll)");
     return PARSE_RUN;
+}
+
+bool CHostOptions::ParseSeconds(const std::wstring& text)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    unsigned value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    if (value > kMaxWaitSeconds)
+        return false;
+    m_waitSeconds = value;
+    return true;
 }

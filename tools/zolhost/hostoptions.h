@@ -1,6 +1,6 @@
 // CHostOptions: the host's command line.
-//   zolhost [--lang CODE] [--package DIR] [--sta] [--check] [--json] [/verbose_log] [/consoleout]
-//           PATH\zolcomp.dll
+//   zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]
+//           [/verbose_log] [/consoleout] PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
 #pragma once
@@ -28,6 +28,8 @@ public:
     bool SingleThreaded() const { return m_singleThreaded; }
     bool CheckOnly() const { return m_checkOnly; }
     bool Json() const { return m_json; }
+    // How long to wait for another installation to finish, in seconds.
+    unsigned WaitSeconds() const { return m_waitSeconds; }
     const std::wstring& Error() const { return m_error; }
 
     static const wchar_t* UsageLine();
@@ -35,8 +37,12 @@ public:
 
 private:
     ParseResult Fail(const std::wstring& error);
+    // Digits only, at most kMaxWaitSeconds; stores the value.
+    bool ParseSeconds(const std::wstring& text);
     // "--name VALUE" or "--name=VALUE" at argv[i]: 1 taken (i moved past the
     // value), 0 not this option, -1 the value is missing.
+    // The longest --wait: a day.
+    static const unsigned kMaxWaitSeconds = 86400;
     static int TakeValue(const wchar_t* name, int argc, const wchar_t* const* argv, int& i, std::wstring& value);
 
     std::wstring m_componentPath;
@@ -45,5 +51,6 @@ private:
     bool m_singleThreaded;
     bool m_checkOnly;
     bool m_json;
+    unsigned m_waitSeconds;
     std::wstring m_error;
 };

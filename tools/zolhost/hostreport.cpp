@@ -2,8 +2,11 @@
 
 #include "hostsupport.h"
 
+#include "zolcomp/zolcomp.h"
+
 CHostReport::CHostReport()
-    : interfaceResult(0), interfaceVersion(0), prereqStatus(0), installed(false), installResult(0), exitCode(0)
+    : interfaceResult(0), interfaceVersion(0), prereqStatus(0), installed(false), installResult(0),
+      installInProgress(false), exitCode(0)
 {
 }
 
@@ -44,6 +47,29 @@ const wchar_t* CHostReport::InstallResultName(int result)
     case 1: return L"success";
     case 2: return L"success, restart required";
     default: return L"unknown result";
+    }
+}
+
+const wchar_t* CHostReport::OutcomeName(int outcome)
+{
+    switch (outcome) {
+    case ZOL_DEVICE_PRESENT: return L"present";
+    case ZOL_DEVICE_UPDATED: return L"updated";
+    case ZOL_DEVICE_FAILED: return L"failed";
+    case ZOL_DEVICE_NOT_ATTEMPTED: return L"not_attempted";
+    default: return L"unknown";
+    }
+}
+
+const wchar_t* CHostReport::ReasonText(int reason)
+{
+    switch (reason) {
+    case ZOL_REASON_NONE: return L"";
+    case ZOL_REASON_PACKAGE_REFUSED: return L"package refused";
+    case ZOL_REASON_LIBRARY_MISSING: return L"library missing";
+    case ZOL_REASON_FUNCTION_MISSING: return L"update function missing";
+    case ZOL_REASON_INSTALL_IN_PROGRESS: return L"another installation in progress";
+    default: return L"unknown reason";
     }
 }
 
@@ -118,9 +144,13 @@ std::wstring CHostReport::RenderText() const
     if (installed) {
         out += HostFormat(L"Install:            result %d (%s)\r\n", installResult, InstallResultName(installResult));
         out += HostFormat(L"Install message:    \"%s\"\r\n", Printable(installMessage).c_str());
+    } else if (installInProgress) {
+        out += L"Install:            not called (another installation is in progress)\r\n";
+        out += HostFormat(L"Install message:    \"%s\"\r\n", Printable(installMessage).c_str());
     } else {
         out += L"Install:            not called (--check)\r\n";
     }
+    out += RenderDeviceTable();
     if (!hostApartment.empty())
         out += HostFormat(L"Host apartment:     %s\r\n", hostApartment.c_str());
     out += HostFormat(L"Exit code:          %d\r\n", exitCode);
@@ -129,7 +159,7 @@ std::wstring CHostReport::RenderText() const
 
 std::wstring CHostReport::RenderJson() const
 {
-    std::wstring out = L"{\"interface_version\":";
+    std::wstring out = HostFormat(L"{\"report_version\":%d,\"interface_version\":", kReportVersion);
     out += interfaceResult ? HostFormat(L"%d", interfaceVersion) : std::wstring(L"null");
     out += L",\"properties\":{";
     for (int type = 1; type <= 8; ++type) {
@@ -150,8 +180,14 @@ std::wstring CHostReport::RenderJson() const
     }
     out += L"}";
     if (installed)
-        out += HostFormat(L",\"install\":{\"result\":%d,\"message\":%s}", installResult,
+        out += HostFormat(L",\"install\":{\"result\":%d,\"message\":%s,\"in_progress\":false}", installResult,
                           JsonString(installMessage).c_str());
+    else if (installInProgress)
+        out += L",\"install\":{\"result\":null,\"message\":" + JsonString(installMessage) + L",\"in_progress\":true}";
+    out += L",\"devices\":[";
+    for (size_t i = 0; i < devices.size(); ++i)
+        out += (i ? L"," : L"") + DeviceJson(devices[i]);
+    out += L"]";
     if (!warnings.empty()) {
         out += L",\"warnings\":[";
         for (size_t i = 0; i < warnings.size(); ++i)
@@ -161,5 +197,53 @@ std::wstring CHostReport::RenderJson() const
     if (!hostApartment.empty())
         out += L",\"host_apartment\":" + JsonString(hostApartment);
     out += L"}\r\n";
+    return out;
+}
+
+std::wstring CHostReport::DeviceJson(const Device& d)
+{
+    auto text = [](const std::wstring& value) { return value.empty() ? std::wstring(L"null") : JsonString(value); };
+    std::wstring out = L"{\"instance_id\":" + JsonString(d.instanceId) + L",\"hardware_id\":" + JsonString(d.hardwareId);
+    out += HostFormat(L",\"outcome\":\"%s\"", OutcomeName(d.outcome));
+    out += d.outcome == ZOL_DEVICE_FAILED ? HostFormat(L",\"error\":%lu", d.error) : std::wstring(L",\"error\":null");
+    out += L",\"reason\":" + text(ReasonText(d.outcome == ZOL_DEVICE_NOT_ATTEMPTED ? d.reason : ZOL_REASON_NONE));
+    out += d.restart ? L",\"restart\":true" : L",\"restart\":false";
+    out += L",\"service\":" + text(d.service) + L",\"inf\":" + text(d.inf) +
+           L",\"driver_version\":" + text(d.driverVersion) + L"}";
+    return out;
+}
+
+std::wstring CHostReport::RenderDeviceTable() const
+{
+    std::wstring out = HostFormat(L"Devices:            %u\r\n", static_cast<unsigned>(devices.size()));
+    if (devices.empty())
+        return out;
+    const size_t columns = 7;
+    std::vector<std::vector<std::wstring>> rows;
+    rows.push_back({L"Instance ID", L"Hardware ID", L"Outcome", L"Restart", L"Service", L"INF", L"Driver version"});
+    for (const Device& d : devices) {
+        std::wstring outcome = OutcomeName(d.outcome);
+        if (d.outcome == ZOL_DEVICE_FAILED)
+            outcome += HostFormat(L" (error 0x%08lX)", d.error);
+        else if (d.outcome == ZOL_DEVICE_NOT_ATTEMPTED)
+            outcome += HostFormat(L" (%s)", ReasonText(d.reason));
+        auto cell = [](const std::wstring& value) { return value.empty() ? std::wstring(L"-") : Printable(value); };
+        rows.push_back({cell(d.instanceId), cell(d.hardwareId), outcome, d.restart ? L"yes" : L"no", cell(d.service),
+                        cell(d.inf), cell(d.driverVersion)});
+    }
+    std::vector<size_t> widths(columns, 0);
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < columns; ++c)
+            widths[c] = row[c].size() > widths[c] ? row[c].size() : widths[c];
+    }
+    for (const auto& row : rows) {
+        std::wstring line = L" ";
+        for (size_t c = 0; c < columns; ++c) {
+            line += L" " + row[c];
+            if (c + 1 < columns)
+                line += std::wstring(widths[c] - row[c].size() + 1, L' ');
+        }
+        out += line + L"\r\n";
+    }
     return out;
 }

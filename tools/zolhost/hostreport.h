@@ -15,6 +15,22 @@ public:
         int value = 0;     // types 6 to 8
     };
 
+    // One device of property 10.
+    struct Device {
+        std::wstring instanceId;
+        std::wstring hardwareId;
+        int outcome = 0; // ZOL_DEVICE_*
+        int reason = 0;  // ZOL_REASON_*
+        unsigned long error = 0;
+        bool restart = false;
+        std::wstring service;
+        std::wstring inf;
+        std::wstring driverVersion;
+    };
+
+    // The JSON layout's version ("report_version").
+    static const int kReportVersion = 1;
+
     CHostReport();
 
     std::wstring componentPath;
@@ -27,6 +43,10 @@ public:
     bool installed; // Install was called
     int installResult;
     std::wstring installMessage;
+    // Install was not called: another installation held the install mutex
+    // (installMessage says so).
+    bool installInProgress;
+    std::vector<Device> devices;
     int exitCode;
     // Plain sentences about the way the component was run.
     std::vector<std::wstring> warnings;
@@ -40,9 +60,17 @@ public:
     static const wchar_t* PropertyName(int type);
     static const wchar_t* StatusName(int status);
     static const wchar_t* InstallResultName(int result);
+    // "present", "updated", "failed", "not_attempted".
+    static const wchar_t* OutcomeName(int outcome);
+    // Why a device was not attempted, in words; empty for ZOL_REASON_NONE.
+    static const wchar_t* ReasonText(int reason);
     // A JSON string literal, quotes included.
     static std::wstring JsonString(const std::wstring& text);
     // Text made printable on one report line: control characters shown as
     // escapes (\r, \n, \t, \xNN).
     static std::wstring Printable(const std::wstring& text);
+
+private:
+    std::wstring RenderDeviceTable() const;
+    static std::wstring DeviceJson(const Device& device);
 };

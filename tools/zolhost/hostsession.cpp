@@ -2,9 +2,11 @@
 
 #include "zolcomp/zolcomp.h"
 #include "log/cmplog.h"
+#include "support/installlock.h"
 #include "hostsupport.h"
 
 #include <objbase.h>
+#include <wchar.h>
 
 #include <vector>
 
@@ -188,6 +190,37 @@ void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report
     }
 }
 
+void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
+{
+    // Asked with no room first; the count may grow between two calls (a
+    // device arriving), so the host asks again a few times at most.
+    std::vector<ZOL_DEVICE_RESULT> records;
+    int count = 0;
+    int result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, &count);
+    for (int attempt = 0; !result && count > 0 && attempt < 3; ++attempt) {
+        records.assign(static_cast<size_t>(count), ZOL_DEVICE_RESULT());
+        int capacity = static_cast<int>(records.size() * sizeof(ZOL_DEVICE_RESULT));
+        result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, records.data(), capacity, &count);
+    }
+    if (!result || count < 0 || static_cast<size_t>(count) > records.size())
+        return;
+    auto text = [](const wchar_t* field, size_t chars) { return std::wstring(field, wcsnlen(field, chars)); };
+    for (int i = 0; i < count; ++i) {
+        const ZOL_DEVICE_RESULT& r = records[static_cast<size_t>(i)];
+        CHostReport::Device device;
+        device.instanceId = text(r.szInstanceId, ZOL_DEVICE_ID_CHARS);
+        device.hardwareId = text(r.szHardwareId, ZOL_HARDWARE_ID_CHARS);
+        device.outcome = r.nOutcome;
+        device.reason = r.nReason;
+        device.error = r.dwError;
+        device.restart = r.bRestart != 0;
+        device.service = text(r.szService, ZOL_DEVICE_TEXT_CHARS);
+        device.inf = text(r.szInf, ZOL_DEVICE_TEXT_CHARS);
+        device.driverVersion = text(r.szDriverVersion, ZOL_DEVICE_TEXT_CHARS);
+        report.devices.push_back(device);
+    }
+}
+
 int CHostSession::Run()
 {
     CHostReport report;
@@ -233,16 +266,28 @@ int CHostSession::Run()
     if (m_options.CheckOnly()) {
         report.exitCode = HOST_EXIT_SUCCESS;
     } else {
-        std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
-        language.push_back(L'\0');
-        std::vector<wchar_t> message(kMessageCapacity, L'\0');
-        report.installed = true;
-        report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
-        message[kMessageCapacity - 1] = L'\0';
-        report.installMessage = message.data();
-        report.exitCode = ExitCodeForInstallResult(report.installResult);
-        footerCode = report.installResult;
+        // One installation at a time: held on this thread until Install has
+        // returned, so the component's own wait for it succeeds at once.
+        CInstallLock lock;
+        if (!lock.Acquire(m_options.WaitSeconds() * 1000)) {
+            report.installInProgress = true;
+            report.installMessage = InstallInProgressText(lock.ReadOwner()).GetString();
+            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+            log.WriteLine(LOG_MAIN, SEV_ERROR, nullptr, 0, L"%s\r\n", report.installMessage.c_str());
+            footerCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+        } else {
+            std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
+            language.push_back(L'\0');
+            std::vector<wchar_t> message(kMessageCapacity, L'\0');
+            report.installed = true;
+            report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
+            message[kMessageCapacity - 1] = L'\0';
+            report.installMessage = message.data();
+            report.exitCode = ExitCodeForInstallResult(report.installResult);
+            footerCode = report.installResult;
+        }
     }
+    AskDevices(library, report);
 
     if (m_options.SingleThreaded())
         report.hostApartment = ApartmentName();

@@ -12,6 +12,7 @@ const int HOST_EXIT_SUCCESS = 0;
 const int HOST_EXIT_RESTART = 3010;
 const int HOST_EXIT_FAILURE = 1603;
 const int HOST_EXIT_BAD_ARGUMENTS = 87;
+const int HOST_EXIT_INSTALL_IN_PROGRESS = ZOL_EXIT_INSTALL_IN_PROGRESS;
 
 // The host's own verbose log file (in the log directory), and the text after
 // "Stub Version:" in its verbose header.
@@ -40,6 +41,8 @@ public:
 
 private:
     void AskProperties(CComponentLibrary& library, CHostReport& report);
+    // Property 10; no devices when the component does not answer it.
+    static void AskDevices(CComponentLibrary& library, CHostReport& report);
     void LogLoadFailure(const std::wstring& error);
     // Makes the --package folder current. On failure writes why to stderr.
     bool EnterPackageFolder();

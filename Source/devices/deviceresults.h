@@ -1,0 +1,44 @@
+// The per-device results a host reads through property 10: which supported
+// devices are present and the driver each has, and after an installation
+// what became of each.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "zolcomp/zolcomp.h"
+#include "support/str.h"
+
+// What one driver update call did, for one hardware ID.
+struct UPDATEOUTCOME {
+    CStr hardwareId;
+    int updated;   // the call succeeded
+    DWORD error;   // the platform's code when it did not
+    int restart;   // the call asked for a restart
+};
+
+// One present device that lists a supported hardware ID.
+struct SUPPORTEDDEVICE {
+    ZOL_DEVICE_RESULT record;
+    // Every supported ID the device lists, in the supported list's order;
+    // the first is the record's hardware ID.
+    CStrList ids;
+};
+typedef std::vector<SUPPORTEDDEVICE> CSupportedDevices;
+
+// The present devices that list one of supportedIds (by the presence test's
+// rules), in enumeration order, each with the driver it has now and the
+// outcome ZOL_DEVICE_PRESENT.
+CSupportedDevices FindSupportedDevices(const CStrList& supportedIds);
+// Reads the service, INF and driver version each device has now.
+void ReadCurrentDrivers(CSupportedDevices& devices);
+// Every device: not attempted, for reason.
+void MarkNotAttempted(CSupportedDevices& devices, int reason);
+// Each device's outcome from the update calls for the IDs it lists: failed
+// (with the first failure's code) when one of them failed, else updated;
+// a restart when one of them asked for it. A device none of the calls
+// named stays as it was.
+void ApplyUpdateOutcomes(CSupportedDevices& devices, const std::vector<UPDATEOUTCOME>& outcomes);
+// Property 10: see ZOL_PROP_DEVICE_RESULTS.
+int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULT* out, int capacityBytes, int* count);
