@@ -63,7 +63,8 @@ TEST(Devsim, RemoveDeletesTheDevice)
 
 TEST(Devsim, BadArgumentsGiveUsage)
 {
-    for (const wchar_t* args : {L"", L"frobnicate", L"add", L"start now", L"stop all", L"list -v"})
+    for (const wchar_t* args : {L"", L"frobnicate", L"add", L"start now", L"stop all", L"list -v",
+                                  L"hold-install-lock", L"hold-install-lock 1s", L"hold-install-lock 86401"})
         EXPECT_EQ(RunDevsim(args).exitCode, 87u) << ToUtf8(args);
 }
 

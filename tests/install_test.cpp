@@ -6,10 +6,12 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "basecomp.h"
 #include "messages.h"
+#include "support/installlock.h"
 #include "testsupport.h"
 
 namespace {
@@ -100,4 +102,74 @@ TEST(InstallDispatch, EachTypeRunsItsPathWithTheHostsArgumentsAndLogsItsType)
         EXPECT_EQ(zoltest::ReadMainLog(), "Initiating installation... \r\n");
         EXPECT_EQ(zoltest::ReadVerboseLogs(), std::string("Initiating installation... ") + c.typeLine + "\r\n");
     }
+}
+
+// The install mutex, held by another process for longer than Install's wait
+// (shortened here to 1 s through its seam), and then for less than it.
+TEST(InstallLock, AnotherInstallationHoldingTheMutexStopsInstallWithMessage5AndItsProcessId)
+{
+    CDispatchComponent component;
+    component.SetType(INF_TYPE_PNP);
+    wchar_t message[256] = L"";
+    {
+        zoltest::CInstallLockHolder holder(30);
+        ASSERT_TRUE(holder.Holding());
+        zoltest::ClearLogs();
+        component.GetLog()->SetVerbose(1);
+        component.GetLog()->Open();
+        DWORD previous = SetInstallWaitMs(1000);
+        EXPECT_EQ(component.Install(0, nullptr, message, 0, L"ja"), 0);
+        SetInstallWaitMs(previous);
+        EXPECT_TRUE(component.paths.empty());
+        EXPECT_STREQ(message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE));
+        const std::string lines = "Waiting for another installation to finish... Gave up after 1 s.\r\n"
+                                  "**ERROR** - Another installation is in progress (process ID " +
+                                  std::to_string(holder.ProcessId()) + ").\r\n";
+        EXPECT_EQ(zoltest::ReadMainLog(), lines);
+        EXPECT_EQ(zoltest::MaskTimes(zoltest::ReadVerboseLogs()), "[T]::basecomp.cpp[262] " + lines);
+        component.GetLog()->Close();
+        // Released when the holder ends.
+        EXPECT_EQ(holder.Wait(), 0u);
+    }
+    {
+        // A holder that lets go within the wait: Install goes on.
+        zoltest::CInstallLockHolder holder(2);
+        ASSERT_TRUE(holder.Holding());
+        zoltest::ClearLogs();
+        CDispatchComponent later;
+        later.SetType(INF_TYPE_PNP);
+        later.GetLog()->Open();
+        EXPECT_EQ(later.Install(0, nullptr, message, 0, L"en"), 2);
+        later.GetLog()->Close();
+        EXPECT_EQ(later.paths, std::vector<std::string>{"PNP"});
+        EXPECT_EQ(zoltest::ReadMainLog(),
+                  "Waiting for another installation to finish... Done.\r\nInitiating installation... \r\n");
+    }
+}
+
+TEST(InstallLock, AHostHoldingTheMutexOnTheSameThreadLetsInstallRunAndKeepsItsRecord)
+{
+    CInstallLock host;
+    ASSERT_TRUE(host.Acquire(0));
+    EXPECT_EQ(host.ReadOwner(), GetCurrentProcessId());
+    zoltest::ClearLogs();
+    CDispatchComponent component;
+    component.GetLog()->Open();
+    component.SetType(INF_TYPE_PNP);
+    wchar_t message[256] = L"";
+    EXPECT_EQ(component.Install(0, nullptr, message, 0, L"en"), 2);
+    component.GetLog()->Close();
+    EXPECT_EQ(zoltest::ReadMainLog(), "Initiating installation... \r\n");
+    // The component's release leaves the host's hold and record in place.
+    EXPECT_EQ(host.ReadOwner(), GetCurrentProcessId());
+    auto takenElsewhere = [] {
+        bool taken = false;
+        std::thread([&taken] { taken = CInstallLock().Acquire(0); }).join();
+        return taken;
+    };
+    EXPECT_FALSE(takenElsewhere());
+    host.Release();
+    EXPECT_EQ(host.ReadOwner(), 0u);
+    EXPECT_TRUE(takenElsewhere());
+    EXPECT_EQ(zoltest::RunDevsim(L"hold-install-lock 0").exitCode, 0u);
 }

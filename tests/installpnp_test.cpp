@@ -8,6 +8,7 @@
 #include <newdev.h>
 
 #include "basecomp.h"
+#include "devices/installevents.h"
 #include "devices/pnpdriver.h"
 #include "inf/infdriversection.h"
 #include "messages.h"
@@ -54,17 +55,54 @@ protected:
         component.SetRebootRequired(rebootRequired);
         for (const std::wstring& id : ids)
             component.AddSupportedHardwareId(id.c_str());
+        m_before = Devices(component);
         component.GetLog()->Open();
         int result = component.InstallPnP(0, nullptr, m_message, 0, language);
         component.GetLog()->Close();
+        m_after = Devices(component);
         return result;
+    }
+    // Property 10, asked as a host asks it: the count first.
+    static std::vector<ZOL_DEVICE_RESULT> Devices(CBaseComponent& component)
+    {
+        int count = -1;
+        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, nullptr), 0);
+        int answered = component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, &count);
+        std::vector<ZOL_DEVICE_RESULT> records(static_cast<size_t>(count > 0 ? count : 0));
+        EXPECT_EQ(answered, count == 0 ? 1 : 0);
+        if (count > 0) {
+            EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, records.data(),
+                                            static_cast<int>(records.size() * sizeof(ZOL_DEVICE_RESULT)), &count),
+                      1);
+        }
+        return records;
+    }
+    // "instance hardware-ID outcome reason error restart" for each record.
+    static std::vector<std::wstring> Outcomes(const std::vector<ZOL_DEVICE_RESULT>& records)
+    {
+        std::vector<std::wstring> out;
+        for (const ZOL_DEVICE_RESULT& r : records)
+            out.push_back(std::wstring(r.szInstanceId) + L" " + r.szHardwareId + L" " + std::to_wstring(r.nOutcome) +
+                          L" " + std::to_wstring(r.nReason) + L" " + std::to_wstring(r.dwError) + L" " +
+                          std::to_wstring(r.bRestart));
+        return out;
     }
 
     std::wstring m_dir;
     std::unique_ptr<CCurrentDirectoryScope> m_cwd;
     std::unique_ptr<CComponentDirectoryScope> m_module;
     wchar_t m_message[512];
+    std::vector<ZOL_DEVICE_RESULT> m_before, m_after;
 };
+
+// Stands in for the platform's wait for pending device installations.
+std::vector<DWORD> g_pendingWaits;
+DWORD g_pendingAnswerAfterFirst = WAIT_OBJECT_0;
+DWORD WINAPI FakePendingWait(DWORD timeoutMs)
+{
+    g_pendingWaits.push_back(timeoutMs);
+    return g_pendingWaits.size() == 1 ? WAIT_TIMEOUT : g_pendingAnswerAfterFirst;
+}
 
 } // namespace
 
@@ -352,4 +390,87 @@ TEST_F(PnPInstall, OnlyFilesThisRunStagedFromThePackageCountForTheUpdate)
     EXPECT_EQ(ToVector(staged.FindMissingPackageFiles((StagingFolder() + L"\\zolchip.inf").c_str())),
               std::vector<std::wstring>{L"zolchip.inf"});
     EXPECT_EQ(library.calls.size(), 2u);
+}
+
+TEST_F(PnPInstall, EachDeviceGetsTheOutcomeOfTheUpdatesForItsIds)
+{
+    const wchar_t kId0E90[] = L"PCI\\VEN_8086&DEV_0E90&SUBSYS_7C41A2E9";
+    CSimulatedDevice a({kId0E83});
+    CSimulatedDevice both({std::wstring(kId0E84) + L"&REV_01", kId0E84, kId0E83});
+    CSimulatedDevice c({kId0E90});
+    CSimulatedDevice unsupported({L"PCI\\VEN_8086&DEV_FFFF"});
+    ASSERT_FALSE(a.Instance().empty() || both.Instance().empty() || c.Instance().empty());
+    auto line = [](const std::wstring& instance, const wchar_t* id, int outcome, int reason, DWORD error,
+                   int restart) {
+        return instance + L" " + id + L" " + std::to_wstring(outcome) + L" " + std::to_wstring(reason) + L" " +
+               std::to_wstring(error) + L" " + std::to_wstring(restart);
+    };
+    {
+        CFakeNewDevLibrary library;
+        library.SetOutcome(kId0E84, FALSE, FALSE);
+        library.SetOutcome(kId0E90, TRUE, TRUE);
+        CNewDevOverrideScope scope(&library);
+        EXPECT_EQ(InstallPnP({kId0E90, kId0E83, kId0E84}), 0);
+        // Before: what an install would update, with the first supported ID
+        // each device lists, in the supported list's order.
+        EXPECT_EQ(Outcomes(m_before), (std::vector<std::wstring>{
+                                          line(a.Instance(), kId0E83, ZOL_DEVICE_PRESENT, 0, 0, 0),
+                                          line(both.Instance(), kId0E83, ZOL_DEVICE_PRESENT, 0, 0, 0),
+                                          line(c.Instance(), kId0E90, ZOL_DEVICE_PRESENT, 0, 0, 0)}));
+        // The device listing a failed ID failed with its code, though its
+        // other ID updated; a restart belongs to the device that asked.
+        EXPECT_EQ(Outcomes(m_after),
+                  (std::vector<std::wstring>{line(a.Instance(), kId0E83, ZOL_DEVICE_UPDATED, 0, 0, 0),
+                                             line(both.Instance(), kId0E83, ZOL_DEVICE_FAILED, 0, 0xE000020B, 0),
+                                             line(c.Instance(), kId0E90, ZOL_DEVICE_UPDATED, 0, 0, 1)}));
+    }
+    {
+        CFakeNewDevLibrary library;
+        library.loads = 0;
+        CNewDevOverrideScope scope(&library);
+        EXPECT_EQ(InstallPnP({kId0E83}), 0);
+        EXPECT_EQ(Outcomes(m_after),
+                  (std::vector<std::wstring>{
+                      line(a.Instance(), kId0E83, ZOL_DEVICE_NOT_ATTEMPTED, ZOL_REASON_LIBRARY_MISSING, 0, 0),
+                      line(both.Instance(), kId0E83, ZOL_DEVICE_NOT_ATTEMPTED, ZOL_REASON_LIBRARY_MISSING, 0, 0)}));
+        library.loads = 1;
+        library.hasFunction = 0;
+        EXPECT_EQ(InstallPnP({kId0E90}), 0);
+        EXPECT_EQ(Outcomes(m_after), std::vector<std::wstring>{line(c.Instance(), kId0E90, ZOL_DEVICE_NOT_ATTEMPTED,
+                                                                    ZOL_REASON_FUNCTION_MISSING, 0, 0)});
+        library.hasFunction = 1;
+        ASSERT_TRUE(DeleteFileW((m_dir + L"\\zolchip.sys").c_str()));
+        EXPECT_EQ(InstallPnP({kId0E90}), 0);
+        EXPECT_EQ(Outcomes(m_after), std::vector<std::wstring>{line(c.Instance(), kId0E90, ZOL_DEVICE_NOT_ATTEMPTED,
+                                                                    ZOL_REASON_PACKAGE_REFUSED, 0, 0)});
+        // No supported device present, or none supported: no records.
+        EXPECT_EQ(InstallPnP({kAbsentId}), 0);
+        EXPECT_TRUE(m_before.empty() && m_after.empty());
+    }
+}
+
+TEST_F(PnPInstall, PendingDeviceInstallationsAreWaitedForAtMost60sThenTheUpdatesRun)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    PFN_WAIT_NO_PENDING_INSTALLS previous = SetPendingInstallWaitOverride(FakePendingWait);
+    for (DWORD answer : {static_cast<DWORD>(WAIT_OBJECT_0), static_cast<DWORD>(WAIT_TIMEOUT)}) {
+        g_pendingWaits.clear();
+        g_pendingAnswerAfterFirst = answer;
+        zoltest::ClearLogs();
+        library.calls.clear();
+        EXPECT_EQ(InstallPnP({kId0E83}), 1);
+        // A look without waiting, then one wait of 60 s at most.
+        EXPECT_EQ(g_pendingWaits, (std::vector<DWORD>{0, 60000}));
+        EXPECT_EQ(library.calls.size(), 1u);
+        EXPECT_EQ(zoltest::ReadMainLog(), std::string("Waiting for pending device installations... ") +
+                                              (answer == WAIT_OBJECT_0 ? "Done.\r\n" : "Gave up after 60 s.\r\n"));
+    }
+    // Nothing to update: no wait at all.
+    g_pendingWaits.clear();
+    EXPECT_EQ(InstallPnP({kAbsentId}), 0);
+    EXPECT_TRUE(g_pendingWaits.empty());
+    SetPendingInstallWaitOverride(previous);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hostreport.h"
 #include "messages.h"
 #include "pnphelpers.h"
 #include "testsupport.h"
@@ -277,4 +278,50 @@ TEST_F(PnPHost, PackageWithoutItsDriverFileEndsWithMessage5AndNamesTheFile)
         << log;
     // No update was started: the device is not bound to the package.
     EXPECT_EQ(DeviceBlock(zoltest::ListDevices(), device.Instance()).find("zolchip"), std::string::npos);
+}
+
+TEST_F(PnPHost, BusyMachineExits1618WithoutInstallingAndDevicesShowTheirDrivers)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    std::string instance = zoltest::ToUtf8(CHostReport::JsonString(device.Instance()));
+    const std::string present = "\"devices\":[{\"instance_id\":" + instance +
+                                ",\"hardware_id\":\"PCI\\\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9\",";
+    {
+        zoltest::CInstallLockHolder holder(20);
+        ASSERT_TRUE(holder.Holding());
+        HostRun busy = Host(L"--json --wait 0");
+        EXPECT_EQ(busy.exitCode, 1618u) << busy.report;
+        EXPECT_NE(busy.report.find(",\"install\":{\"result\":null,\"message\":\"Another installation is in progress "
+                                   "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true}," +
+                                   present + "\"outcome\":\"present\",\"error\":null,\"reason\":null,\"restart\":false,"
+                                   "\"service\":null,\"inf\":null,\"driver_version\":null}]"),
+                  std::string::npos)
+            << busy.report;
+        // Install was never called: nothing staged, the device unbound, and
+        // the host's log says why.
+        EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+        EXPECT_EQ(DeviceBlock(zoltest::ListDevices(), device.Instance()).find("zolchip"), std::string::npos);
+        std::string log = zoltest::ReadMainLog();
+        EXPECT_EQ(log.find("Initiating installation"), std::string::npos) << log;
+        EXPECT_NE(log.find("**ERROR** - Another installation is in progress (process ID "), std::string::npos) << log;
+        EXPECT_NE(log.find("Return Code (1618)"), std::string::npos) << log;
+    }
+    // Free again: the install runs and each device shows the driver it has now.
+    HostRun run = Host(L"--json --wait 5");
+    EXPECT_EQ(run.exitCode, 0u) << run.report;
+    EXPECT_NE(run.report.find(",\"install\":{\"result\":1,\"message\":\"\",\"in_progress\":false}," + present +
+                              "\"outcome\":\"updated\",\"error\":null,\"reason\":null,\"restart\":false,"
+                              "\"service\":\"zolchip\",\"inf\":\"zolchip.inf\",\"driver_version\":\"9.3.0.1019\"}]"),
+              std::string::npos)
+        << run.report;
+    HostRun check = Host(L"--check");
+    EXPECT_NE(check.report.find("Devices:            1\r\n"
+                                "  Instance ID       Hardware ID                            Outcome  Restart  Service  "
+                                "INF          Driver version\r\n"
+                                "  " + zoltest::ToUtf8(device.Instance()) +
+                                "  PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9  present  no       zolchip  zolchip.inf  "
+                                "9.3.0.1019\r\n"),
+              std::string::npos)
+        << check.report;
 }

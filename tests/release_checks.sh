@@ -25,7 +25,7 @@ fail=0
 check() { if "$@"; then echo "ok: ${DESC}"; else echo "FAIL: ${DESC}"; fail=1; fi; }
 
 if [ "$MODE" = header ]; then
-    printf '#include <zolcomp/zolcomp.h>\nint f(PREREQSTATUS* s) { return s->nStatus == STATUS_NOT_INSTALLED; }\n' > "$WORK/use.c"
+    printf '#include <zolcomp/zolcomp.h>\nint f(PREREQSTATUS* s) { return s->nStatus == STATUS_NOT_INSTALLED; }\nint g(ZOL_DEVICE_RESULT* d) { return d->nOutcome == ZOL_DEVICE_FAILED && d->szInstanceId[0]; }\n' > "$WORK/use.c"
     for std in c99 c11 c++11 c++17; do
         lang=c; cc=x86_64-w64-mingw32-gcc-posix
         case $std in c++*) lang=c++; cc=x86_64-w64-mingw32-g++-posix ;; esac
@@ -103,5 +103,8 @@ out=$(cd "$PKG" && "$HERE/scripts/wine-run.sh" "$STAGE/zolhost.exe" --check --js
 rc=$?
 DESC="the signed host answers from the signed component (exit $rc)"
 check eval '[ $rc -eq 0 ] && [[ $out == *"\"interface_version\":100"* ]] && [[ $out == *"\"4\":{\"result\":1,\"value\":\"1.2.3.0\"}"* ]]'
+printf '%s' "$out" > "$WORK/report.json"
+DESC="the signed host's report follows docs/zolhost-report.schema.json"
+check python3 "$HERE/tests/validate_report.py" "$HERE/docs/zolhost-report.schema.json" "$WORK/report.json"
 [ $fail -eq 0 ] || echo "$out"
 exit $fail

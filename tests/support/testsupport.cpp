@@ -356,6 +356,63 @@ ProcessResult RunDevsim(const std::wstring& args)
     return RunProcess(L"\"" + BinPath(L"devsim.exe") + L"\" " + args);
 }
 
+CInstallLockHolder::CInstallLockHolder(unsigned seconds) : m_process(nullptr), m_processId(0), m_holding(false)
+{
+    // The holder's output goes to a file: it outlives a pipe's reader here.
+    wchar_t temp[MAX_PATH] = {}, name[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    GetTempFileNameW(temp, L"hl", 0, name);
+    m_output = name;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE out = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    PROCESS_INFORMATION pi = {};
+    std::wstring cmd = L"\"" + BinPath(L"devsim.exe") + L"\" hold-install-lock " + std::to_wstring(seconds);
+    std::vector<wchar_t> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(out);
+    if (!started)
+        return;
+    CloseHandle(pi.hThread);
+    m_process = pi.hProcess;
+    m_processId = pi.dwProcessId;
+    // Bounded: the holder says so at once unless the mutex is busy.
+    for (int i = 0; i < 600 && !m_holding; ++i) {
+        m_holding = ReadBytes(m_output).find("holding the install lock") != std::string::npos;
+        if (!m_holding && WaitForSingleObject(m_process, 50) == WAIT_OBJECT_0)
+            break;
+    }
+}
+
+DWORD CInstallLockHolder::Wait()
+{
+    DWORD code = 0xFFFFFFFF;
+    if (m_process == nullptr)
+        return code;
+    WaitForSingleObject(m_process, 120000);
+    GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+CInstallLockHolder::~CInstallLockHolder()
+{
+    if (m_process != nullptr) {
+        if (WaitForSingleObject(m_process, 120000) != WAIT_OBJECT_0)
+            TerminateProcess(m_process, 0xDEAD);
+        CloseHandle(m_process);
+    }
+    if (!m_output.empty())
+        DeleteFileW(m_output.c_str());
+}
+
 std::string ListDevices()
 {
     return RunDevsim(L"list").output;

@@ -68,6 +68,30 @@ std::string ListDevices();
 // "devsim <args>", e.g. "start": the drivers of the bound devices started.
 ProcessResult RunDevsim(const std::wstring& args);
 
+// Another process holding the machine-wide install mutex: "devsim
+// hold-install-lock SECONDS", started in the background and waited for until
+// it says it holds the mutex. The destructor waits for it to end.
+class CInstallLockHolder
+{
+public:
+    explicit CInstallLockHolder(unsigned seconds);
+    ~CInstallLockHolder();
+    CInstallLockHolder(const CInstallLockHolder&) = delete;
+    CInstallLockHolder& operator=(const CInstallLockHolder&) = delete;
+
+    // True once the holder printed that it holds the mutex.
+    bool Holding() const { return m_holding; }
+    DWORD ProcessId() const { return m_processId; }
+    // Waits for the holder to release the mutex and end; its exit code.
+    DWORD Wait();
+
+private:
+    HANDLE m_process;
+    DWORD m_processId;
+    bool m_holding;
+    std::wstring m_output;
+};
+
 // A Wine load-order override for one library (HKCU\Software\Wine\DllOverrides),
 // removed again when the scope ends. An empty value disables the library.
 class CDllOverride
