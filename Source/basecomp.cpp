@@ -2,6 +2,7 @@
 
 #include "package/xmlreader.h"
 #include "support/asciicase.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 #include <wchar.h>
@@ -89,6 +90,7 @@ int CBaseComponent::Initialize()
             m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Failed!\r\n");
             result = 0;
         }
+        WriteRefusedNames();
     } else {
         m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Failed!\r\n");
     }
@@ -119,6 +121,14 @@ int CBaseComponent::Initialize()
     else
         m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Failed!\r\n");
     return result;
+}
+
+void CBaseComponent::WriteRefusedNames()
+{
+    CStrList texts;
+    for (const CStr& name : m_vRefusedNames)
+        texts.push_back(CStr(UnsafeFileNameText(name.GetString()).c_str()));
+    WriteErrorLines(texts);
 }
 
 int CBaseComponent::GetProperty(int type, void* out, int capacity, void* extra)

@@ -91,6 +91,9 @@ public:
     // One "**ERROR** - " line in both logs for each text (English, without
     // line end), as a failed install path reports what failed.
     void WriteErrorLines(const CStrList& texts);
+    // One such line for each name the package definition gave that was
+    // refused as a file name.
+    void WriteRefusedNames();
     // The whole INF, or the named install section with its companions, as
     // the legacy (isVirtual 0) or virtual path installs it. 0 failure (with
     // message 5 when the package lacks a file the root device's driver
@@ -135,6 +138,9 @@ public:
     CZolXMLReader* GetPackageReader() const { return m_pPackageReader; }
     int IsDependencyChecked() const { return m_bDependencyChecked; }
     int IsModelSupported() const { return m_bModelSupported; }
+    // Names the package definition gave that are not plain file names, in
+    // the order read; none of them is used.
+    const CStrList& GetRefusedNames() const { return m_vRefusedNames; }
 
     CBaseComponent(const CBaseComponent&) = delete;
     CBaseComponent& operator=(const CBaseComponent&) = delete;
@@ -170,6 +176,7 @@ private:
     // The devices the last install acted on, once it has run.
     CSupportedDevices m_vDeviceResults;
     int m_bDeviceResultsRecorded;
+    CStrList m_vRefusedNames;
 };
 
 // The module handle of the component library (set by DllMain; null in a

@@ -3,6 +3,7 @@
 #include "basecomp.h"
 #include "messages.h"
 #include "support/installlock.h"
+#include "support/plainname.h"
 
 #include <shellapi.h>
 #include <wchar.h>
@@ -32,8 +33,10 @@ const wchar_t* CBaseComponent::SelectInstallMessage(int message, const wchar_t* 
 
 void CBaseComponent::WriteErrorLines(const CStrList& texts)
 {
+    // The texts carry names and values from the package's files; a control
+    // character in one must not start a line of its own in the log.
     for (const CStr& text : texts)
-        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n", text.GetString());
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n", EscapeControlChars(text.GetString()).GetString());
 }
 
 bool CBaseComponent::AcquireInstallLock(CInstallLock& lock)

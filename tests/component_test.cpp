@@ -211,6 +211,33 @@ TEST_F(HostRunTest, VerboseLogTakesThePackagesName)
     EXPECT_NE(verbose.find("Log Session End. ["), std::string::npos) << verbose;
 }
 
+// Names from the package's files neither lead the verbose log out of its
+// folder nor forge lines in the logs: the refused package file name is
+// named once, control characters in a logged name are shown as \xHH.
+TEST_F(HostRunTest, PackageNamesStayInTheLogFolderAndForgeNoLines)
+{
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"legacy"), m_dir));
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\qx4c7d21.xml", "qx4c7d21.exe", "..\\victim.exe"));
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\install.xml", "zolwdt.inf", "x&#13;&#10;**ERROR** - forged.inf"));
+    const std::wstring victim = zoltest::LogDir() + L"\\..\\victim.exe.log";
+    CreateDirectoryW(L"C:\\devavoror", nullptr);
+    ASSERT_TRUE(zoltest::WriteBytes(victim, "victim"));
+
+    EXPECT_EQ(Host(L"/verbose_log").exitCode, 1603u);
+    EXPECT_EQ(zoltest::ReadBytes(victim), "victim");
+    std::vector<std::wstring> files = zoltest::VerboseLogPaths();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(FileName(files[0]), ".exe.log");
+    const std::string refused = "**ERROR** - Unsafe file name in package: ..\\victim.exe\r\n";
+    const std::string escaped = "**ERROR** - INF file not opened: x\\x0D\\x0A**ERROR** - forged.inf\r\n";
+    for (const std::string& log : {zoltest::ReadMainLog(), zoltest::ReadBytes(files[0])}) {
+        EXPECT_EQ(Count(log, refused), 1u) << log;
+        EXPECT_EQ(Count(log, escaped), 1u) << log;
+        EXPECT_EQ(log.find("\n**ERROR** - forged"), std::string::npos) << log;
+    }
+    DeleteFileW(victim.c_str());
+}
+
 TEST_F(HostRunTest, SlashArgumentsAreLeftToTheComponent)
 {
     // "/consoleout" makes the component open a console and reopen the C

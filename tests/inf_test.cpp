@@ -217,13 +217,21 @@ TEST(InfRead, DestinationLinesBuildDirectories)
         L"UnknownThenText=99,sub\r\n" // would be relative: skipped
         L"Sub=11,sub\r\n"
         L"Slash=10,\\inf\r\n"
-        L"Late=sub,11\r\n"            // a number is an id in any position
+        L"Late=sub,11\r\n"            // a relative text, then an id with its drive: refused
         L"Text=C:\\target\\dir\r\n"
+        L"Dots=11,a\\..\\..\r\n"       // refused: a ".." part
+        L"TextDots=C:\\target\\.\r\n"  // refused: a "." part
         L"TooLong=" + longText + L"\r\n").c_str());
     ASSERT_EQ(inf.ReadDestinationDirs(), 1);
+    // A refused line keeps its key with no directory: its lists fail rather
+    // than fall back to the default line.
     EXPECT_EQ(Names(inf.GetDestinationDirs()),
-              L"Sub|" + root + L"\\system32\\sub|Slash|" + root + L"\\inf|Late|sub\\" + root +
-                  L"\\system32|Text|C:\\target\\dir|");
+              L"Sub|" + root + L"\\system32\\sub|Slash|" + root + L"\\inf|Late||Text|C:\\target\\dir|Dots||TextDots||");
+    CStr refused(L"stale");
+    EXPECT_EQ(inf.GetDestinationDir(L"Dots", &refused), 0);
+    EXPECT_TRUE(refused.IsEmpty());
+    EXPECT_EQ(Names(inf.GetFailures()), L"Unsafe folder name in package: sub|Unsafe folder name in package: a\\..\\..|"
+                                        L"Unsafe folder name in package: C:\\target\\.|");
 
     CInf only99(WriteInf(dir, L"only99.inf", std::wstring(kVersionFull) +
                                                  L"[DestinationDirs]\r\nDefaultDestDir=99\r\n").c_str());

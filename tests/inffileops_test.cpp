@@ -188,6 +188,7 @@ TEST_F(InfFileOps, InUseTargetIsReplacedAtRestart)
         SetEnvironmentVariableW(L"TMP", useTmp ? tmpDir.c_str() : (m_dir + L"\\absent").c_str());
         CreateDirectoryW(Out().c_str(), nullptr);
         zoltest::WriteBytes(Out(L"busy.dll"), "old");
+        zoltest::WriteBytes(Out(L"busy0.dll"), "taken");
 
         CInf ops(inf.c_str());
         {
@@ -197,8 +198,13 @@ TEST_F(InfFileOps, InUseTargetIsReplacedAtRestart)
         }
         EXPECT_EQ(ops.IsRebootNeeded(), 1);
         EXPECT_EQ(zoltest::ReadBytes(Out(L"busy.dll")), "old");
-        std::wstring temp = (useTmp ? tmpDir : m_dir) + L"\\busy0.dll";
+        // The copy is made beside the target, never in TMP nor in the
+        // package, under a name no file had.
+        std::wstring temp = Out(L"busy1.dll");
         EXPECT_EQ(zoltest::ReadBytes(temp), "new");
+        EXPECT_EQ(zoltest::ReadBytes(Out(L"busy0.dll")), "taken");
+        EXPECT_FALSE(zoltest::FileExists(tmpDir + L"\\busy0.dll"));
+        EXPECT_FALSE(zoltest::FileExists(m_dir + L"\\busy0.dll"));
         std::vector<std::wstring> pending = PendingOperations();
         EXPECT_TRUE(HasPending(pending, temp, L"!\\??\\" + Out(L"busy.dll"))) << useTmp;
         ClearPendingOperations();
@@ -270,30 +276,95 @@ TEST_F(InfFileOps, TemporaryNameSearchIsBounded)
 {
     Begin(L"ops_tempname");
     std::wstring inf = Package(DefaultOut(), {{L"src.bin", "s"}});
-    std::wstring tmpDir = m_dir + L"\\tmp";
-    CreateDirectoryW(tmpDir.c_str(), nullptr);
-    SetEnvironmentVariableW(L"TMP", tmpDir.c_str());
+    std::wstring targetDir = m_dir + L"\\target";
+    std::wstring target = targetDir + L"\\t.bin";
+    CreateDirectoryW(targetDir.c_str(), nullptr);
     for (const wchar_t* f : {L"src0.bin", L"src1.bin", L"src2.bin"})
-        zoltest::WriteBytes(tmpDir + L"\\" + f, "taken");
+        zoltest::WriteBytes(targetDir + L"\\" + f, "taken");
 
     CTestInf ops(inf.c_str());
     unsigned long saved = CTestInf::s_nTempNameLimit;
     CStr temp(L"stale");
     CTestInf::s_nTempNameLimit = 3;
-    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\src.bin").c_str(), &temp), 0);
+    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\src.bin").c_str(), target.c_str(), &temp), 0);
     EXPECT_TRUE(temp.IsEmpty());
     CTestInf::s_nTempNameLimit = 4;
-    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\src.bin").c_str(), &temp), 1);
-    EXPECT_EQ(std::wstring(temp.GetString()), tmpDir + L"\\src3.bin");
-    EXPECT_EQ(zoltest::ReadBytes(tmpDir + L"\\src3.bin"), "s");
+    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\src.bin").c_str(), target.c_str(), &temp), 1);
+    EXPECT_EQ(std::wstring(temp.GetString()), targetDir + L"\\src3.bin");
+    EXPECT_EQ(zoltest::ReadBytes(targetDir + L"\\src3.bin"), "s");
+    for (const wchar_t* f : {L"src0.bin", L"src1.bin", L"src2.bin"})
+        EXPECT_EQ(zoltest::ReadBytes(targetDir + L"\\" + f), "taken"); // names taken first stay as they were
     CTestInf::s_nTempNameLimit = saved;
 
-    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\absent.bin").c_str(), &temp), 0);
+    // A source that cannot be read leaves no file behind.
+    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\absent.bin").c_str(), target.c_str(), &temp), 0);
+    EXPECT_FALSE(zoltest::FileExists(targetDir + L"\\absent0.bin"));
     // A candidate name beyond the path limit ends the search.
-    std::wstring deep = tmpDir + L"\\" + std::wstring(240, L'd');
+    std::wstring deep = targetDir + L"\\" + std::wstring(240, L'd');
     ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
-    SetEnvironmentVariableW(L"TMP", deep.c_str());
-    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\src.bin").c_str(), &temp), 0);
+    EXPECT_EQ(ops.MakeTempCopy((m_dir + L"\\src.bin").c_str(), (deep + L"\\t").c_str(), &temp), 0);
+}
+
+// Names from the file lists and destination lines never reach outside the
+// folder they belong to: files beside the destination and the package
+// folders survive every directive, and each refused name is named.
+TEST_F(InfFileOps, TraversalNamesAreRefused)
+{
+    Begin(L"ops_traversal");
+    const std::wstring victim = m_dir + L"\\victim.txt", rootVictim = L"C:\\zolvictim.txt";
+    std::wstring inf = Package(DefaultOut() +
+        L"Up=" + Out() + L"\\..\r\n"
+        L"UpSub=10,..\\..\r\n"
+        L"Drive=10,C:\\zoltest\r\n"
+        L"[CopyDest]\r\nCopyFiles=CopyDestList\r\n[CopyDestList]\r\n..\\victim.txt,new.txt\r\n"
+        L"[CopySource]\r\nCopyFiles=CopySourceList\r\n[CopySourceList]\r\nstolen.txt,..\\secret.txt\r\n"
+        L"[Delete]\r\nDelFiles=DeleteList\r\n[DeleteList]\r\nkept.txt\r\n..\\victim.txt\r\n"
+        L"[Reserved]\r\nDelFiles=ReservedList\r\n[ReservedList]\r\nNUL.txt\r\n"
+        L"[RenameOld]\r\nRenFiles=RenameOldList\r\n[RenameOldList]\r\nmoved.txt,..\\victim.txt\r\n"
+        L"[RenameNew]\r\nRenFiles=RenameNewList\r\n[RenameNewList]\r\n..\\victim.txt,mine.txt\r\n"
+        L"[Dirs]\r\nDelFiles=Up,UpSub,Drive\r\n"
+        L"[Up]\r\nvictim.txt\r\n[UpSub]\r\nzolvictim.txt\r\n[Drive]\r\nx.txt\r\n",
+        {{L"new.txt", "new"}});
+    ASSERT_TRUE(zoltest::WriteBytes(victim, "victim"));
+    ASSERT_TRUE(zoltest::WriteBytes(rootVictim, "victim"));
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\..\\secret.txt", "secret"));
+    CreateDirectoryW(Out().c_str(), nullptr);
+    for (const wchar_t* f : {L"kept.txt", L"mine.txt"})
+        zoltest::WriteBytes(Out(f), "mine");
+
+    CInf ops(inf.c_str());
+    for (const wchar_t* section : {L"CopyDest", L"CopySource"})
+        EXPECT_EQ(ops.ProcessCopyFiles(section), 0) << zoltest::ToUtf8(section);
+    for (const wchar_t* section : {L"Delete", L"Reserved", L"Dirs"})
+        EXPECT_EQ(ops.ProcessDelFiles(section), 0) << zoltest::ToUtf8(section);
+    for (const wchar_t* section : {L"RenameOld", L"RenameNew"})
+        EXPECT_EQ(ops.ProcessRenFiles(section), 0) << zoltest::ToUtf8(section);
+
+    EXPECT_EQ(zoltest::ReadBytes(victim), "victim");
+    EXPECT_EQ(zoltest::ReadBytes(rootVictim), "victim");
+    EXPECT_FALSE(zoltest::FileExists(Out(L"stolen.txt")));
+    EXPECT_FALSE(zoltest::FileExists(Out(L"kept.txt"))); // the lines before a refused one are done
+    EXPECT_EQ(zoltest::ReadBytes(Out(L"mine.txt")), "mine");
+    EXPECT_FALSE(zoltest::FileExists(Out(L"moved.txt")));
+    EXPECT_EQ(ops.IsRebootNeeded(), 0);
+    EXPECT_TRUE(PendingOperations().empty());
+    std::wstring failures;
+    for (const CStr& f : ops.GetFailures())
+        failures += std::wstring(f.GetString()) + L"|";
+    EXPECT_EQ(failures,
+              L"Unsafe folder name in package: " + Out() + L"\\..|"
+              L"Unsafe folder name in package: ..\\..|"
+              L"Unsafe folder name in package: C:\\zoltest|"
+              L"Unsafe file name in package: ..\\victim.txt|"
+              L"Unsafe file name in package: ..\\secret.txt|"
+              L"Unsafe file name in package: ..\\victim.txt|"
+              L"Unsafe file name in package: NUL.txt|"
+              L"File delete failed: no destination directory for Up|"
+              L"File delete failed: no destination directory for UpSub|"
+              L"File delete failed: no destination directory for Drive|"
+              L"Unsafe file name in package: ..\\victim.txt|"
+              L"Unsafe file name in package: ..\\victim.txt|");
+    DeleteFileW(rootVictim.c_str());
 }
 
 TEST_F(InfFileOps, EnsureDirectoryEdges)

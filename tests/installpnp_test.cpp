@@ -474,3 +474,48 @@ TEST_F(PnPInstall, PendingDeviceInstallationsAreWaitedForAtMost60sThenTheUpdates
     EXPECT_TRUE(g_pendingWaits.empty());
     SetPendingInstallWaitOverride(previous);
 }
+
+// A name in the INF that is not a plain file name refuses the package as a
+// missing file does: no update, message 5, the name in an error line, and
+// nothing staged, so a file beside the staging folder survives.
+TEST_F(PnPInstall, TraversalNamesRefuseThePackage)
+{
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* named;
+    } cases[] = {
+        {"CopyFiles = @zolchip.sys", "CopyFiles = @..\\victim.sys", "..\\victim.sys"},
+        {"zolchip.dat,zolchip_src.dat", "zolchip.dat,..\\victim.sys", "..\\victim.sys"},
+        {"zolchip.dat,zolchip_src.dat", "..\\..\\victim.dat,zolchip_src.dat", "..\\..\\victim.dat"},
+        {"CatalogFile.ntamd64 = zolchip_amd64.cat", "CatalogFile.ntamd64 = ..\\victim.sys", "..\\victim.sys"},
+        {"CopyFiles = ZolChip.Files", "CopyFiles = ZolChip.Files\r\nDelFiles = Gone\r\n[Gone]\r\n..\\victim.sys",
+         "..\\victim.sys"},
+        {"CopyFiles = ZolChip.Files", "CopyFiles = ZolChip.Files\r\nRenFiles = Moved\r\n[Moved]\r\nnew.sys,AUX",
+         "AUX"},
+    };
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    const std::string original = zoltest::ReadBytes(m_dir + L"\\zolchip.inf");
+    const std::wstring victim = L"C:\\DEVAVOROR\\victim.sys";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\zolchip.inf", original));
+        ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", c.from, c.to));
+        zoltest::RemoveTree(StagingFolder());
+        CreateDirectoryW(L"C:\\DEVAVOROR", nullptr);
+        ASSERT_TRUE(zoltest::WriteBytes(victim, "victim"));
+        ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\..\\victim.sys", "outside the package"));
+        zoltest::ClearLogs();
+
+        EXPECT_EQ(InstallPnP({kId0E83}), 0);
+        EXPECT_STREQ(m_message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_ENGLISH));
+        EXPECT_TRUE(library.calls.empty());
+        EXPECT_EQ(zoltest::ReadMainLog(), std::string("**ERROR** - Unsafe file name in package: ") + c.named + "\r\n");
+        EXPECT_EQ(zoltest::ReadBytes(victim), "victim");
+        EXPECT_TRUE(FilesIn(StagingFolder()).empty());
+    }
+    DeleteFileW(victim.c_str());
+}

@@ -205,6 +205,20 @@ TEST_F(PackageFiles, FileNameLosesItsExtensionAndFitsItsField)
         ASSERT_EQ(ReadPackage(component, L"<filename>" + c.text + L"</filename>"), 0);
         EXPECT_EQ(std::wstring(component.GetPackageFileName()), c.stored) << zoltest::ToUtf8(c.text);
     }
+    // A name that is not a plain file name, or whose stem is not one, would
+    // name the verbose log outside the log folder: it is refused and kept.
+    const Case refused[] = {
+        {L"..\\..\\victim.exe", L"..\\..\\victim.exe"}, {L"sub\\qx1.exe", L"sub\\qx1.exe"},
+        {L"C:qx1.exe", L"C:qx1.exe"}, {L"NUL.exe", L"NUL.exe"}, {L"qx. .exe", L"qx. .exe"},
+        {L"a&lt;b:c.exe", L"a<b:c.exe"},
+    };
+    for (const Case& c : refused) {
+        CBaseComponent component;
+        ASSERT_EQ(ReadPackage(component, L"<filename>" + c.text + L"</filename>"), 0);
+        EXPECT_STREQ(component.GetPackageFileName(), L"") << zoltest::ToUtf8(c.text);
+        ASSERT_EQ(component.GetRefusedNames().size(), 1u) << zoltest::ToUtf8(c.text);
+        EXPECT_EQ(std::wstring(component.GetRefusedNames()[0].GetString()), c.stored);
+    }
     // Indented text is not stored by the reader, so the name stays empty.
     CBaseComponent indented;
     ASSERT_EQ(ReadPackage(indented, L"<filename>\n  qx012345.exe\n</filename>"), 0);

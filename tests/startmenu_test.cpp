@@ -136,7 +136,8 @@ TEST_F(StartMenu, ShortcutsOnNt4AreRealLinksAndBadOnesAreSkipped)
     ASSERT_TRUE(WriteUtf8(inf, kHead +
         L"[DestinationDirs]\r\nDefaultDestDir=" + dir + L"\\out\r\n"
         L"[Install]\r\nCopyFiles=Files\r\n"
-        L"ZolStartMenuItems=Short.Tool,Short.Readme,Short.NoGroup,Short.NoName,Short.Fits,Short.TooLong,Short.Missing\r\n"
+        L"ZolStartMenuItems=Short.Tool,Short.Readme,Short.NoGroup,Short.NoName,Short.Fits,Short.TooLong,Short.Missing,"
+        L"Short.UpGroup,Short.UpName\r\n"
         L"[Files]\r\n"
         L"[Short.Tool]\r\nName=\"ZOL Tool\"\r\nPath=\"%%SystemRoot%%\\system32\\zoltool.exe\"\r\n"
         L"Args=\"--log %%SystemRoot%%\\zoltool.log\"\r\nWorkingDir=\"%%SystemRoot%%\\temp\"\r\nGroup=\"ZOL Tools\"\r\n"
@@ -144,7 +145,9 @@ TEST_F(StartMenu, ShortcutsOnNt4AreRealLinksAndBadOnesAreSkipped)
         L"[Short.NoGroup]\r\nName=\"ZOL Hidden\"\r\nPath=\"" + dir + L"\\readme.txt\"\r\n"
         L"[Short.NoName]\r\nPath=\"" + dir + L"\\readme.txt\"\r\nGroup=\"ZOL No Name\"\r\n"
         L"[Short.Fits]\r\nName=\"" + fits + L"\"\r\nPath=\"" + dir + L"\\readme.txt\"\r\nGroup=\"" + group + L"\"\r\n"
-        L"[Short.TooLong]\r\nName=\"" + tooLong + L"\"\r\nPath=\"" + dir + L"\\readme.txt\"\r\nGroup=\"ZOL Too Long\"\r\n"));
+        L"[Short.TooLong]\r\nName=\"" + tooLong + L"\"\r\nPath=\"" + dir + L"\\readme.txt\"\r\nGroup=\"ZOL Too Long\"\r\n"
+        L"[Short.UpGroup]\r\nName=\"ZOL Up\"\r\nPath=\"" + dir + L"\\readme.txt\"\r\nGroup=\"..\\..\\ZOL Escape\"\r\n"
+        L"[Short.UpName]\r\nName=\"..\\ZOL Up\"\r\nPath=\"" + dir + L"\\readme.txt\"\r\nGroup=\"ZOL Tools\"\r\n"));
 
     // Only the first "CopyFiles" section is asked for shortcut sections.
     std::wstring later = dir + L"\\later.inf";
@@ -192,4 +195,9 @@ TEST_F(StartMenu, ShortcutsOnNt4AreRealLinksAndBadOnesAreSkipped)
     EXPECT_FALSE(FileExists(programs + L"\\ZOL Too Long"));
 
     EXPECT_FALSE(FileExists(programs + L"\\ZOL Later"));
+
+    // A group or a name that leads out of the start menu's folder makes
+    // neither a folder nor a link there.
+    EXPECT_FALSE(FileExists(programs + L"\\..\\..\\ZOL Escape"));
+    EXPECT_FALSE(FileExists(programs + L"\\ZOL Up.lnk"));
 }

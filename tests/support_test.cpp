@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/asciicase.h"
+#include "support/plainname.h"
 #include "support/registrykey.h"
 #include "support/str.h"
 #include "testsupport.h"
@@ -122,6 +123,47 @@ TEST(CaseFolding, EqualsNoCaseAgreesWithTheRuntime)
         EXPECT_EQ(EqualsNoCase(p[0], p[1]), _wcsicmp(p[0], p[1]) == 0) << "'" << p[0] << "' / '" << p[1] << "'";
     EXPECT_FALSE(EqualsNoCase(nullptr, L"a"));
     EXPECT_FALSE(EqualsNoCase(L"a", nullptr));
+}
+
+// Names from package files: what may become a piece of a path.
+TEST(PackageNames, PlainNamesSubfoldersAndTheirJoins)
+{
+    for (const wchar_t* name : {L"a.sys", L"zolchip.inf", L"readme", L".hidden", L"a..b", L"CONSOLE.txt",
+                                L"COM0", L"com10.txt", L"nulx", L"x\u00E9.dat"})
+        EXPECT_TRUE(IsPlainName(name)) << zoltest::ToUtf8(name);
+    for (const wchar_t* name : {L"", L".", L"..", L"..\\x", L"a\\b", L"a/b", L"C:x", L"x:", L"a.", L"a ", L"a\tb",
+                                L"a\x7F", L"CON", L"nul.txt", L"Aux.", L"COM1", L"lpt9.log", L"NUL .txt", L"prn.a.b"})
+        EXPECT_FALSE(IsPlainName(name)) << zoltest::ToUtf8(name);
+    EXPECT_FALSE(IsPlainName(nullptr));
+
+    for (const wchar_t* path : {L"sub", L"a\\b\\c", L"\\inf", L"sub\\"})
+        EXPECT_TRUE(IsRelativeSubfolder(path)) << zoltest::ToUtf8(path);
+    for (const wchar_t* path : {L"", L"\\", L"..", L"a\\..\\b", L"a\\.\\b", L"a\\\\b", L"\\\\server\\share", L"C:\\x",
+                                L"C:x", L"a/b", L"nul\\x"})
+        EXPECT_FALSE(IsRelativeSubfolder(path)) << zoltest::ToUtf8(path);
+    EXPECT_TRUE(IsFullFolderPath(L"C:\\"));
+    EXPECT_TRUE(IsFullFolderPath(L"c:\\Program Files\\Zol"));
+    for (const wchar_t* path : {L"C:", L"C:sub", L"sub", L"\\x", L"\\\\server\\share", L"C:\\a\\..\\..\\b", L"1:\\a"})
+        EXPECT_FALSE(IsFullFolderPath(path)) << zoltest::ToUtf8(path);
+
+    EXPECT_TRUE(StaysInsideFolder(L"C:\\pkg", L"C:\\pkg\\a.sys"));
+    EXPECT_TRUE(StaysInsideFolder(L"C:\\pkg\\", L"C:\\PKG\\sub\\a.sys"));
+    EXPECT_TRUE(StaysInsideFolder(L"C:", L"C:\\a.sys")); // a drive is its root
+    EXPECT_FALSE(StaysInsideFolder(L"C:\\pkg", L"C:\\pkg"));
+    EXPECT_FALSE(StaysInsideFolder(L"C:\\pkg", L"C:\\pkg\\..\\a.sys"));
+    EXPECT_FALSE(StaysInsideFolder(L"C:\\pkg", L"C:\\pkg2\\a.sys"));
+    EXPECT_FALSE(StaysInsideFolder(L"C:\\pkg", L"C:\\pkg\\sub\\..\\..\\x"));
+    EXPECT_FALSE(StaysInsideFolder(L"", L"a.sys"));
+}
+
+TEST(PackageNames, ControlCharactersAreShownAsHex)
+{
+    EXPECT_STREQ(EscapeControlChars(L"x\r\n**ERROR** - forged").GetString(), L"x\\x0D\\x0A**ERROR** - forged");
+    EXPECT_STREQ(EscapeControlChars(L"\x01tab\there\x7F\x1F").GetString(), L"\\x01tab\\x09here\\x7F\\x1F");
+    // Everything else is kept as it is, backslashes and non-ASCII included.
+    EXPECT_STREQ(EscapeControlChars(L"C:\\a b\\\u00E9~").GetString(), L"C:\\a b\\\u00E9~");
+    EXPECT_STREQ(EscapeControlChars(L"").GetString(), L"");
+    EXPECT_STREQ(EscapeControlChars(nullptr).GetString(), L"");
 }
 
 #if defined(__MINGW32__)

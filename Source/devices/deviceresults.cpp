@@ -3,6 +3,7 @@
 #include "devices/devicelist.h"
 #include "support/asciicase.h"
 #include "support/handles.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 #include <setupapi.h>
@@ -43,13 +44,6 @@ void ReadDriverValue(HKEY key, const wchar_t* name, wchar_t* out, size_t chars)
     CopyIfFits(out, chars, value.data());
 }
 
-// A file name without any folder part, "." or "..".
-bool IsBareFileName(const wchar_t* name)
-{
-    return name[0] != L'\0' && wcspbrk(name, L"\\/:") == nullptr && wcscmp(name, L".") != 0 &&
-           wcscmp(name, L"..") != 0;
-}
-
 // The version field of "DriverVer" (date,version) in the installed copy of
 // the driver's INF, for a platform that does not record the driver's
 // version beside it.
@@ -58,7 +52,7 @@ void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars)
     wchar_t windows[MAX_PATH] = {};
     UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
     wchar_t path[MAX_PATH];
-    if (!IsBareFileName(infName) || length == 0 || length >= MAX_PATH ||
+    if (!IsPlainName(infName) || length == 0 || length >= MAX_PATH ||
         !FormatWideBuffer(path, MAX_PATH, L"%s\\inf\\%s", windows, infName))
         return;
     CUniqueInf inf(SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, nullptr));

@@ -7,6 +7,7 @@
 #include "support/asciicase.h"
 #include "support/errortext.h"
 #include "support/handles.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 #include <wchar.h>
@@ -33,10 +34,20 @@ bool IsListed(const CStrList& list, const wchar_t* text)
     return false;
 }
 
-// "<a>\<b>" into a buffer of MAX_PATH characters; false when it does not fit.
+// The directives whose file names are checked.
+const wchar_t* const kFileDirectives[] = {L"CopyFiles", L"DelFiles", L"RenFiles"};
+
+// "<a>\<b>" into a buffer of MAX_PATH characters; false when it does not fit,
+// when name is not a plain file name or the joined path leaves directory.
 bool JoinPath(wchar_t* buffer, const wchar_t* directory, const wchar_t* name)
 {
-    return FormatWideBuffer(buffer, MAX_PATH, L"%s\\%s", directory, name);
+    buffer[0] = L'\0';
+    if (!IsPlainName(name) || !FormatWideBuffer(buffer, MAX_PATH, L"%s\\%s", directory, name))
+        return false;
+    if (StaysInsideFolder(directory, buffer))
+        return true;
+    buffer[0] = L'\0';
+    return false;
 }
 
 // Reads field index of a line; false when it is missing or longer than the
@@ -67,9 +78,20 @@ void CWin2000PnPDriver::AddHardwareId(const wchar_t* hardwareId)
     m_vHardwareIds.push_back(CStr(hardwareId));
 }
 
+bool CWin2000PnPDriver::CheckPackageName(const wchar_t* name)
+{
+    if (IsPlainName(name))
+        return true;
+    if (name != nullptr && !IsListed(m_vUnsafeNames, name))
+        m_vUnsafeNames.push_back(CStr(name));
+    return false;
+}
+
 int CWin2000PnPDriver::AddStageFile(const wchar_t* fileName)
 {
     if (fileName == nullptr || *fileName == L'\0' || IsListed(m_vStageFiles, fileName))
+        return 1;
+    if (!CheckPackageName(fileName))
         return 1;
     m_vStageFiles.push_back(CStr(fileName));
     m_vStageFiles.push_back(GetCompressedName(fileName));
@@ -122,6 +144,16 @@ void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
         INFCONTEXT context;
         if (SetupFindFirstLineW(inf, name, L"CopyFiles", &context))
             sections.push_back(CStr(name));
+        // Every name the driver update would copy, delete or rename is
+        // checked, not only the names staged here.
+        for (const wchar_t* key : kFileDirectives) {
+            CStrList files, fileLists;
+            infcopyfiles::ReadDirectiveLines(inf, name, key, &files, &fileLists);
+            for (const CStr& fileList : fileLists)
+                infcopyfiles::ReadFileListNames(inf, fileList.GetString(), &files);
+            for (const CStr& file : files)
+                CheckPackageName(file.GetString());
+        }
     }
 
     CStrList fileLists;
@@ -157,7 +189,9 @@ int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
         CollectCopyFiles(inf.get(), infPath);
     }
 
-    if (folder == nullptr || *folder == L'\0')
+    // A package that names a file by anything but a plain name is refused
+    // before anything is staged.
+    if (folder == nullptr || *folder == L'\0' || !m_vUnsafeNames.empty())
         return 0;
 
     // The folder above the staging folder is normally there already (the
@@ -293,6 +327,12 @@ int CWin2000PnPDriver::InstallDrivers()
 
     CStr folder = GetStagingFolder();
     StageDriverFiles(folder.GetString());
+    if (!m_vUnsafeNames.empty()) {
+        for (const CStr& name : m_vUnsafeNames)
+            AddFailure(UnsafeFileNameText(name.GetString()));
+        library->Free();
+        return PNP_INSTALL_INCOMPLETE;
+    }
 
     wchar_t infPath[MAX_PATH] = {};
     bool infPathFits = !folder.IsEmpty() && JoinPath(infPath, folder.GetString(), m_strInfName.GetString());

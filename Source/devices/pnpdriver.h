@@ -35,7 +35,9 @@ public:
     // Adds a hardware ID unless the same text (case-sensitive) is listed.
     void AddHardwareId(const wchar_t* hardwareId);
     // Adds a file name and then its compressed name, unless the name is
-    // null, empty or already listed (case-sensitive). Always 1.
+    // null, empty or already listed (case-sensitive). A name that is not a
+    // plain file name is never staged: it is listed among the unsafe names
+    // instead. Always 1.
     int AddStageFile(const wchar_t* fileName);
     // Copies the INF, its catalogs and the files it names from the current
     // directory into folder; 1 when every copy succeeded.
@@ -59,6 +61,9 @@ public:
     const CStrList& GetFailures() const { return m_vFailures; }
     // One entry per hardware ID the update loop reached, in order.
     const std::vector<UPDATEOUTCOME>& GetUpdateOutcomes() const { return m_vOutcomes; }
+    // The names from the package's files that are not plain file names,
+    // each once, in the order found; any of them refuses the package.
+    const CStrList& GetUnsafeNames() const { return m_vUnsafeNames; }
 
     // driver.sys -> driver.sy_, a.h -> a.h_, readme -> readme._
     static CStr GetCompressedName(const wchar_t* fileName);
@@ -69,6 +74,9 @@ public:
 private:
     void CollectCatalogFiles(HINF inf);
     void CollectCopyFiles(HINF inf, const wchar_t* infPath);
+    // Lists name among the unsafe names unless it is a plain file name;
+    // true for a plain name.
+    bool CheckPackageName(const wchar_t* name);
     bool WasStaged(const wchar_t* fileName) const;
     void AddFailure(const std::wstring& text) { m_vFailures.push_back(CStr(text.c_str())); }
 
@@ -80,4 +88,5 @@ private:
     CStrList m_vStagedFiles;
     CStrList m_vFailures;
     std::vector<UPDATEOUTCOME> m_vOutcomes;
+    CStrList m_vUnsafeNames;
 };

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "inf/infutil.h"
+#include "support/plainname.h"
+#include "support/wformat.h"
 
 namespace {
 
@@ -221,26 +223,38 @@ int CInf::ReadDestinationDirs()
         // that gives no directory, or a text longer than its limit, would
         // otherwise leave a relative or wrong directory behind.
         bool usable = true;
+        // A line is refused when a text names no folder of its own: the
+        // first field a full folder path on a drive, every later one a
+        // subfolder without a drive, "." or ".." part (a directory id after
+        // the first field brings a drive along). Its key is kept with no
+        // directory, so that its lists fail rather than go elsewhere.
+        bool refused = false;
         CStr directory;
         DWORD count = SetupGetFieldCount(&context);
-        for (DWORD i = 1; i <= count && usable; ++i) {
+        for (DWORD i = 1; i <= count && usable && !refused; ++i) {
             CStr piece;
             int id = 0;
             if (infutil::ReadIntField(&context, i, &id)) {
                 GetDirIdPath(id, &piece);
                 if (piece.IsEmpty())
                     usable = false;
+                else if (i > 1)
+                    refused = true;
             } else if (!infutil::ReadStringField(&context, i, kDirPieceChars, &piece)) {
                 usable = false;
+            } else {
+                refused = i == 1 ? !IsFullFolderPath(piece.GetString()) : !IsRelativeSubfolder(piece.GetString());
             }
             if (!usable)
                 break;
-            if (directory.IsEmpty())
-                directory = piece;
-            else
-                directory = infutil::JoinPath(directory.GetString(), piece.GetString());
+            CStr joined = i == 1 ? piece : infutil::JoinPath(directory.GetString(), piece.GetString());
+            if (!refused && i > 1 && !StaysInsideFolder(directory.GetString(), joined.GetString()))
+                refused = true;
+            if (refused)
+                AddFailure(FormatWide(L"Unsafe folder name in package: %s", piece.GetString()));
+            directory = refused ? CStr() : joined;
         }
-        if (!usable || directory.IsEmpty())
+        if (!usable || (!refused && directory.IsEmpty()))
             continue;
         CStr key;
         if (!infutil::ReadStringField(&context, 0, kDirKeyChars, &key))
@@ -258,23 +272,24 @@ int CInf::GetDestinationDir(const wchar_t* section, CStr* pDirectory)
         return 0;
     pDirectory->Empty();
 
+    // A refused line holds no directory: the lists it routes have none.
     size_t pairs = m_vDestinationDirs.size() / 2;
     if (pairs == 1) {
         *pDirectory = m_vDestinationDirs[1];
-        return 1;
+        return pDirectory->IsEmpty() ? 0 : 1;
     }
     if (section != nullptr) {
         for (size_t i = 0; i + 1 < m_vDestinationDirs.size(); i += 2) {
             if (m_vDestinationDirs[i].Equals(section)) {
                 *pDirectory = m_vDestinationDirs[i + 1];
-                return 1;
+                return pDirectory->IsEmpty() ? 0 : 1;
             }
         }
     }
     for (size_t i = 0; i + 1 < m_vDestinationDirs.size(); i += 2) {
         if (m_vDestinationDirs[i].Equals(kDefaultDestDir)) {
             *pDirectory = m_vDestinationDirs[i + 1];
-            return 1;
+            return pDirectory->IsEmpty() ? 0 : 1;
         }
     }
     return 0;

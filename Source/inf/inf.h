@@ -51,7 +51,7 @@ public:
     virtual int ReadDestinationDirs();
     virtual int EnsureFileDirectory(const wchar_t* filePath);
     virtual int EnsureDirectory(const wchar_t* directory);
-    virtual int MakeTempCopy(const wchar_t* source, CStr* pTempPath);
+    virtual int MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTempPath);
     virtual int GetDestinationDir(const wchar_t* section, CStr* pDirectory);
     virtual CStr* GetDirIdPath(int id, CStr* pDirectory);
 

@@ -16,9 +16,15 @@ const size_t kFileListNameChars = MAX_PATH - 1;
 
 void ReadCopyFilesLines(HINF inf, const wchar_t* section, CStrList* files, CStrList* fileLists)
 {
+    ReadDirectiveLines(inf, section, L"CopyFiles", files, fileLists);
+}
+
+void ReadDirectiveLines(HINF inf, const wchar_t* section, const wchar_t* key, CStrList* files,
+                        CStrList* fileLists)
+{
     INFCONTEXT context;
     if (section == nullptr || files == nullptr || fileLists == nullptr ||
-        !SetupFindFirstLineW(inf, section, L"CopyFiles", &context))
+        !SetupFindFirstLineW(inf, section, key, &context))
         return;
     do {
         DWORD count = SetupGetFieldCount(&context);
@@ -31,7 +37,22 @@ void ReadCopyFilesLines(HINF inf, const wchar_t* section, CStrList* files, CStrL
             else if (SetupGetLineCountW(inf, value.GetString()) > 0)
                 fileLists->push_back(value);
         }
-    } while (SetupFindNextMatchLineW(&context, L"CopyFiles", &context));
+    } while (SetupFindNextMatchLineW(&context, key, &context));
+}
+
+void ReadFileListNames(HINF inf, const wchar_t* fileList, CStrList* names)
+{
+    INFCONTEXT context;
+    if (fileList == nullptr || names == nullptr || !SetupFindFirstLineW(inf, fileList, nullptr, &context))
+        return;
+    do {
+        DWORD count = SetupGetFieldCount(&context);
+        for (DWORD index = 1; index <= count && index <= 2; ++index) {
+            CStr name;
+            if (infutil::ReadStringField(&context, index, kFileListNameChars, &name) && !name.IsEmpty())
+                names->push_back(name);
+        }
+    } while (SetupFindNextLine(&context, &context));
 }
 
 void ReadFileListSources(HINF inf, const wchar_t* fileList, CStrList* files)

@@ -16,6 +16,16 @@ namespace infcopyfiles {
 // a section of the INF with at least one line appended to fileLists.
 void ReadCopyFilesLines(HINF inf, const wchar_t* section, CStrList* files, CStrList* fileLists);
 
+// The same for the lines with key (the "DelFiles" and "RenFiles" directives
+// take the same values).
+void ReadDirectiveLines(HINF inf, const wchar_t* section, const wchar_t* key, CStrList* files,
+                        CStrList* fileLists);
+
+// Every file name of a file-list section: fields 1 and 2 of each line when
+// they are present and not empty (a copy's destination and source, a
+// rename's new and old name, a deleted file).
+void ReadFileListNames(HINF inf, const wchar_t* fileList, CStrList* names);
+
 // The source name of each line of a file-list section, in order. A source
 // name too long to read adds nothing rather than the wrong name.
 void ReadFileListSources(HINF inf, const wchar_t* fileList, CStrList* files);

@@ -10,6 +10,8 @@
 
 #include "inf/infutil.h"
 #include "support/errortext.h"
+#include "support/handles.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 namespace {
@@ -58,7 +60,48 @@ bool ParentDirectory(const CStr& path, CStr* parent)
 
 typedef int (CInf::*FileListOperation)(const wchar_t* section);
 
+// Chunk of the temporary copy's content copy.
+const DWORD kCopyChunkBytes = 64 * 1024;
+
+// Copies the content of source into the open file target.
+bool CopyContent(const wchar_t* source, HANDLE target)
+{
+    CUniqueFile from(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!from)
+        return false;
+    std::vector<char> chunk(kCopyChunkBytes);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from.get(), chunk.data(), kCopyChunkBytes, &read, nullptr))
+            return false;
+        if (read == 0)
+            return true;
+        DWORD written = 0;
+        if (!WriteFile(target, chunk.data(), read, &written, nullptr) || written != read)
+            return false;
+    }
+}
+
 } // namespace
+
+// A name read from a file list becomes a path only when it is a plain name
+// and its join with folder stays inside folder. A refused name adds a
+// failure naming it and is never used. A joined path too long for the engine
+// is handed back as it is: the caller refuses it with its own failure.
+static bool JoinListedName(CInf* inf, const CStr& folder, const CStr& name, CStr* path)
+{
+    path->Empty();
+    if (IsPlainName(name.GetString())) {
+        CStr joined = infutil::JoinPath(folder.GetString(), name.GetString());
+        if (!infutil::FitsPath(joined) || StaysInsideFolder(folder.GetString(), joined.GetString())) {
+            *path = joined;
+            return true;
+        }
+    }
+    inf->AddFailure(UnsafeFileNameText(name.GetString()));
+    return false;
+}
 
 unsigned long CInf::s_nTempNameLimit = 100000;
 
@@ -139,7 +182,11 @@ int CInf::CopyFileList(const wchar_t* section)
             AddFailure(FormatWide(L"File copy failed: no destination directory for %s", section));
             return 0;
         }
-        CStr target = infutil::JoinPath(directory.GetString(), destName.GetString());
+        CStr target;
+        if (!JoinListedName(this, directory, destName, &target)) {
+            result = 0;
+            break;
+        }
         if (!infutil::FitsPath(target) || !EnsureFileDirectory(target.GetString())) {
             AddFailure(FormatWide(L"File copy failed: %s, cannot create its directory", target.GetString()));
             result = 0;
@@ -158,8 +205,11 @@ int CInf::CopyFileList(const wchar_t* section)
         }
         if (sourceName.IsEmpty())
             sourceName = destName;
-        CStr source(m_strInfDir);
-        source += sourceName;
+        CStr source;
+        if (!JoinListedName(this, m_strInfDir, sourceName, &source)) {
+            result = 0;
+            break;
+        }
         if (!infutil::FitsPath(source)) {
             AddFailure(FormatWide(L"File copy failed: %s, source path too long", target.GetString()));
             result = 0;
@@ -175,9 +225,9 @@ int CInf::CopyFileList(const wchar_t* section)
         DWORD error = GetLastError();
         if (IsInUseError(error) || error == ERROR_USER_MAPPED_FILE) {
             // Replace the target at the next restart from a private copy of
-            // the source.
+            // the source, made beside the target.
             CStr temp;
-            if (!MakeTempCopy(source.GetString(), &temp)) {
+            if (!MakeTempCopy(source.GetString(), target.GetString(), &temp)) {
                 error = GetLastError();
                 result = 0;
             } else if (MoveFileExW(temp.GetString(), target.GetString(),
@@ -222,7 +272,11 @@ int CInf::DeleteFileList(const wchar_t* section)
             result = 0;
             break;
         }
-        CStr path = infutil::JoinPath(directory.GetString(), name.GetString());
+        CStr path;
+        if (!JoinListedName(this, directory, name, &path)) {
+            result = 0;
+            break;
+        }
         if (!infutil::FitsPath(path)) {
             AddFailure(FormatWide(L"File delete failed: %s, path too long", path.GetString()));
             result = 0;
@@ -285,8 +339,12 @@ int CInf::RenameFileList(const wchar_t* section)
             result = 0;
             break;
         }
-        CStr newPath = infutil::JoinPath(directory.GetString(), newName.GetString());
-        CStr oldPath = infutil::JoinPath(directory.GetString(), oldName.GetString());
+        CStr newPath, oldPath;
+        if (!JoinListedName(this, directory, newName, &newPath) ||
+            !JoinListedName(this, directory, oldName, &oldPath)) {
+            result = 0;
+            break;
+        }
         if (!infutil::FitsPath(newPath) || !infutil::FitsPath(oldPath)) {
             AddFailure(FormatWide(L"File rename failed: %s, path too long", oldPath.GetString()));
             result = 0;
@@ -353,12 +411,12 @@ int CInf::EnsureDirectory(const wchar_t* directory)
     return 1;
 }
 
-int CInf::MakeTempCopy(const wchar_t* source, CStr* pTempPath)
+int CInf::MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTempPath)
 {
     if (pTempPath == nullptr)
         return 0;
     pTempPath->Empty();
-    if (source == nullptr || source[0] == L'\0')
+    if (source == nullptr || source[0] == L'\0' || target == nullptr || target[0] == L'\0')
         return 0;
 
     // Base name and extension (dot included) of the source.
@@ -372,37 +430,38 @@ int CInf::MakeTempCopy(const wchar_t* source, CStr* pTempPath)
         extension = fileName.Mid(dotOffset, fileName.GetLength() - dotOffset);
     }
 
-    // TMP when it names an existing directory, otherwise beside the source.
-    CStr directory;
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    if (infutil::GetEnvironmentValue(L"TMP", &directory))
-        attributes = GetFileAttributesW(directory.GetString());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        directory = infutil::DirectoryPart(source);
+    // The copy is made in the target's own folder, which only those who may
+    // replace the target can write to; a shared folder such as the temporary
+    // one would let another user put a file of their own under the name
+    // before it is created, or change it before the restart moves it.
+    CStr directory = infutil::DirectoryPart(target);
+    CStr stem = directory.IsEmpty() ? baseName : infutil::JoinPath(directory.GetString(), baseName.GetString());
 
-    CStr stem = directory;
-    if (!directory.IsEmpty())
-        stem = infutil::JoinPath(directory.GetString(), baseName.GetString());
-    else
-        stem = baseName;
-
-    // A bounded search: a directory full of numbered names ends it with a
-    // failure instead of a loop without end.
+    // Each candidate is created only when no file of that name exists, so no
+    // other process can hold the name first. The search is bounded: a folder
+    // full of numbered names ends it with a failure instead of a loop without
+    // end.
     for (unsigned long counter = 0; counter < s_nTempNameLimit; ++counter) {
         CStr candidate(stem);
         candidate += CStr(std::to_wstring(counter).c_str());
         candidate += extension;
         if (!infutil::FitsPath(candidate))
             return 0;
-        if (GetFileAttributesW(candidate.GetString()) != INVALID_FILE_ATTRIBUTES)
-            continue;
-        DWORD error = GetLastError();
-        if (error == ERROR_PATH_NOT_FOUND)
-            return 0; // the directory itself is missing
-        if (error != ERROR_FILE_NOT_FOUND)
-            continue;
-        if (!CopyFileW(source, candidate.GetString(), FALSE))
+        CUniqueFile file(CreateFileW(candidate.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                continue;
+            return 0; // the folder is missing or cannot be written
+        }
+        if (!CopyContent(source, file.get())) {
+            DWORD error = GetLastError();
+            file.reset();
+            DeleteFileW(candidate.GetString()); // ours, and of no use
+            SetLastError(error);
             return 0;
+        }
         *pTempPath = candidate;
         return 1;
     }

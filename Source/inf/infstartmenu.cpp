@@ -10,6 +10,7 @@
 
 #include "inf/infutil.h"
 #include "support/handles.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 namespace {
@@ -77,12 +78,6 @@ bool CommonProgramsDirectory(CStr* directory)
     return !directory->IsEmpty();
 }
 
-// A shortcut's file name must stay a name: no folder, no drive.
-bool IsPlainName(const CStr& name)
-{
-    return name.Find(L"\\") < 0 && name.Find(L"/") < 0 && name.Find(L":") < 0;
-}
-
 void CreateShortcut(HINF hInf, const wchar_t* section)
 {
     CStr name, path, args, workingDir, group;
@@ -98,7 +93,9 @@ void CreateShortcut(HINF hInf, const wchar_t* section)
     if (nameState == VALUE_UNUSABLE || pathState == VALUE_UNUSABLE || argsState == VALUE_UNUSABLE ||
         dirState == VALUE_UNUSABLE || groupState != VALUE_PRESENT || nameState != VALUE_PRESENT)
         return;
-    if (name.IsEmpty() || group.IsEmpty() || !IsPlainName(name))
+    // The shortcut's name and its group are names of the start menu's own
+    // files and folders: plain names, never a path elsewhere.
+    if (!IsPlainName(name.GetString()) || !IsPlainName(group.GetString()))
         return;
 
     CComPtr<IShellLinkW> link;

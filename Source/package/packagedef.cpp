@@ -25,6 +25,7 @@
 #include "package/xmlreader.h"
 #include "support/asciicase.h"
 #include "support/handles.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 #include <limits.h>
@@ -155,8 +156,16 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
             const size_t capacity = sizeof(m_szPackageFileName) / sizeof(m_szPackageFileName[0]);
             if (stem >= capacity)
                 stem = capacity - 1;
-            wmemcpy(m_szPackageFileName, text, stem);
-            m_szPackageFileName[stem] = L'\0';
+            // The stem names the verbose log file in the log folder: a text
+            // that is not a plain file name, or whose stem is not one, is
+            // refused and the name stays as it was.
+            std::wstring stemText(text, stem);
+            if (IsPlainName(text) && (stem == 0 || IsPlainName(stemText.c_str()))) {
+                wmemcpy(m_szPackageFileName, text, stem);
+                m_szPackageFileName[stem] = L'\0';
+            } else {
+                m_vRefusedNames.push_back(CStr(text));
+            }
         }
     }
 
