@@ -1,10 +1,21 @@
 #!/bin/bash
-# The fleet playbook on three simulated servers: a new installation, a server
-# without the chipset's devices, and an upgrade whose package asks for a
-# restart. Each server's outcome is read from the summary's CSV; a second run
-# must change nothing; a third run, after the first server's driver service is
-# marked for removal, must fail that server with the component's message.
-# Also: syntax check on both transports' inventories and ansible-lint.
+# The fleet playbook on eight simulated servers: a new installation, a server
+# without the chipset's devices, an upgrade whose package asks for a restart,
+# a server whose install lock another process holds for a while, a second
+# new installation, and three that must fail before anything runs there: a
+# deployment folder that is a link, one open to Everyone, and a copied file
+# changed after the copy. In the order the test runs the playbook:
+#   canary  default batches: the first server (the link) fails, the rollout
+#           stops, the other servers are untouched and listed as not attempted
+#   check   --check on all eight: what an install would do, nothing changed
+#   first   all eight in one batch; the deployment folder's access list is
+#           read back
+#   second  must change nothing
+#   third   a downgrade allowed on purpose, and a server whose driver service
+#           is marked for removal, which must fail with the component's message
+# Each server's outcome is read from the summary's CSV; every zolhost report
+# is validated against the report schema. Also: syntax
+# check on both transports' inventories and ansible-lint.
 #   tests/fleet_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 SRC=$(realpath "$1")
@@ -13,9 +24,11 @@ ANSIBLE="$SRC/deploy/ansible"
 export ZOL_WINE_ROOT="$BUILD/wine" ANSIBLE_CONFIG="$ANSIBLE/ansible.cfg" ANSIBLE_NOCOLOR=1
 WORK=$(mktemp -d "$BUILD/fleet-test.XXXXXX")
 export ANSIBLE_LOCAL_TEMP="$WORK/ansible-tmp"
-trap '"$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"; rm -rf "$WORK"' EXIT
+# ZOL_KEEP_FLEET=1 keeps the playbook's output, the reports and the servers.
+trap '"$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"; [ "${ZOL_KEEP_FLEET:-0}" = 1 ] && echo "kept in $WORK" || rm -rf "$WORK"' EXIT
 FAILURES=0
 fail() { echo "FAILED: $*"; FAILURES=$((FAILURES + 1)); }
+START=$(date +%s)
 
 for inventory in simulated windows; do
     ansible-playbook -i "$ANSIBLE/inventories/$inventory" --syntax-check "$ANSIBLE/fleet.yml" >"$WORK/syntax.log" 2>&1 ||
@@ -25,78 +38,229 @@ done
 
 # The newer chipset build, and the same build asking for a restart.
 mkdir -p "$WORK/packages"
-cp -r "$BUILD/packages/chipset-1.2.4.0" "$WORK/packages/"
+cp -r "$BUILD/packages/chipset-1.2.4.0" "$BUILD/packages/chipset" "$WORK/packages/"
 cp -r "$BUILD/packages/chipset-1.2.4.0" "$WORK/packages/chipset-restart"
 sed -i 's|<reboot_required value="no"/>|<reboot_required value="yes"/>|' "$WORK"/packages/chipset-restart/qx*.xml
 grep -q '<reboot_required value="yes"/>' "$WORK"/packages/chipset-restart/qx*.xml || fail "making the restart package"
 
-"$SRC/scripts/fleet-hosts.sh" create "$BUILD" "$WORK/servers" fresh=chipset bare=bare older=older >/dev/null ||
-    { fail "creating the servers"; exit 1; }
+SERVERS="link fresh bare older busy open tamper second"
+"$SRC/scripts/fleet-hosts.sh" create "$BUILD" "$WORK/servers" link=chipset fresh=chipset bare=bare older=older \
+    busy=chipset open=chipset tamper=chipset second=chipset >/dev/null || { fail "creating the servers"; exit 1; }
+# The deployment folder, as C:\Program Files\zolfleet is seen from here.
+deployed() { echo "$WORK/servers/$1/drive_c/Program Files/zolfleet"; }
+# A link to a folder anyone may write to, and a folder open to Everyone
+# (Wine reads a mode 777 folder back with an entry granting Everyone write).
+mkdir -p "$WORK/servers/link/drive_c/users/Public/planted"
+ln -s "$WORK/servers/link/drive_c/users/Public/planted" "$(deployed link)"
+mkdir "$(deployed open)" && chmod 777 "$(deployed open)"
+# Another local user acting between the copy and its check changes
+# install.xml; another process holds the install lock for a while when the
+# installation is about to start.
+cat >"$WORK/tamper.sh" <<'EOF'
+#!/bin/sh
+echo '<!-- changed -->' >>"$ZOL_SIM_DEPLOY_DIR/chipset-1.2.4.0/install.xml"
+EOF
+cat >"$WORK/hold.sh" <<EOF
+#!/bin/bash
+setsid "$SRC/scripts/wine-run.sh" "$BUILD/bin/devsim.exe" hold-install-lock 10 </dev/null >"$WORK/hold.log" 2>&1 &
+for i in {1..150}; do grep -q 'holding the install lock' "$WORK/hold.log" && exit 0; sleep 0.2; done
+exit 1
+EOF
+chmod +x "$WORK/tamper.sh" "$WORK/hold.sh"
+
 mkdir "$WORK/inventory"
 ln -s "$ANSIBLE/inventories/simulated/group_vars" "$WORK/inventory/group_vars"
-cat >"$WORK/inventory/hosts.yml" <<'EOF'
+cat >"$WORK/inventory/hosts.yml" <<EOF
 zol_servers:
   hosts:
+    link: {}
     fresh: {}
     bare: {}
     older: {zol_package: chipset-restart}
-  vars: {zol_package: chipset-1.2.4.0, zol_allow_reboot: true}
+    busy: {zol_sim_hooks: {before install: ["$WORK/hold.sh"]}}
+    open: {}
+    tamper: {zol_sim_hooks: {after copy: ["$WORK/tamper.sh"]}}
+    second: {}
+  vars: {zol_package: chipset-1.2.4.0, zol_allow_reboot: true, zol_busy_delay: 3}
 EOF
 
 # Runs the playbook (extra arguments passed on); the reports go to WORK/$1.
 run() {
     local name=$1
     shift
+    local start=$(date +%s) rc
     ansible-playbook -i "$WORK/inventory" "$ANSIBLE/fleet.yml" -e "zol_build_dir=$BUILD" \
         -e "zol_fleet_root=$WORK/servers" -e "zol_packages_dir=$WORK/packages" -e "zol_report_dir=$WORK/$name" \
         "$@" >"$WORK/$name.log" 2>&1
+    rc=$?
+    echo "fleet: $name run: exit code $rc, $(($(date +%s) - start)) s"
+    return $rc
 }
+EVERY_SERVER=(-e '{"zol_batches": ["100%"], "zol_max_fail_percentage": 100}')
 # The summary's rows without the message column, "|" between the fields.
 rows() {
-    python3 -c 'import csv, sys; [print("|".join(r[:7])) for r in list(csv.reader(open(sys.argv[1])))[1:]]' \
+    python3 -c 'import csv, sys; [print("|".join(r[:-1])) for r in list(csv.reader(open(sys.argv[1])))[1:]]' \
         "$WORK/$1/fleet-summary.csv"
 }
 # Compares the rows of run $1 with the expected rows on stdin.
 expect_rows() {
     diff <(cat) <(rows "$1") >"$WORK/diff" || { cat "$WORK/$1.log" "$WORK/diff"; fail "$1: rows differ"; }
 }
+# The message of server $2 in run $1's summary.
+message() {
+    python3 -c 'import csv, sys; print([r[-1] for r in csv.reader(open(sys.argv[1])) if r[0] == sys.argv[2]][0])' \
+        "$WORK/$1/fleet-summary.csv" "$2"
+}
+# What a server is, for the comparison of before and after a run (its
+# Wine server stopped): its registry (devices, drivers, services) without
+# the keys' times and what Wine writes afresh each time a server starts (its
+# display driver's date, two class names), and the files below C: but the
+# component's logs and the temporary folders.
+state() {
+    local s
+    for s in $SERVERS; do
+        echo "== $s"
+        grep -hvE '^(#time=|"DriverDateData"=|@="(Display adapters|Monitors)"$)' "$WORK/servers/$s/system.reg" \
+            "$WORK/servers/$s/user.reg" | sed 's/^\(\[.*\]\) [0-9]*$/\1/'
+        (cd "$WORK/servers/$s/drive_c" && find . \( -ipath ./devavoror/log -o -ipath ./windows/temp -o \
+            -ipath './users/*/temp' \) -prune -o -type f -printf '%p %s %m %T@\n' -o ! -path . ! -ipath ./devavoror \
+            -printf '%y %p\n' | sort)
+    done
+}
+# Validates every zolhost report of run $1 against the schema: each
+# server's reports, by step, one file each.
+validate() {
+    mkdir -p "$WORK/reports-$1"
+    python3 - "$WORK/$1" "$WORK/reports-$1" <<'EOF'
+import glob, json, os, sys
+for path in glob.glob(sys.argv[1] + "/*.json"):
+    for step, report in json.load(open(path)).items():
+        name = "%s-%s.json" % (os.path.basename(path)[:-5], step.replace(" ", "-"))
+        json.dump(report, open(os.path.join(sys.argv[2], name), "w"))
+EOF
+    python3 "$SRC/tests/validate_report.py" "$SRC/docs/zolhost-report.schema.json" "$WORK/reports-$1" >"$WORK/schema.log" ||
+        { cat "$WORK/schema.log"; fail "$1: a report does not match the schema"; }
+}
 
-run first || fail "first run: exit code $?"
+# The canary: the first server fails, nothing else is touched.
+run canary
+[ $? = 2 ] || fail "canary run: the playbook did not fail"
+expect_rows canary <<'EOF'
+link|failed||||||||
+fresh|not attempted||||||||
+bare|not attempted||||||||
+older|not attempted||||||||
+busy|not attempted||||||||
+open|not attempted||||||||
+tamper|not attempted||||||||
+second|not attempted||||||||
+EOF
+[ "$(message canary link)" = 'the deployment folder C:\Program Files\zolfleet is a link (reparse point); nothing was copied or run' ] ||
+    fail "canary run: the link's message: $(message canary link)"
+[ -z "$(ls -A "$WORK/servers/link/drive_c/users/Public/planted")" ] || fail "canary run: something was copied through the link"
+for s in fresh bare older busy tamper second; do
+    [ ! -e "$(deployed $s)" ] || fail "canary run: $s was touched"
+done
+grep -E '^[a-z]+ +: ' "$WORK/canary.log" | grep -v '^link ' && fail "canary run: other servers in the recap"
+
+# Check mode: what an install would do, on every server, and no change.
+"$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
+state >"$WORK/state.before"
+run check --check "${EVERY_SERVER[@]}"
+[ $? = 2 ] || fail "check run: the playbook did not fail the link and the open folder"
+"$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
+state >"$WORK/state.after"
+diff "$WORK/state.before" "$WORK/state.after" >"$WORK/diff" || { cat "$WORK/diff"; fail "check run: a server changed"; }
+expect_rows check <<'EOF'
+link|failed||||||||
+fresh|would install|3|5 new installation||||||
+bare|skipped|0|6 not applicable||||||
+older|would upgrade|3|2 older version installed||||||
+busy|would install|3|5 new installation||||||
+open|failed||||||||
+tamper|would install|3|5 new installation||||||
+second|would install|3|5 new installation||||||
+EOF
+[ "$(message check older)" = "upgrade from 1.2.3.0 to 1.2.4.0 on 3 devices" ] || fail "check run: older: $(message check older)"
+[ "$(message check open)" = 'the deployment folder C:\Program Files\zolfleet grants write access to Everyone; nothing was copied or run' ] ||
+    fail "check run: the open folder's message: $(message check open)"
+validate check
+
+run first "${EVERY_SERVER[@]}"
+[ $? = 2 ] || fail "first run: the playbook did not fail the three servers"
 expect_rows first <<'EOF'
-fresh|changed|3|5 new installation|1 success|0|1 same version installed
-bare|skipped|0|6 not applicable|||
-older|changed|3|2 older version installed|2 success, restart required|3010|1 same version installed
+link|failed||||||||
+fresh|changed|3|5 new installation|1 success|0|1 same version installed|3|0|0
+bare|skipped|0|6 not applicable||||||
+older|changed|3|2 older version installed|2 success, restart required|3010|1 same version installed|3|0|0
+busy|changed|3|5 new installation|1 success|0|1 same version installed|3|0|0
+open|failed||||||||
+tamper|failed||||||||
+second|changed|3|5 new installation|1 success|0|1 same version installed|3|0|0
 EOF
 grep -q '^older,.*upgrade from 1\.2\.3\.0 to 1\.2\.4\.0; restarted' "$WORK/first/fleet-summary.csv" ||
     { cat "$WORK/first.log"; fail "first run: the upgrade's message"; }
+case "$(message first tamper)" in
+'the copied files do not match the package: C:\Program Files\zolfleet\chipset-1.2.4.0\install.xml (SHA-256 '*'); zolhost was not run') ;;
+*) fail "first run: the changed file's message: $(message first tamper)" ;;
+esac
+grep -q 'FAILED - RETRYING: \[busy\]: Run zolhost' "$WORK/first.log" || fail "first run: no retry while the install lock was held"
+[ -z "$(ls -A "$WORK/servers/link/drive_c/users/Public/planted")" ] || fail "first run: something was copied through the link"
 # Each server's reports, by step.
 python3 - "$WORK/first" <<'EOF' || fail "first run: the JSON reports"
 import json, sys
-steps = {h: sorted(json.load(open("%s/%s.json" % (sys.argv[1], h)))) for h in ("fresh", "bare", "older")}
+steps = {h: sorted(json.load(open("%s/%s.json" % (sys.argv[1], h)))) for h in ("fresh", "bare", "older", "tamper")}
 assert steps == {"fresh": ["check after", "check before", "install"], "bare": ["check before"],
-                 "older": ["check after", "check after restart", "check before", "install"]}, steps
+                 "older": ["check after", "check after restart", "check before", "install"], "tamper": []}, steps
 EOF
 grep -q '^| fresh | changed | 3 |' "$WORK/first/fleet-summary.md" || fail "first run: the Markdown summary"
+validate first
+# The deployment folder's access list, read back: SYSTEM and the
+# administrators (Wine shows them as its user), nothing for Everyone.
+acl=$(TEST_WINEPREFIX="$WORK/servers/fresh" "$SRC/scripts/wine-run.sh" "$BUILD/bin/fleetdir.exe" inspect \
+      'C:\Program Files\zolfleet' 2>/dev/null | python3 -c 'import json, sys; print(json.load(sys.stdin)["sddl"])')
+[ "$acl" = "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)" ] ||
+    fail "first run: the deployment folder's access list: $acl"
+[ "$(stat -c %a "$(deployed fresh)")" = 750 ] || fail "first run: the deployment folder's mode"
 
-run second || fail "second run: exit code $?"
+run second --limit fresh,bare,older
+[ $? = 0 ] || fail "second run: exit code $?"
 expect_rows second <<'EOF'
-fresh|ok|3|1 same version installed|||
-bare|skipped|0|6 not applicable|||
-older|ok|3|1 same version installed|||
+fresh|ok|3|1 same version installed||||||
+bare|skipped|0|6 not applicable||||||
+older|ok|3|1 same version installed||||||
 EOF
 [ "$(grep -cE '^(fresh|bare|older) +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0' "$WORK/second.log")" = 3 ] ||
     { cat "$WORK/second.log"; fail "second run: something changed"; }
 
+# The older package over the newer one on purpose, and a server that must
+# fail with the component's message.
 TEST_WINEPREFIX="$WORK/servers/fresh" "$SRC/scripts/wine-run.sh" reg add \
     'HKLM\System\CurrentControlSet\Services\zolchip' /v DeleteFlag /t REG_DWORD /d 1 /f >/dev/null 2>&1
 "$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
-run third --limit fresh
-[ $? = 2 ] || fail "third run: the playbook did not fail"
-expect_rows third <<'EOF'
-fresh|failed|3|7 cannot install|||
+cat >"$WORK/inventory/hosts.yml" <<'EOF'
+zol_servers:
+  hosts:
+    older: {zol_package: chipset, zol_allow_downgrade: true}
+    fresh: {}
+  vars: {zol_package: chipset-1.2.4.0}
 EOF
+run third "${EVERY_SERVER[@]}"
+[ $? = 2 ] || fail "third run: the playbook did not fail"
+# The downgrade runs, but the platform's driver update keeps the newer
+# driver image that is installed (the sample INF copies it without
+# COPYFLG_NOVERSIONCHECK), so the check after it still finds 1.2.4.0: the
+# server fails rather than counting as changed.
+expect_rows third <<'EOF'
+older|failed|3|3 newer version installed|1 success|0|3 newer version installed|3|0|0
+fresh|failed|3|7 cannot install||||||
+EOF
+[ "$(message third older)" = "the installation reported success, but the check after it finds: a newer version (1.2.4.0) is installed (status 3)" ] ||
+    fail "third run: older: $(message third older)"
 grep -q 'fatal: \[fresh\]: FAILED! => {"changed": false, "msg": "The component is marked for removal' "$WORK/third.log" ||
     { cat "$WORK/third.log"; fail "third run: the component's message"; }
+validate third
 
+echo "fleet: 8 servers, 5 runs of the playbook in $(($(date +%s) - START)) s"
 [ $FAILURES = 0 ] && echo "fleet: all checks passed"
 exit $((FAILURES > 0))

@@ -1,6 +1,8 @@
-# What the role decides from zolhost's JSON reports, for every transport:
-# whether to install, what an install's result means, and each server's row
-# of the fleet summary. The transports only copy, run and restart.
+# What the role decides, for every transport: whether the deployment folder
+# may be used, whether the copied files are the package's, whether to
+# install (from zolhost's JSON reports), what an install's result means, and
+# each server's row of the fleet summary. The transports only look, copy,
+# run and restart.
 import csv
 import io
 import json
@@ -25,8 +27,33 @@ RESULTS = {
     0: (1603, "failure"),
 }
 
+# Exit code of zolhost when another installation holds the server's install
+# lock, and what a Linux parent of wine64 sees of it (the low 8 bits).
+BUSY_CODES = (1618, 1618 % 256)
+
 COLUMNS = ["host", "outcome", "devices found", "status before", "install result", "exit code", "status after",
-           "message"]
+           "devices updated", "devices failed", "devices not attempted", "message"]
+
+# The per-device outcomes of an install report counted in the summary.
+DEVICE_COUNTS = {"updated": "devices updated", "failed": "devices failed", "not_attempted": "devices not attempted"}
+
+# What an install would do, in check mode, by status.
+WOULD = {2: "would upgrade", 3: "would downgrade", 5: "would install"}
+
+# Access rights in an access list's text form (SDDL) for files and folders,
+# and those of them that let someone change a folder or what it holds.
+RIGHTS = {"GA": 0x10000000, "GR": 0x80000000, "GW": 0x40000000, "GX": 0x20000000, "RC": 0x20000, "SD": 0x10000,
+          "WD": 0x40000, "WO": 0x80000, "FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0,
+          "CC": 0x1, "DC": 0x2, "LC": 0x4, "SW": 0x8, "RP": 0x10, "WP": 0x20, "DT": 0x40, "LO": 0x80, "CR": 0x100}
+WRITE_RIGHTS = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 | 0x40000000
+# Who may own and change the deployment folder: SYSTEM, Administrators, the
+# installer service, the creator (an inheritable entry for what the
+# administrator puts there) and the owner; the deploying account is added.
+TRUSTED = {"SY", "S-1-5-18", "BA", "S-1-5-32-544", "CO", "S-1-3-0", "OW", "S-1-3-4",
+           "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}
+NAMES = {"WD": "Everyone", "S-1-1-0": "Everyone", "BU": "Users", "S-1-5-32-545": "Users",
+         "AU": "Authenticated Users", "S-1-5-11": "Authenticated Users", "IU": "Interactive users"}
+FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT = 0x10, 0x400
 
 
 def _clean(text):
@@ -41,7 +68,7 @@ def zol_report(run):
     if start >= 0 and end > start:
         try:
             report = json.loads(out[start:end + 1])
-            if isinstance(report, dict) and isinstance(report.get("properties"), dict):
+            if isinstance(report, dict) and (isinstance(report.get("properties"), dict) or "install" in report):
                 return report
         except ValueError:
             pass
@@ -56,8 +83,9 @@ def status_text(status):
     return "%d %s" % (status, name)
 
 
-def zol_check_decision(report):
-    """What to do after a check: action install, none, skip or fail, and why."""
+def zol_check_decision(report, allow_downgrade=False):
+    """What to do after a check: action install, none, skip or fail, and why.
+    A newer installed version is replaced only when downgrades are allowed."""
     prereq = report.get("properties", {}).get("5") or {}
     status = prereq.get("status")
     message = _clean(prereq.get("message"))
@@ -78,8 +106,36 @@ def zol_check_decision(report):
         7: message or "the component refuses the installation",
         8: message or "the component could not classify the installation",
     }
+    if status == 3 and allow_downgrade:
+        action, reasons[3] = "install", "downgrade from %s to %s" % (installed, version)
     return {"action": action, "status": status, "installed": installed, "version": version,
             "reason": reasons[status]}
+
+
+def zol_busy(run):
+    """Whether zolhost found another installation holding the server's
+    install lock (and so did not install)."""
+    install = zol_report(run).get("install") or {}
+    if install.get("in_progress"):
+        return True
+    return run.get("rc") in BUSY_CODES and install.get("result") is None
+
+
+def _device_counts(report):
+    counts = dict.fromkeys(DEVICE_COUNTS, 0)
+    for device in report.get("devices") or []:
+        if isinstance(device, dict) and device.get("outcome") in counts:
+            counts[device["outcome"]] += 1
+    return counts
+
+
+def zol_check_devices(report):
+    """How many devices an install would update, from a check's report (the
+    supported devices present); None when the report does not list them."""
+    devices = report.get("devices")
+    if not isinstance(devices, list):
+        return None
+    return sum(1 for d in devices if isinstance(d, dict) and d.get("outcome") == "present")
 
 
 def zol_install_outcome(report, rc):
@@ -89,15 +145,121 @@ def zol_install_outcome(report, rc):
     if "error" in report:
         return report
     install = report.get("install") or {}
+    if install.get("in_progress"):
+        return {"error": _clean("another installation is in progress on the server (exit code 1618): %s"
+                                % _clean(install.get("message")))}
     result = install.get("result")
     if result not in RESULTS:
         return {"error": "zolhost reported no install result (exit code %s)" % rc}
     code, name = RESULTS[result]
     outcome = {"result": result, "name": name, "exit_code": code, "changed": result != 0,
                "restart": result == 2, "message": _clean(install.get("message"))}
+    if isinstance(report.get("devices"), list):
+        outcome["devices"] = _device_counts(report)
     if rc not in (code, code % 256):
         outcome["message"] = _clean("%s (exit code %s, expected %d)" % (outcome["message"], rc, code))
     return outcome
+
+
+def zol_failure(result):
+    """The summary's message for a failed task: a run of zolhost that found
+    the install lock held on every attempt says so."""
+    if isinstance(result, dict) and "rc" in result and zol_busy(result):
+        return "another installation was still in progress after %s attempts (exit code 1618)" % (
+            result.get("attempts") or 1)
+    return _clean(result.get("msg") if isinstance(result, dict) else "") or "failed"
+
+
+def zol_facts(run):
+    """The JSON object a look at the deployment folder printed."""
+    out = run.get("stdout") or ""
+    start, end = out.find("{"), out.rfind("}")
+    try:
+        facts = json.loads(out[start:end + 1]) if 0 <= start < end else None
+    except ValueError:
+        facts = None
+    if not isinstance(facts, dict):
+        detail = _clean(run.get("stderr")) or _clean(run.get("msg")) or "no output"
+        return {"error": "no answer (exit code %s): %s" % (run.get("rc"), detail)}
+    return facts
+
+
+def _rights(text):
+    if text[:2].lower() == "0x":
+        return int(text, 16)
+    if text.isdigit():
+        return int(text)
+    mask = 0
+    for i in range(0, len(text), 2):
+        mask |= RIGHTS.get(text[i:i + 2].upper(), 0xFFFFFFFF)  # a right not known here counts as every right
+    return mask
+
+
+def _owner_and_entries(sddl):
+    """The owner and the access list's entries (None: no access list, so
+    everyone may do anything) of a security descriptor's text."""
+    owner = re.match(r"O:(.+?)(?=G:|D:|S:|$)", sddl)
+    dacl = re.search(r"D:([^(]*)((?:\([^)]*\))*)", sddl)
+    if not dacl or "NO_ACCESS_CONTROL" in dacl.group(1):
+        return owner and owner.group(1), None
+    return owner and owner.group(1), re.findall(r"\(([^)]*)\)", dacl.group(2))
+
+
+def zol_folder_problem(run, path):
+    """Why the deployment folder must not be used, from a look at it ('' when
+    it may): a link, not a folder, an owner other than the administrators,
+    or an access list that lets anyone else write to it."""
+    facts = zol_facts(run)
+    where = "the deployment folder %s" % path
+    if "error" in facts:
+        return "%s could not be examined: %s" % (where, facts["error"])
+    if not facts.get("exists"):
+        return ""
+    attributes = facts.get("attributes") or 0
+    if attributes & FILE_ATTRIBUTE_REPARSE_POINT:
+        return "%s is a link (reparse point); nothing was copied or run" % where
+    if not attributes & FILE_ATTRIBUTE_DIRECTORY:
+        return "%s is not a folder; nothing was copied or run" % where
+    trusted = TRUSTED | {facts.get("user")}
+    owner, entries = _owner_and_entries(facts.get("sddl") or "")
+    if owner and owner not in trusted:
+        return "%s is owned by %s, not by the administrators; nothing was copied or run" % (where, owner)
+    if entries is None:
+        return "%s has no access list, so anyone may write to it; nothing was copied or run" % where
+    writers = []
+    for entry in entries:
+        fields = entry.split(";")
+        if len(fields) < 6 or fields[0] not in ("A", "OA", "XA") or fields[5] in trusted:
+            continue
+        if _rights(fields[2]) & WRITE_RIGHTS:
+            writers.append(NAMES.get(fields[5], fields[5]))
+    if writers:
+        return "%s grants write access to %s; nothing was copied or run" % (where, ", ".join(sorted(set(writers))))
+    return ""
+
+
+def zol_sums_from_lines(lines):
+    """SHA-256 sums printed by sha256sum ('<sum>  <path>'), by path with
+    backslashes."""
+    sums = {}
+    for line in lines:
+        match = re.match(r"^([0-9a-fA-F]{64}) [ *](.+)$", line)
+        if match:
+            sums[match.group(2).replace("/", "\\")] = match.group(1).lower()
+    return sums
+
+
+def zol_integrity_problem(copied, expected, folder):
+    """The copied files that differ from the package's sums taken on the
+    controller ('' when none does), named by their path on the server."""
+    wrong = []
+    for name in sorted(expected):
+        found = (copied or {}).get(name) or ""
+        if found.lower() != expected[name].lower():
+            wrong.append("%s\\%s (SHA-256 %s, expected %s)" % (folder, name, found or "none: missing", expected[name]))
+    if not wrong:
+        return ""
+    return "the copied files do not match the package: %s; zolhost was not run" % "; ".join(wrong)
 
 
 def zol_count_devices(lines, pattern):
@@ -108,18 +270,24 @@ def zol_count_devices(lines, pattern):
 
 
 def _row(host, facts):
+    row = dict.fromkeys(COLUMNS, "")
+    row["host"] = host
+    if not facts.get("zol_attempted"):
+        row["outcome"], row["message"] = "not attempted", "the rollout stopped before this server"
+        return row
     checks = facts.get("zol_checks") or {}
     decision = facts.get("zol_decision") or {}
     install = facts.get("zol_install") or {}
     before = checks.get("before") or {}
-    row = dict.fromkeys(COLUMNS, "")
-    row["host"] = host
     devices = facts.get("zol_devices")
     row["devices found"] = "" if devices is None else str(devices)
     row["status before"] = status_text(decision.get("status"))
     if "result" in install:
         row["install result"] = "%d %s" % (install["result"], install["name"])
         row["exit code"] = str(install["exit_code"])
+        for outcome, column in DEVICE_COUNTS.items():
+            if "devices" in install:
+                row[column] = str(install["devices"][outcome])
     after = checks.get("after restart") or checks.get("after")
     if after and "error" not in after:
         row["status after"] = status_text(zol_check_decision(after)["status"])
@@ -135,12 +303,25 @@ def _row(host, facts):
         row["outcome"], row["message"] = "skipped", decision["reason"]
     elif action == "fail":
         row["outcome"], row["message"] = "failed", decision["reason"]
+    elif facts.get("zol_check_mode"):
+        would = zol_check_devices(before)
+        would = devices if would is None else would
+        row["outcome"] = WOULD[decision["status"]]
+        row["message"] = "%s on %s device%s" % (decision["reason"], would, "" if would == 1 else "s")
     elif install.get("changed"):
         row["outcome"] = "changed"
         notes = [install["message"], decision["reason"]]
+        pending = install["restart"] and "after restart" not in checks
         if install["restart"]:
-            notes.append("restarted" if "after restart" in checks else "restart pending")
+            notes.append("restart pending" if pending else "restarted")
         row["message"] = "; ".join(n for n in notes if n)
+        # A success is believed when the check after it finds the package's
+        # version installed (before a pending restart it may not yet).
+        final = zol_check_decision(after) if after and "error" not in after else None
+        if final and not pending and final["status"] != 1:
+            row["outcome"] = "failed"
+            row["message"] = "the installation reported success, but the check after it finds: %s (status %d)" % (
+                final["reason"], final["status"])
     else:
         row["outcome"], row["message"] = "failed", install.get("message") or "the installation failed"
     return row
@@ -170,6 +351,8 @@ def zol_report_files(hosts, hostvars):
     """Each server's JSON reports, by stage, as one file: (name, text)."""
     files = []
     for host in hosts:
+        if not hostvars[host].get("zol_attempted"):
+            continue
         reports = {}
         for stage, text in (hostvars[host].get("zol_outputs") or {}).items():
             try:
@@ -187,6 +370,12 @@ class FilterModule(object):
             "zol_check_decision": zol_check_decision,
             "zol_install_outcome": zol_install_outcome,
             "zol_count_devices": zol_count_devices,
+            "zol_busy": zol_busy,
+            "zol_failure": zol_failure,
+            "zol_facts": zol_facts,
+            "zol_folder_problem": zol_folder_problem,
+            "zol_sums_from_lines": zol_sums_from_lines,
+            "zol_integrity_problem": zol_integrity_problem,
             "zol_fleet_rows": zol_fleet_rows,
             "zol_table": zol_table,
             "zol_report_files": zol_report_files,
