@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -359,6 +360,27 @@ TEST_F(TrustedFolders, AFolderOpenToEveryoneIsRestrictedInPlace)
     size_t mark = zoltest::ReadMainLog().size();
     run = zoltest::RunHost(m_dir, L"--lang en");
     EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**", mark), std::string::npos) << zoltest::ReadMainLog();
+}
+
+// A file where a folder belongs is no folder of ours: it is renamed aside
+// as it is, content and all, and a protected folder takes its place. (Wine
+// reports every owner as its own user, so this is the move aside that Wine
+// can show; the owner cases are judged in FolderVerdicts.)
+TEST_F(TrustedFolders, AFileInPlaceOfAFolderIsMovedAsideKeepingItsContent)
+{
+    pnptest::CSimulatedDevice device({kId0E83});
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\devavoror", nullptr));
+    ASSERT_TRUE(zoltest::WriteBytes(L"C:\\devavoror\\pnpdrvs", "a user's file\r\n"));
+
+    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
+    EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
+    static const std::regex moved("\r\n\\*\\*WARNING\\*\\* - Untrusted folder moved aside: C:\\\\DEVAVOROR\\\\pnpdrvs -> "
+                                  "(C:\\\\DEVAVOROR\\\\pnpdrvs\\.untrusted-[0-9]{8}T[0-9]{6})\r\n");
+    std::string log = zoltest::ReadMainLog();
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(log, match, moved)) << log;
+    EXPECT_EQ(zoltest::ReadBytes(zoltest::FromUtf8(match[1].str())), "a user's file\r\n");
+    EXPECT_EQ(zoltest::ReadSecurity(L"C:\\devavoror\\pnpdrvs"), kProtectedAsWineReadsIt);
 }
 
 // The folders a run creates allow SYSTEM and Administrators alone, and a

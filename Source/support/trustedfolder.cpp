@@ -24,13 +24,6 @@ const ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRIT
 const int kRounds = 3;
 const int kAsideNames = 5;
 
-struct LocalMemoryTraits {
-    static HLOCAL Invalid() { return nullptr; }
-    static bool IsValid(HLOCAL p) { return p != nullptr; }
-    static void Close(HLOCAL p) { ::LocalFree(p); }
-};
-typedef CUniqueResource<HLOCAL, LocalMemoryTraits> CUniqueLocal;
-
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
 {
     BYTE buffer[SECURITY_MAX_SID_SIZE];
