@@ -7,20 +7,6 @@
 
 #include <wchar.h>
 
-HMODULE g_hModule = nullptr;
-
-CStr GetComponentDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    DWORD len = GetModuleFileNameW(g_hModule, path, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH)
-        return CStr();
-    wchar_t* slash = wcsrchr(path, L'\\');
-    if (slash)
-        *slash = L'\0';
-    return CStr(path);
-}
-
 CBaseComponent::CBaseComponent()
     : m_bDependencyChecked(0), m_bModelSupported(1), m_nInfType(INF_TYPE_NONE), m_bSilentCapable(1),
       m_bRebootRequired(0), m_bIs64BitOs(0), m_nRequiredDiskSpaceKb(0), m_pPackageReader(nullptr), m_bOwnsLog(0),

@@ -13,6 +13,7 @@
 #include "devices/devicelist.h"
 #include "devices/deviceresults.h"
 #include "log/cmplog.h"
+#include "support/componentdirectory.h"
 #include "support/str.h"
 
 class CZolXMLReader;
@@ -178,10 +179,3 @@ private:
     int m_bDeviceResultsRecorded;
     CStrList m_vRefusedNames;
 };
-
-// The module handle of the component library (set by DllMain; null in a
-// program that links the framework directly, which then stands for itself).
-extern HMODULE g_hModule;
-
-// Directory of the component's own module, without a trailing backslash.
-CStr GetComponentDirectory();

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "devices/newdevlibrary.h"
+#include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
 #include "support/plainname.h"
 #include "support/registrykey.h"

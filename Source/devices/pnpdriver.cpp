@@ -1,10 +1,10 @@
 #include "devices/pnpdriver.h"
 
-#include "basecomp.h"
-#include "devices/newdevlibrary.h"
 #include "inf/infcopyfiles.h"
 #include "inf/infdriversection.h"
+#include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
+#include "support/componentdirectory.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
