@@ -36,6 +36,14 @@ enum InfType {
     INF_TYPE_VIRTUAL = 3,
 };
 
+// GetInstalledVersionStatus: the installed key file's version against the
+// package's. Older also stands for "nothing to compare".
+enum InstalledVersionStatus {
+    INSTALLED_VERSION_OLDER = 0,
+    INSTALLED_VERSION_SAME = 1,
+    INSTALLED_VERSION_NEWER = 2,
+};
+
 // Source path passed with every located log line of the framework.
 #define BASECOMP_SOURCE L".\\Source\\basecomp.cpp"
 
