@@ -11,9 +11,6 @@
 
 namespace {
 
-// Size of the section-name buffer handed to the profile reader; a longer
-// name list is cut there.
-const DWORD kSectionNamesChars = 0x4000;
 // Buffer of the "Version" line reads.
 const size_t kVersionTextChars = 4096 - 1;
 // Limits of the "DestinationDirs" reads: a text piece and a line's key.
@@ -93,30 +90,7 @@ int CInf::ReadVersion()
 
 CStrList CInf::ReadSectionNames()
 {
-    CStrList names;
-    if (m_strInfPath.IsEmpty())
-        return names;
-
-    std::vector<wchar_t> buffer(kSectionNamesChars, L'\0');
-    DWORD got = GetPrivateProfileSectionNamesW(buffer.data(), kSectionNamesChars, m_strInfPath.GetString());
-    if (got >= kSectionNamesChars - 1)
-        got = kSectionNamesChars - 2;
-    // Both terminators are ours whatever the reader wrote.
-    buffer[kSectionNamesChars - 2] = L'\0';
-    buffer[kSectionNamesChars - 1] = L'\0';
-
-    const wchar_t* p = buffer.data();
-    const wchar_t* end = buffer.data() + got;
-    while (p < end && *p != L'\0') {
-        size_t len = wcslen(p);
-        // When the list was cut, its last name may be cut too: it is dropped
-        // rather than taken for a different section.
-        if (got == kSectionNamesChars - 2 && p + len >= end)
-            break;
-        names.push_back(CStr(p));
-        p += len + 1;
-    }
-    return names;
+    return infutil::ReadSectionNames(m_strInfPath.GetString());
 }
 
 void CInf::CollectCopyFilesSections()
