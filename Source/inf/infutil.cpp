@@ -3,6 +3,13 @@
 #include <cwchar>
 #include <vector>
 
+namespace {
+
+// Room for the section names at the first read: enough for most INFs.
+const DWORD kFirstSectionNamesChars = 0x4000;
+
+} // namespace
+
 namespace infutil {
 
 CStr JoinPath(const wchar_t* dir, const wchar_t* name)
@@ -111,7 +118,7 @@ CStrList ReadSectionNames(const wchar_t* infPath, DWORD maxChars)
         return names;
 
     // The reader says a list was cut by returning the buffer's size less two.
-    DWORD size = maxChars < 0x4000 ? maxChars : 0x4000;
+    DWORD size = maxChars < kFirstSectionNamesChars ? maxChars : kFirstSectionNamesChars;
     std::vector<wchar_t> buffer;
     DWORD got = 0;
     for (;;) {
