@@ -7,20 +7,6 @@
 
 #include <wchar.h>
 
-HMODULE g_hModule = nullptr;
-
-CStr GetComponentDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    DWORD len = GetModuleFileNameW(g_hModule, path, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH)
-        return CStr();
-    wchar_t* slash = wcsrchr(path, L'\\');
-    if (slash)
-        *slash = L'\0';
-    return CStr(path);
-}
-
 CBaseComponent::CBaseComponent()
     : m_bDependencyChecked(0), m_bModelSupported(1), m_nInfType(INF_TYPE_NONE), m_bSilentCapable(1),
       m_bRebootRequired(0), m_bIs64BitOs(0), m_nRequiredDiskSpaceKb(0), m_pPackageReader(nullptr), m_bOwnsLog(0),
@@ -135,24 +121,24 @@ int CBaseComponent::GetProperty(int type, void* out, int capacity, void* extra)
 {
     const wchar_t* language = static_cast<const wchar_t*>(extra);
     switch (type) {
-    case 1: return GetPackageName(static_cast<wchar_t*>(out), capacity, language);
-    case 2: return GetPackageDescription(static_cast<wchar_t*>(out), capacity, language);
-    case 3: return GetInstalledVersion(static_cast<wchar_t*>(out), capacity);
-    case 4: return GetPackageVersion(static_cast<wchar_t*>(out), capacity);
-    case 5: return CheckPrerequisites(static_cast<PREREQSTATUS*>(out), capacity, language);
-    case 6:
+    case ZOL_PROP_NAME: return GetPackageName(static_cast<wchar_t*>(out), capacity, language);
+    case ZOL_PROP_DESCRIPTION: return GetPackageDescription(static_cast<wchar_t*>(out), capacity, language);
+    case ZOL_PROP_INSTALLED_VERSION: return GetInstalledVersion(static_cast<wchar_t*>(out), capacity);
+    case ZOL_PROP_PACKAGE_VERSION: return GetPackageVersion(static_cast<wchar_t*>(out), capacity);
+    case ZOL_PROP_PREREQUISITES: return CheckPrerequisites(static_cast<PREREQSTATUS*>(out), capacity, language);
+    case ZOL_PROP_SILENT_CAPABLE:
         if (out)
             *static_cast<int*>(out) = GetPropertyFlag6();
         return 1;
-    case 7:
+    case ZOL_PROP_SILENT_CAPABLE2:
         if (out)
             *static_cast<int*>(out) = GetPropertyFlag7();
         return 1;
-    case 8:
+    case ZOL_PROP_FLAG8:
         if (out)
             *static_cast<int*>(out) = GetPropertyFlag8();
         return 1;
-    case 9:
+    case ZOL_PROP_HOST_LOG:
         AttachHostLog(static_cast<CCmpLog*>(out));
         return 1;
     case ZOL_PROP_DEVICE_RESULTS:

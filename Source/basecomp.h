@@ -13,6 +13,7 @@
 #include "devices/devicelist.h"
 #include "devices/deviceresults.h"
 #include "log/cmplog.h"
+#include "support/componentdirectory.h"
 #include "support/str.h"
 
 class CZolXMLReader;
@@ -33,6 +34,14 @@ enum InfType {
     INF_TYPE_LEGACY = 1,
     INF_TYPE_PNP = 2,
     INF_TYPE_VIRTUAL = 3,
+};
+
+// GetInstalledVersionStatus: the installed key file's version against the
+// package's. Older also stands for "nothing to compare".
+enum InstalledVersionStatus {
+    INSTALLED_VERSION_OLDER = 0,
+    INSTALLED_VERSION_SAME = 1,
+    INSTALLED_VERSION_NEWER = 2,
 };
 
 // Source path passed with every located log line of the framework.
@@ -178,10 +187,3 @@ private:
     int m_bDeviceResultsRecorded;
     CStrList m_vRefusedNames;
 };
-
-// The module handle of the component library (set by DllMain; null in a
-// program that links the framework directly, which then stands for itself).
-extern HMODULE g_hModule;
-
-// Directory of the component's own module, without a trailing backslash.
-CStr GetComponentDirectory();

@@ -12,7 +12,8 @@ int CBaseComponent::GetLanguageColumn(const wchar_t* language)
 {
     if (language == nullptr)
         return LANG_COL_ENGLISH;
-    static const wchar_t* const codes[] = {L"fr", L"it", L"de", L"es", L"ja"};
+    static const wchar_t* const codes[] = {ZOL_LANG_FRENCH, ZOL_LANG_ITALIAN, ZOL_LANG_GERMAN, ZOL_LANG_SPANISH,
+                                           ZOL_LANG_JAPANESE};
     for (int i = 0; i < 5; ++i) {
         if (EqualsAsciiNoCase(language, codes[i]))
             return i + 1;
@@ -69,10 +70,10 @@ int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar
             MarkNotAttempted(m_vDeviceResults, ZOL_REASON_INSTALL_IN_PROGRESS);
             m_bDeviceResultsRecorded = 1;
         }
-        return 0;
+        return ZOL_INSTALL_FAILED;
     }
 
-    int result = 0;
+    int result = ZOL_INSTALL_FAILED;
     m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Initiating installation... ");
     switch (m_nInfType) {
     case INF_TYPE_LEGACY:
@@ -96,7 +97,7 @@ int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"\r\n");
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n",
                           GetMessageText(MSG_UNKNOWN_INF_TYPE, LANG_COL_ENGLISH));
-        result = 0;
+        result = ZOL_INSTALL_FAILED;
         break;
     }
 
@@ -110,7 +111,7 @@ int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar
     if (static_cast<int>(reinterpret_cast<INT_PTR>(rc)) <= 32) {
         CopyMessageText(message, SelectInstallMessage(MSG_SHELLEXECUTE_FAILED, language));
         m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Failed!\r\n");
-        return 0;
+        return ZOL_INSTALL_FAILED;
     }
     m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Done.\r\n");
     return result;

@@ -92,15 +92,15 @@ WORD CBaseComponent::GetSystemEditionCode(DWORD productType)
     int (WINAPI* metrics)(int) = OsQueries().pGetSystemMetrics ? OsQueries().pGetSystemMetrics : GetSystemMetrics;
     bool r2 = metrics(SM_SERVERR2) != 0;
     switch (productType) {
-    case 8: return r2 ? 0x0404 : 0x0405;
-    case 9:
-    case 25: return r2 ? 0x0204 : 0x0205;
-    case 12: return r2 ? 0x0408 : 0x040A;
-    case 13:
-    case 14: return r2 ? 0x0108 : 0x0102;
-    case 30:
-    case 31:
-    case 32: return r2 ? 0x0207 : 0x0206;
+    case PRODUCT_DATACENTER_SERVER: return r2 ? 0x0404 : 0x0405;
+    case PRODUCT_SMALLBUSINESS_SERVER:
+    case PRODUCT_SMALLBUSINESS_SERVER_PREMIUM: return r2 ? 0x0204 : 0x0205;
+    case PRODUCT_DATACENTER_SERVER_CORE: return r2 ? 0x0408 : 0x040A;
+    case PRODUCT_STANDARD_SERVER_CORE:
+    case PRODUCT_ENTERPRISE_SERVER_CORE: return r2 ? 0x0108 : 0x0102;
+    case PRODUCT_MEDIUMBUSINESS_SERVER_MANAGEMENT:
+    case PRODUCT_MEDIUMBUSINESS_SERVER_SECURITY:
+    case PRODUCT_MEDIUMBUSINESS_SERVER_MESSAGING: return r2 ? 0x0207 : 0x0206;
     default: return r2 ? 0xFF04 : 0xFF05;
     }
 }

@@ -79,11 +79,11 @@ int CBaseComponent::CheckPrerequisites(PREREQSTATUS* status, int capacity, const
 
     m_pLog->WriteLine(LOG_BOTH, SEV_INFO, BASECOMP_SOURCE, 887, L"    - Installed component version status... ");
     const int version = GetInstalledVersionStatus();
-    if (version == 0)
+    if (version == INSTALLED_VERSION_OLDER)
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Older\r\n");
-    else if (version == 1)
+    else if (version == INSTALLED_VERSION_SAME)
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Same\r\n");
-    else if (version == 2)
+    else if (version == INSTALLED_VERSION_NEWER)
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Newer\r\n");
 
     const int additional = CheckAdditionalRequirements(requirements.data(), kCheckMessageChars, language);
@@ -100,11 +100,11 @@ int CBaseComponent::CheckPrerequisites(PREREQSTATUS* status, int capacity, const
             SetMessage(status, requirements.data());
         if (additional && !marked) {
             if (installed) {
-                if (version == 0)
+                if (version == INSTALLED_VERSION_OLDER)
                     status->nStatus = STATUS_INSTALLED_OLDER;
-                else if (version == 1)
+                else if (version == INSTALLED_VERSION_SAME)
                     status->nStatus = STATUS_INSTALLED_SAME;
-                else if (version == 2)
+                else if (version == INSTALLED_VERSION_NEWER)
                     status->nStatus = STATUS_INSTALLED_NEWER;
             } else {
                 status->nStatus = STATUS_NOT_INSTALLED;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "inf/inf.h"
+#include "inf/infutil.h"
 #include "testsupport.h"
 
 namespace {
@@ -156,13 +157,14 @@ TEST(InfRead, CollectsSectionsInFileOrder)
     EXPECT_EQ(inf.GetServiceStartType(L"First", &start), 0);
 }
 
-TEST(InfRead, SectionNameListIsCutAtItsBuffer)
+TEST(InfRead, SectionNamesAreReadWholeAndACutNameIsNeverTaken)
 {
-    // The profile reader fills 16382 characters and cuts the name that does
-    // not fit. The names are laid out so that the cut leaves "Cut", the name
-    // of a real section: a cut name must not be taken for it.
-    // "Version" and "Cut" take 12 characters, 399 names of 40 take 16359,
-    // "Filler7" 8: the last name starts at 16379 and keeps 3 characters.
+    // More than 16384 characters of names: the list is read whole. Read
+    // with room for 16384 only, the profile reader fills 16382 characters
+    // and cuts the name that does not fit. The names are laid out so that
+    // the cut leaves "Cut", the name of a real section: a cut name must not
+    // be taken for it. "Version" and "Cut" take 12 characters, 399 names of
+    // 40 take 16359, "Filler7" 8: the last name starts at 16379 and keeps 3.
     std::wstring dir = zoltest::MakeTestDir(L"inf_manysections");
     std::wstring text = std::wstring(kVersionFull) + L"[Cut]\r\nCopyFiles=Files\r\n";
     auto filler = [](int i) {
@@ -175,12 +177,21 @@ TEST(InfRead, SectionNameListIsCutAtItsBuffer)
     text += L"[Filler7]\r\n[CutAndMore]\r\nCopyFiles=Files\r\n";
     for (int i = 399; i < 450; ++i)
         text += L"[" + filler(i) + L"]\r\nCopyFiles=Files\r\n";
-    CInf inf(WriteInf(dir, L"many.inf", text).c_str());
+    std::wstring path = WriteInf(dir, L"many.inf", text);
+    CInf inf(path.c_str());
     ASSERT_EQ(inf.IsOpen(), 1);
-    EXPECT_EQ(Names(inf.GetCopyFilesSections()), L"Cut|");
+    const CStrList& copies = inf.GetCopyFilesSections();
+    ASSERT_EQ(copies.size(), 53u);
+    EXPECT_EQ(std::wstring(copies[0].GetString()) + L"|" + copies[1].GetString(), L"Cut|CutAndMore");
+    EXPECT_EQ(std::wstring(copies.back().GetString()), filler(449));
     const CStrList& settings = inf.GetSoftwareSettingsSections();
-    ASSERT_EQ(settings.size(), 399u);
-    EXPECT_EQ(std::wstring(settings.back().GetString()), filler(398));
+    ASSERT_EQ(settings.size(), 450u);
+    EXPECT_EQ(std::wstring(settings.back().GetString()), filler(449));
+
+    CStrList cut = infutil::ReadSectionNames(path.c_str(), 0x4000);
+    ASSERT_EQ(cut.size(), 402u);
+    EXPECT_EQ(std::wstring(cut[1].GetString()), L"Cut");
+    EXPECT_EQ(std::wstring(cut.back().GetString()), L"Filler7");
 }
 
 TEST(InfRead, DestinationDirsRouteBySectionKey)

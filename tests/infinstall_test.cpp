@@ -16,6 +16,7 @@
 #include "inf/inf.h"
 #include "inf/infplatform.h"
 #include "legacyhelpers.h"
+#include "pnphelpers.h"
 #include "testsupport.h"
 
 using namespace legacytest;
@@ -101,8 +102,6 @@ struct Fake {
     static std::vector<std::wstring> selected;
     static DWORD restartFlags; // added after a real DIF_INSTALLDEVICE
     static DWORD installError; // 0: the real class installer runs
-    static BOOL updateResult;
-    static std::vector<std::wstring> updates;
 
     static void Reset()
     {
@@ -113,8 +112,6 @@ struct Fake {
         selected.clear();
         restartFlags = 0;
         installError = 0;
-        updateResult = TRUE;
-        updates.clear();
     }
 
     static BOOL WINAPI InstallServices(HINF, PCWSTR, DWORD)
@@ -163,12 +160,6 @@ struct Fake {
         }
         return ok;
     }
-    static BOOL WINAPI Update(HWND, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags, PBOOL reboot)
-    {
-        updates.push_back(std::wstring(hardwareId) + L"|" + infPath + L"|" + std::to_wstring(flags) +
-                          (reboot ? L"|reboot" : L""));
-        return updateResult;
-    }
 };
 DWORD Fake::serviceError = 0;
 int Fake::drivers = 0;
@@ -177,8 +168,6 @@ DWORD Fake::selectError = 0;
 std::vector<std::wstring> Fake::selected;
 DWORD Fake::restartFlags = 0;
 DWORD Fake::installError = 0;
-BOOL Fake::updateResult = TRUE;
-std::vector<std::wstring> Fake::updates;
 
 class InfInstall : public ::testing::Test
 {
@@ -377,7 +366,9 @@ TEST_F(InfInstall, RootDeviceRestartRequestAndClassInstallerFailure)
 
 TEST_F(InfInstall, VirtualDeviceGetsItsDriverUpdatedFromTheInf)
 {
-    InfPlatform().pUpdateDriverForPlugAndPlayDevices = &Fake::Update;
+    // The update goes through the same stand-in as the PnP installer's.
+    pnptest::CFakeNewDevLibrary library;
+    pnptest::CNewDevOverrideScope scope(&library);
     std::wstring dir = zoltest::MakeTestDir(L"inst_virtual");
     std::wstring path = WriteInf(dir, kSystemClass,
                                  OneModel(L"ZOLVUPD") + L"[Install]\r\n" +
@@ -387,20 +378,33 @@ TEST_F(InfInstall, VirtualDeviceGetsItsDriverUpdatedFromTheInf)
     int restart = 1;
     EXPECT_EQ(inf.CreateRootDevice(&restart), 1);
     EXPECT_EQ(restart, 0);
-    ASSERT_EQ(Fake::updates.size(), 1u);
-    EXPECT_EQ(Fake::updates[0], L"ROOT\\ZOLVUPD|" + std::wstring(inf.GetInfPath().GetString()) + L"|0");
+    ASSERT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(library.calls[0].hardwareId, L"ROOT\\ZOLVUPD");
+    EXPECT_EQ(library.calls[0].infPath, std::wstring(inf.GetInfPath().GetString()));
+    EXPECT_EQ(library.calls[0].flags, 0u);
+    ASSERT_EQ(library.loadPaths.size(), 1u);
+    EXPECT_EQ(library.lookups, 1);
+    EXPECT_EQ(library.frees, 1);
     EXPECT_TRUE(KeyExists(std::wstring(kEnumRoot) + L"ZOLVUPD\\0000"));
     EXPECT_FALSE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_ZOLVUPD"));
 
-    // A failing update fails the device.
-    Fake::updateResult = FALSE;
+    // A failing update fails the device, and so does a library without
+    // the update function.
+    library.SetOutcome(L"ROOT\\ZOLVUPD", FALSE, FALSE);
     EXPECT_EQ(inf.CreateRootDevice(nullptr), 0);
+    library.outcomes.clear();
+    library.hasFunction = 0;
+    EXPECT_EQ(inf.CreateRootDevice(nullptr), 0);
+    ASSERT_FALSE(inf.GetFailures().empty());
+    EXPECT_NE(std::wstring(inf.GetFailures().back().GetString()).find(L"error 0x0000007F"), std::wstring::npos)
+        << zoltest::ToUtf8(inf.GetFailures().back().GetString());
+    library.hasFunction = 1;
 
     // A legacy device is not updated.
-    Fake::updates.clear();
+    library.calls.clear();
     CInf legacy(path.c_str());
     EXPECT_EQ(legacy.CreateRootDevice(nullptr), 1);
-    EXPECT_TRUE(Fake::updates.empty());
+    EXPECT_TRUE(library.calls.empty());
     EXPECT_TRUE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_ZOLVUPD\\0000"));
 }
 

@@ -183,6 +183,26 @@ TEST_F(PnPInstall, StagingFollowsEveryCopyFilesFormAndCatalogKey)
                                                                    L"plain.dll", L"readme", L"src.sys", L"test.inf"}));
 }
 
+TEST_F(PnPInstall, StagingSeesSectionsPastAnyNameBuffer)
+{
+    // 300 sections of 40-character names come before the one that copies:
+    // its file is staged as the platform would copy it.
+    std::wstring inf = L"[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+    for (int i = 0; i < 300; ++i) {
+        wchar_t name[64];
+        wsprintfW(name, L"Filler%033d", i);
+        inf += std::wstring(L"[") + name + L"]\r\nAddReg=Reg\r\n";
+    }
+    inf += L"[Late.NT]\r\nCopyFiles=@late.sys\r\n";
+    ASSERT_TRUE(zoltest::WriteUtf8(m_dir + L"\\late.inf", inf));
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\late.sys", "x"));
+    CWin2000PnPDriver driver(L"late.inf", 1);
+    driver.StageDriverFiles(StagingFolder().c_str());
+    EXPECT_EQ(ToVector(driver.GetStageFiles()),
+              (std::vector<std::wstring>{L"late.inf", L"late.in_", L"late.sys", L"late.sy_"}));
+    EXPECT_EQ(FilesIn(StagingFolder()), (std::vector<std::wstring>{L"late.inf", L"late.sys"}));
+}
+
 TEST_F(PnPInstall, EachPresentIdIsUpdatedOnceFromTheStagedInf)
 {
     CSimulatedDevice device({kId0E83});

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "basecomp.h"
-#include "devices/newdevlibrary.h"
+#include "inf/newdevlibrary.h"
 #include "testsupport.h"
 
 namespace pnptest {

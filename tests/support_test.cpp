@@ -10,8 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "devices/newdevlibrary.h"
+#include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
+#include "support/folderpath.h"
 #include "support/plainname.h"
 #include "support/registrykey.h"
 #include "support/str.h"
@@ -175,6 +176,28 @@ extern "C" void __stack_chk_fail(void);
 
 // The stack protector's guard is seeded at load, and a detected overrun ends
 // the process as the platform's own checks do.
+// The log's folders and the INF engine's destination folders are made by
+// the same routine.
+TEST(FolderPath, EveryMissingLevelIsMadeOnEitherSeparator)
+{
+    std::wstring base = zoltest::MakeTestDir(L"folderpath");
+    std::wstring deep = base + L"/a/b\\c/";
+    EXPECT_TRUE(CreateFolderPath(deep.c_str()));
+    DWORD attributes = GetFileAttributesW((base + L"\\a\\b\\c").c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_TRUE(CreateFolderPath(deep.c_str())); // already there
+
+    ASSERT_TRUE(zoltest::WriteBytes(base + L"\\file", "f"));
+    EXPECT_FALSE(CreateFolderPath((base + L"\\file\\sub\\x").c_str()));
+    EXPECT_FALSE(CreateFolderPath(nullptr));
+    EXPECT_FALSE(CreateFolderPath(L""));
+    std::wstring huge = base + L"\\long";
+    while (huge.size() < MAX_PATH)
+        huge += L"\\e";
+    EXPECT_FALSE(CreateFolderPath(huge.c_str()));
+    EXPECT_EQ(GetFileAttributesW((base + L"\\long").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST(StackGuard, IsSeededAndAnOverrunEndsTheProcess)
 {
     EXPECT_NE(__stack_chk_guard, 0u);

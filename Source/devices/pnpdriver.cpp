@@ -1,10 +1,11 @@
 #include "devices/pnpdriver.h"
 
-#include "basecomp.h"
-#include "devices/newdevlibrary.h"
 #include "inf/infcopyfiles.h"
 #include "inf/infdriversection.h"
+#include "inf/infutil.h"
+#include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
+#include "support/componentdirectory.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
@@ -20,7 +21,6 @@ namespace {
 // Hardware IDs are at most 255 characters.
 const size_t kHardwareIdChars = 256;
 const DWORD kCatalogFieldChars = MAX_PATH;
-const DWORD kSectionNamesChars = 4096;
 // How deep the emptying of the staging folder goes into subfolders left
 // there; deeper ones are removed only when empty.
 const int kEmptyDepth = 8;
@@ -161,18 +161,9 @@ void CWin2000PnPDriver::CollectCatalogFiles(HINF inf)
 
 void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
 {
-    // Section names as the profile functions see the file. When they do not
-    // all fit, the last name in the buffer may be cut: it is dropped rather
-    // than looked up under a wrong name.
-    std::vector<wchar_t> names(kSectionNamesChars + 2, L'\0');
-    DWORD length = GetPrivateProfileSectionNamesW(names.data(), kSectionNamesChars, infPath);
-    bool cut = length >= kSectionNamesChars - 2;
-
     CStrList sections;
-    for (const wchar_t* name = names.data(); *name; name += wcslen(name) + 1) {
-        const wchar_t* next = name + wcslen(name) + 1;
-        if (cut && *next == L'\0')
-            break;
+    for (const CStr& section : infutil::ReadSectionNames(infPath)) {
+        const wchar_t* name = section.GetString();
         INFCONTEXT context;
         if (SetupFindFirstLineW(inf, name, L"CopyFiles", &context))
             sections.push_back(CStr(name));

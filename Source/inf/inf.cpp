@@ -11,9 +11,6 @@
 
 namespace {
 
-// Size of the section-name buffer handed to the profile reader; a longer
-// name list is cut there.
-const DWORD kSectionNamesChars = 0x4000;
 // Buffer of the "Version" line reads.
 const size_t kVersionTextChars = 4096 - 1;
 // Limits of the "DestinationDirs" reads: a text piece and a line's key.
@@ -93,30 +90,7 @@ int CInf::ReadVersion()
 
 CStrList CInf::ReadSectionNames()
 {
-    CStrList names;
-    if (m_strInfPath.IsEmpty())
-        return names;
-
-    std::vector<wchar_t> buffer(kSectionNamesChars, L'\0');
-    DWORD got = GetPrivateProfileSectionNamesW(buffer.data(), kSectionNamesChars, m_strInfPath.GetString());
-    if (got >= kSectionNamesChars - 1)
-        got = kSectionNamesChars - 2;
-    // Both terminators are ours whatever the reader wrote.
-    buffer[kSectionNamesChars - 2] = L'\0';
-    buffer[kSectionNamesChars - 1] = L'\0';
-
-    const wchar_t* p = buffer.data();
-    const wchar_t* end = buffer.data() + got;
-    while (p < end && *p != L'\0') {
-        size_t len = wcslen(p);
-        // When the list was cut, its last name may be cut too: it is dropped
-        // rather than taken for a different section.
-        if (got == kSectionNamesChars - 2 && p + len >= end)
-            break;
-        names.push_back(CStr(p));
-        p += len + 1;
-    }
-    return names;
+    return infutil::ReadSectionNames(m_strInfPath.GetString());
 }
 
 void CInf::CollectCopyFilesSections()
@@ -304,22 +278,22 @@ CStr* CInf::GetDirIdPath(int id, CStr* pDirectory)
     const wchar_t* variable = nullptr;
     const wchar_t* suffix = L"";
     switch (id) {
-    case 10: variable = L"SystemRoot"; break;
-    case 11: variable = L"SystemRoot"; suffix = L"\\system32"; break;
-    case 12: variable = L"SystemRoot"; suffix = L"\\system32\\drivers"; break;
-    case 17: variable = L"SystemRoot"; suffix = L"\\inf"; break;
-    case 18: variable = L"SystemRoot"; suffix = L"\\help"; break;
-    case 20: variable = L"SystemRoot"; suffix = L"\\fonts"; break;
-    case 24: variable = L"SystemDrive"; break;
-    case 50: variable = L"SystemRoot"; suffix = L"\\system"; break;
-    case 0x4016: variable = L"ALLUSERSPROFILE"; break;
-    case 0x4017: variable = L"ALLUSERSPROFILE"; suffix = L"\\Start Menu\\Programs"; break;
-    case 0x4018: variable = L"ALLUSERSPROFILE"; suffix = L"\\Start Menu\\Programs\\Startup"; break;
-    case 0x4019: variable = L"ALLUSERSPROFILE"; suffix = L"\\Desktop"; break;
-    case 0x401F: variable = L"ALLUSERSPROFILE"; suffix = L"\\Favorites"; break;
-    case 0x4023: variable = L"ALLUSERSPROFILE"; suffix = L"\\Application Data"; break;
-    case 0x4026: variable = L"ProgramFiles"; break;
-    case 0x402B: variable = L"ProgramFiles"; suffix = L"\\Common"; break;
+    case DIRID_WINDOWS: variable = L"SystemRoot"; break;
+    case DIRID_SYSTEM: variable = L"SystemRoot"; suffix = L"\\system32"; break;
+    case DIRID_DRIVERS: variable = L"SystemRoot"; suffix = L"\\system32\\drivers"; break;
+    case DIRID_INF: variable = L"SystemRoot"; suffix = L"\\inf"; break;
+    case DIRID_HELP: variable = L"SystemRoot"; suffix = L"\\help"; break;
+    case DIRID_FONTS: variable = L"SystemRoot"; suffix = L"\\fonts"; break;
+    case DIRID_APPS: variable = L"SystemDrive"; break;
+    case DIRID_SYSTEM16: variable = L"SystemRoot"; suffix = L"\\system"; break;
+    case DIRID_COMMON_STARTMENU: variable = L"ALLUSERSPROFILE"; break;
+    case DIRID_COMMON_PROGRAMS: variable = L"ALLUSERSPROFILE"; suffix = L"\\Start Menu\\Programs"; break;
+    case DIRID_COMMON_STARTUP: variable = L"ALLUSERSPROFILE"; suffix = L"\\Start Menu\\Programs\\Startup"; break;
+    case DIRID_COMMON_DESKTOPDIRECTORY: variable = L"ALLUSERSPROFILE"; suffix = L"\\Desktop"; break;
+    case DIRID_COMMON_FAVORITES: variable = L"ALLUSERSPROFILE"; suffix = L"\\Favorites"; break;
+    case DIRID_COMMON_APPDATA: variable = L"ALLUSERSPROFILE"; suffix = L"\\Application Data"; break;
+    case DIRID_PROGRAM_FILES: variable = L"ProgramFiles"; break;
+    case DIRID_PROGRAM_FILES_COMMON: variable = L"ProgramFiles"; suffix = L"\\Common"; break;
     default: return pDirectory;
     }
 

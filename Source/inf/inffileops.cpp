@@ -10,6 +10,7 @@
 
 #include "inf/infutil.h"
 #include "support/errortext.h"
+#include "support/folderpath.h"
 #include "support/handles.h"
 #include "support/plainname.h"
 #include "support/wformat.h"
@@ -23,39 +24,18 @@ const size_t kDeleteNameChars = 512;
 const size_t kRenameNameChars = 256;
 
 // Copy flags that keep an existing destination file, and delete flags that
-// defer the deletion to the next restart (whole-value comparisons).
-const int kCopyNoOverwrite = 0x10;
-const int kCopyNoOverwriteAlt = 0x10000;
-const int kDeleteAtRestart = 0x1;
-const int kDeleteAtRestartAlt = 0x10000;
+// defer the deletion to the next restart (whole-value comparisons). The SDK
+// names no copy flag 0x00010000; it is taken as no-overwrite too, in the
+// high word as DELFLG_IN_USE1 is for deletes.
+const int kCopyNoOverwrite = COPYFLG_NO_OVERWRITE;
+const int kCopyNoOverwriteHighWord = 0x00010000;
+const int kDeleteAtRestart = DELFLG_IN_USE;
+const int kDeleteAtRestartHighWord = DELFLG_IN_USE1;
 
 // The target is held by someone else.
 bool IsInUseError(DWORD error)
 {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
-bool IsPathSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-// Parent of a directory path: one trailing separator dropped, then cut after
-// the last remaining separator, which the parent keeps (C:\a\b\ gives C:\a\ ).
-// False when there is no separator left.
-bool ParentDirectory(const CStr& path, CStr* parent)
-{
-    size_t len = path.GetLength();
-    const wchar_t* p = path.GetString();
-    if (len > 0 && IsPathSeparator(p[len - 1]))
-        --len;
-    while (len > 0 && !IsPathSeparator(p[len - 1]))
-        --len;
-    if (len == 0)
-        return false;
-    parent->Empty();
-    parent->Append(p, len);
-    return true;
 }
 
 typedef int (CInf::*FileListOperation)(const wchar_t* section);
@@ -218,7 +198,7 @@ int CInf::CopyFileList(const wchar_t* section)
 
         int flags = 0;
         BOOL noOverwrite = infutil::ReadIntField(&context, 4, &flags) &&
-                           (flags == kCopyNoOverwrite || flags == kCopyNoOverwriteAlt);
+                           (flags == kCopyNoOverwrite || flags == kCopyNoOverwriteHighWord);
 
         if (CopyFileW(source.GetString(), target.GetString(), noOverwrite))
             continue;
@@ -285,7 +265,7 @@ int CInf::DeleteFileList(const wchar_t* section)
 
         int flags = 0;
         bool atRestart = infutil::ReadIntField(&context, 4, &flags) &&
-                         (flags == kDeleteAtRestart || flags == kDeleteAtRestartAlt);
+                         (flags == kDeleteAtRestart || flags == kDeleteAtRestartHighWord);
         BOOL done;
         if (atRestart) {
             done = MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -381,34 +361,7 @@ int CInf::EnsureFileDirectory(const wchar_t* filePath)
 
 int CInf::EnsureDirectory(const wchar_t* directory)
 {
-    if (directory == nullptr || directory[0] == L'\0')
-        return 0;
-    // The engine never builds longer paths; refusing them also bounds the
-    // walk below.
-    CStr current(directory);
-    if (!infutil::FitsPath(current))
-        return 0;
-
-    // Walk up until a directory exists or can be made, then create the
-    // missing ones downwards. The walk is a loop, so its depth is bounded by
-    // the path itself and never by the stack.
-    std::vector<CStr> missing;
-    for (;;) {
-        if (CreateDirectoryW(current.GetString(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
-            break;
-        if (GetLastError() != ERROR_PATH_NOT_FOUND)
-            return 0;
-        missing.push_back(current);
-        CStr parent;
-        if (!ParentDirectory(current, &parent))
-            break; // nothing above to create; the retries below decide
-        current = parent;
-    }
-    for (size_t i = missing.size(); i-- > 0;) {
-        if (!CreateDirectoryW(missing[i].GetString(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            return 0;
-    }
-    return 1;
+    return CreateFolderPath(directory) ? 1 : 0;
 }
 
 int CInf::MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTempPath)

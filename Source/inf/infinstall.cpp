@@ -19,8 +19,9 @@ namespace {
 
 // Platform section install without file operations: log configurations,
 // INI files, registry, INI-to-registry and profile items.
-const UINT kSectionInstallFlags = 0x1 | 0x2 | 0x4 | 0x8 | 0x100;
-const UINT kRegistryOnly = 0x4;
+const UINT kSectionInstallFlags = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY | SPINST_INI2REG |
+                                  SPINST_PROFILEITEMS;
+const UINT kRegistryOnly = SPINST_REGISTRY;
 
 // Room for the service name in the whole-INF and named-section installs, and
 // in the software-settings install.
@@ -29,7 +30,7 @@ const int kLongServiceNameChars = 2048;
 
 // The key under which ".SoftwareSettings" entries are written: read, set
 // value and create sub key.
-const REGSAM kDeviceKeyAccess = 0x2001F;
+const REGSAM kDeviceKeyAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
 // Longest service name an "AddService" line is read with.
 const size_t kAddServiceNameChars = 255;

@@ -1,8 +1,6 @@
 #include "inf/infplatform.h"
 
-#include "devices/newdevlibrary.h"
 #include "support/handles.h"
-#include "support/str.h"
 #include "support/systemlibrary.h"
 
 namespace {
@@ -25,7 +23,6 @@ CInfPlatformCalls DefaultInfPlatform()
     calls.pSetSelectedDriver = &SelectDriverIfImplemented;
     calls.pCallClassInstaller = &SetupDiCallClassInstaller;
     calls.pInstallServicesFromInfSection = &SetupInstallServicesFromInfSectionW;
-    calls.pUpdateDriverForPlugAndPlayDevices = &UpdateDriverFromNewDev;
     return calls;
 }
 
@@ -52,16 +49,4 @@ BOOL WINAPI SelectDriverIfImplemented(HDEVINFO set, PSP_DEVINFO_DATA element, PS
         return FALSE;
     }
     return select(set, element, driver);
-}
-
-BOOL WINAPI UpdateDriverFromNewDev(HWND owner, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
-                                   PBOOL rebootRequired)
-{
-    CStr path = SystemLibraryPath(L"newdev.dll");
-    CNewDevLibrary library;
-    if (path.IsEmpty() || !library.Load(path.GetString()) || !library.FindUpdateFunction()) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return FALSE;
-    }
-    return library.UpdateDriver(hardwareId, infPath, flags, rebootRequired);
 }

@@ -1,10 +1,11 @@
-// The platform calls of the INF install operations that a test has to be
-// able to stand in for, gathered in one table. The product always runs with
-// the table as DefaultInfPlatform() builds it; only tests replace entries
-// (and put the defaults back), for what the platform they run on cannot
-// produce: a service installer that reports an existing service, a class
-// installer or driver update that fails or asks for a restart, or a
-// class-driver list with entries to select.
+// The SetupAPI calls of the INF install operations that a test has to be
+// able to stand in for, gathered in one table (the device installation
+// library has its own stand-in, in inf/newdevlibrary.h). The product always
+// runs with the table as DefaultInfPlatform() builds it; only tests replace
+// entries (and put the defaults back), for what the platform they run on
+// cannot produce: a service installer that reports an existing service, a
+// class installer that fails or asks for a restart, or a class-driver list
+// with entries to select.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +18,6 @@ struct CInfPlatformCalls {
     BOOL(WINAPI* pSetSelectedDriver)(HDEVINFO set, PSP_DEVINFO_DATA element, PSP_DRVINFO_DATA_W driver);
     BOOL(WINAPI* pCallClassInstaller)(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA element);
     BOOL(WINAPI* pInstallServicesFromInfSection)(HINF inf, PCWSTR section, DWORD flags);
-    BOOL(WINAPI* pUpdateDriverForPlugAndPlayDevices)(HWND owner, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
-                                                     PBOOL rebootRequired);
 };
 
 // The table in use.
@@ -31,12 +30,6 @@ CInfPlatformCalls DefaultInfPlatform();
 // anything, when the function is missing or when the process runs on Wine:
 // Wine exports the name as a stub that ends the process when it is called.
 BOOL WINAPI SelectDriverIfImplemented(HDEVINFO set, PSP_DEVINFO_DATA element, PSP_DRVINFO_DATA_W driver);
-
-// The device installation library's driver update, looked up in the system's
-// newdev.dll at run time (always without an owner window); fails with
-// ERROR_PROC_NOT_FOUND when the library or the function is missing.
-BOOL WINAPI UpdateDriverFromNewDev(HWND owner, LPCWSTR hardwareId, LPCWSTR infPath, DWORD flags,
-                                   PBOOL rebootRequired);
 
 // True when the process runs on Wine (its ntdll exports wine_get_version).
 bool IsRunningOnWine();

@@ -21,6 +21,7 @@
 #include "inf/infdriversection.h"
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
+#include "inf/newdevlibrary.h"
 #include "support/errortext.h"
 #include "support/wformat.h"
 
@@ -133,8 +134,7 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
             // The update would copy a file the package lacks: the platform
             // would refuse the package or (Wine) retry the copy without end.
             result = 0;
-        } else if (!InfPlatform().pUpdateDriverForPlugAndPlayDevices(nullptr, ids, m_strInfPath.GetString(), 0,
-                                                                     nullptr)) {
+        } else if (!UpdateDriverFromNewDev(ids, m_strInfPath.GetString(), 0, nullptr)) {
             DWORD error = GetLastError();
             AddFailure(FormatWide(L"Driver update failed: %s, error %s", ids, DescribeError(error).GetString()));
             result = 0;

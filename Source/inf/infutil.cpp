@@ -3,6 +3,13 @@
 #include <cwchar>
 #include <vector>
 
+namespace {
+
+// Room for the section names at the first read: enough for most INFs.
+const DWORD kFirstSectionNamesChars = 0x4000;
+
+} // namespace
+
 namespace infutil {
 
 CStr JoinPath(const wchar_t* dir, const wchar_t* name)
@@ -102,6 +109,40 @@ bool GetEnvironmentValue(const wchar_t* name, CStr* out)
         needed = got;
     }
     return false;
+}
+
+CStrList ReadSectionNames(const wchar_t* infPath, DWORD maxChars)
+{
+    CStrList names;
+    if (infPath == nullptr || infPath[0] == L'\0' || maxChars < 3)
+        return names;
+
+    // The reader says a list was cut by returning the buffer's size less two.
+    DWORD size = maxChars < kFirstSectionNamesChars ? maxChars : kFirstSectionNamesChars;
+    std::vector<wchar_t> buffer;
+    DWORD got = 0;
+    for (;;) {
+        // Two terminators past the reader's room, ours whatever it wrote.
+        buffer.assign(static_cast<size_t>(size) + 2, L'\0');
+        got = GetPrivateProfileSectionNamesW(buffer.data(), size, infPath);
+        if (got < size - 2 || size >= maxChars)
+            break;
+        size = size > maxChars / 2 ? maxChars : size * 2;
+    }
+    bool cut = got >= size - 2;
+    if (got > size)
+        got = size;
+
+    const wchar_t* p = buffer.data();
+    const wchar_t* end = buffer.data() + got;
+    while (p < end && *p != L'\0') {
+        size_t len = wcslen(p);
+        if (cut && p + len >= end)
+            break;
+        names.push_back(CStr(p));
+        p += len + 1;
+    }
+    return names;
 }
 
 } // namespace infutil

@@ -47,4 +47,13 @@ bool ReadLineText(HINF hInf, const wchar_t* section, const wchar_t* key, size_t 
 // when it is not set or empty.
 bool GetEnvironmentValue(const wchar_t* name, CStr* out);
 
+// The names of the sections of the INF file at infPath, in file order, as
+// the profile reader sees the file (the one place section names are read).
+// The buffer grows until the whole list fits, as the platform's device
+// installation sees every section; a list that does not fit even in
+// maxChars characters loses its last name, which may be cut, rather than
+// take it for a different section.
+const DWORD kMaxSectionNamesChars = 1UL << 22;
+CStrList ReadSectionNames(const wchar_t* infPath, DWORD maxChars = kMaxSectionNamesChars);
+
 } // namespace infutil

@@ -1,11 +1,13 @@
 #include "inf/servicecontrol.h"
 
+#include <cfg.h>
+
 #include "support/registrykey.h"
 
 namespace {
 
 // Device-node status bits of a started device that will be removed.
-const DWORD kRemovalPendingStatus = 0x40008;
+const DWORD kRemovalPendingStatus = DN_WILL_BE_REMOVED | DN_STARTED;
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "log/cmplog.h"
 
 #include "support/asciicase.h"
+#include "support/folderpath.h"
 #include "support/handles.h"
 #include "support/systemlibrary.h"
 #include "support/trustedfolder.h"
@@ -284,29 +285,9 @@ void CCmpLog::FormatLocalDateTime(wchar_t* buffer, size_t cch)
 
 void CCmpLog::CreateDirectoryPath(const wchar_t* directory)
 {
-    if (directory == nullptr || *directory == L'\0')
-        return;
-    wchar_t drive[_MAX_DRIVE] = {};
-    std::vector<wchar_t> dir(wcslen(directory) + 1);
-    if (_wsplitpath_s(directory, drive, _MAX_DRIVE, dir.data(), dir.size(), nullptr, 0, nullptr, 0) != 0)
-        return;
-    // A directory given without a trailing separator still counts whole.
-    std::wstring rest(directory + wcslen(drive));
-    std::wstring path(drive);
-    size_t pos = 0;
-    while (pos <= rest.size()) {
-        size_t next = rest.find_first_of(L"\\/", pos);
-        if (next == std::wstring::npos)
-            next = rest.size();
-        std::wstring part = rest.substr(pos, next - pos);
-        if (!part.empty()) {
-            path = FormatWide(L"%s\\%s", path.c_str(), part.c_str());
-            if (path.size() >= MAX_PATH)
-                return;
-            CreateDirectoryW(path.c_str(), nullptr);
-        }
-        pos = next + 1;
-    }
+    // A failure is not reported here: the file's opening shows whether the
+    // path is usable.
+    CreateFolderPath(directory);
 }
 
 HANDLE CCmpLog::OpenLogFile(const wchar_t* path, std::vector<std::wstring>* changes)

@@ -1,6 +1,6 @@
 #include "package/fileversion.h"
 
-#include "basecomp.h"
+#include "support/componentdirectory.h"
 #include "support/handles.h"
 #include "support/systemlibrary.h"
 #include "support/wformat.h"

@@ -13,14 +13,14 @@ CHostReport::CHostReport()
 const wchar_t* CHostReport::PropertyName(int type)
 {
     switch (type) {
-    case 1: return L"Package name";
-    case 2: return L"Package description";
-    case 3: return L"Installed version";
-    case 4: return L"Package version";
-    case 5: return L"Prerequisite check";
-    case 6: return L"Silent install (6)";
-    case 7: return L"Silent install (7)";
-    case 8: return L"Flag 8";
+    case ZOL_PROP_NAME: return L"Package name";
+    case ZOL_PROP_DESCRIPTION: return L"Package description";
+    case ZOL_PROP_INSTALLED_VERSION: return L"Installed version";
+    case ZOL_PROP_PACKAGE_VERSION: return L"Package version";
+    case ZOL_PROP_PREREQUISITES: return L"Prerequisite check";
+    case ZOL_PROP_SILENT_CAPABLE: return L"Silent install (6)";
+    case ZOL_PROP_SILENT_CAPABLE2: return L"Silent install (7)";
+    case ZOL_PROP_FLAG8: return L"Flag 8";
     default: return L"";
     }
 }
@@ -28,14 +28,14 @@ const wchar_t* CHostReport::PropertyName(int type)
 const wchar_t* CHostReport::StatusName(int status)
 {
     switch (status) {
-    case 1: return L"STATUS_INSTALLED_SAME";
-    case 2: return L"STATUS_INSTALLED_OLDER";
-    case 3: return L"STATUS_INSTALLED_NEWER";
-    case 4: return L"STATUS_INSTALLED_NO_HARDWARE";
-    case 5: return L"STATUS_NOT_INSTALLED";
-    case 6: return L"STATUS_NOT_APPLICABLE";
-    case 7: return L"STATUS_CANNOT_INSTALL";
-    case 8: return L"STATUS_UNDETERMINED";
+    case STATUS_INSTALLED_SAME: return L"STATUS_INSTALLED_SAME";
+    case STATUS_INSTALLED_OLDER: return L"STATUS_INSTALLED_OLDER";
+    case STATUS_INSTALLED_NEWER: return L"STATUS_INSTALLED_NEWER";
+    case STATUS_INSTALLED_NO_HARDWARE: return L"STATUS_INSTALLED_NO_HARDWARE";
+    case STATUS_NOT_INSTALLED: return L"STATUS_NOT_INSTALLED";
+    case STATUS_NOT_APPLICABLE: return L"STATUS_NOT_APPLICABLE";
+    case STATUS_CANNOT_INSTALL: return L"STATUS_CANNOT_INSTALL";
+    case STATUS_UNDETERMINED: return L"STATUS_UNDETERMINED";
     default: return L"unknown status";
     }
 }
@@ -43,9 +43,9 @@ const wchar_t* CHostReport::StatusName(int status)
 const wchar_t* CHostReport::InstallResultName(int result)
 {
     switch (result) {
-    case 0: return L"failure";
-    case 1: return L"success";
-    case 2: return L"success, restart required";
+    case ZOL_INSTALL_FAILED: return L"failure";
+    case ZOL_INSTALL_SUCCESS: return L"success";
+    case ZOL_INSTALL_RESTART: return L"success, restart required";
     default: return L"unknown result";
     }
 }

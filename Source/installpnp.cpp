@@ -32,7 +32,7 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
         const wchar_t* text = SelectInstallMessage(MSG_NO_SUPPORTED_DEVICES, language);
         CopyMessageText(message, text);
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"%s\r\n", message ? message : text);
-        return 0;
+        return ZOL_INSTALL_FAILED;
     }
 
     // The update is forced so the package's driver replaces whatever driver
@@ -56,23 +56,23 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
     for (const CStr& note : driver.GetNotes())
         m_pLog->WriteLine(LOG_MAIN, SEV_WARNING, nullptr, 0, L"%s\r\n", note.GetString());
     if (code == PNP_INSTALL_DONE)
-        return (m_bRebootRequired || driver.IsRebootRequired()) ? 2 : 1;
+        return (m_bRebootRequired || driver.IsRebootRequired()) ? ZOL_INSTALL_RESTART : ZOL_INSTALL_SUCCESS;
 
     // A failed install says what failed; a successful one writes nothing.
     WriteErrorLines(driver.GetFailures());
     switch (code) {
     case PNP_INSTALL_NO_DEVICES:
         CopyMessageText(message, SelectInstallMessage(MSG_NO_DEVICES_FOUND, language));
-        return 0;
+        return ZOL_INSTALL_FAILED;
     case PNP_INSTALL_NO_LIBRARY:
     case PNP_INSTALL_NO_FUNCTION:
     case PNP_INSTALL_INCOMPLETE:
     case PNP_INSTALL_UNSAFE_STAGING:
         CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
-        return 0;
+        return ZOL_INSTALL_FAILED;
     default:
         CopyMessageText(message, SelectInstallMessage(MSG_DEVICE_INSTALL_FAILED, language));
-        return 0;
+        return ZOL_INSTALL_FAILED;
     }
 }
 

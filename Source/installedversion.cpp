@@ -53,23 +53,23 @@ int CBaseComponent::GetInstalledVersionStatus()
 {
     CFileVersion installed(m_strInstalledFilePath.GetString());
     if (!installed.HasData())
-        return 0;
+        return INSTALLED_VERSION_OLDER;
 
     wchar_t version[kPackageVersionChars] = {};
     if (!GetPackageVersion(version, kPackageVersionChars))
-        return 0;
+        return INSTALLED_VERSION_OLDER;
     version[kPackageVersionChars - 1] = L'\0';
 
     WORD fields[4];
     if (!ParseVersionFields(version, fields))
-        return 0;
+        return INSTALLED_VERSION_OLDER;
     DWORD packageMS = (static_cast<DWORD>(fields[0]) << 16) | fields[1];
     DWORD packageLS = (static_cast<DWORD>(fields[2]) << 16) | fields[3];
     CFileVersion package(0, 0, packageMS, packageLS, 0, 0, nullptr, 0);
 
     if (installed.IsSameVersion(package))
-        return 1;
+        return INSTALLED_VERSION_SAME;
     if (installed.IsNewerThan(package))
-        return 2;
-    return 0;
+        return INSTALLED_VERSION_NEWER;
+    return INSTALLED_VERSION_OLDER;
 }

@@ -1,8 +1,9 @@
-// The device installation library ("newdev.dll") as the PnP driver installer
-// uses it: load it by path, look up its driver update function, call it,
-// free it.
+// The device installation library ("newdev.dll") as the driver installers
+// use it: load it by path, look up its driver update function, call it,
+// free it. The PnP driver installer and the virtual device's driver update
+// both reach it here.
 //
-// The installer reaches the library only through INewDevLibrary so that a
+// The installers reach the library only through INewDevLibrary so that a
 // test can stand in for it. Under Wine the update function always reports
 // success without a restart and the library and its function are always
 // there, so failing updates, restart requests and a missing library or
@@ -53,9 +54,15 @@ private:
     PFN_UPDATEDRIVER m_pfnUpdate;
 };
 
-// The library the installer uses: the override when a test set one, else
-// null (the installer then uses a CNewDevLibrary of its own).
+// The library the installers use: the override when a test set one, else
+// null (an installer then uses a CNewDevLibrary of its own).
 INewDevLibrary* GetNewDevLibraryOverride();
 // Sets (or, with null, clears) the stand-in; returns the previous one. The
 // caller keeps ownership.
 INewDevLibrary* SetNewDevLibraryOverride(INewDevLibrary* library);
+
+// One driver update through the library the installers use: the system
+// folder's copy is loaded, its function looked up and called (without an
+// owner window), and the library freed. Fails with ERROR_PROC_NOT_FOUND when
+// the library or the function is missing.
+BOOL UpdateDriverFromNewDev(const wchar_t* hardwareId, const wchar_t* infPath, DWORD flags, BOOL* reboot);

@@ -1,4 +1,4 @@
-#include "devices/newdevlibrary.h"
+#include "inf/newdevlibrary.h"
 
 #include "support/systemlibrary.h"
 
@@ -63,4 +63,23 @@ INewDevLibrary* SetNewDevLibraryOverride(INewDevLibrary* library)
     INewDevLibrary* previous = g_pNewDevOverride;
     g_pNewDevOverride = library;
     return previous;
+}
+
+BOOL UpdateDriverFromNewDev(const wchar_t* hardwareId, const wchar_t* infPath, DWORD flags, BOOL* reboot)
+{
+    CNewDevLibrary platform;
+    INewDevLibrary* library = GetNewDevLibraryOverride();
+    if (library == nullptr)
+        library = &platform;
+    CStr path = SystemLibraryPath(L"newdev.dll");
+    if (path.IsEmpty() || !library->Load(path.GetString()) || !library->FindUpdateFunction()) {
+        library->Free();
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    BOOL updated = library->UpdateDriver(hardwareId, infPath, flags, reboot);
+    DWORD error = GetLastError();
+    library->Free();
+    SetLastError(error);
+    return updated;
 }

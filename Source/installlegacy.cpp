@@ -12,7 +12,7 @@ int CBaseComponent::InstallInfFile(int isVirtual, wchar_t* message, const wchar_
     CInf inf(m_strInfFile.GetString());
     if (!inf.IsOpen()) {
         WriteErrorLines(CStrList{CStr(FormatWide(L"INF file not opened: %s", m_strInfFile.GetString()).c_str())});
-        return 0;
+        return ZOL_INSTALL_FAILED;
     }
     if (isVirtual)
         inf.SetVirtual(1);
@@ -25,9 +25,9 @@ int CBaseComponent::InstallInfFile(int isVirtual, wchar_t* message, const wchar_
         WriteErrorLines(inf.GetFailures());
         if (inf.IsPackageIncomplete())
             CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
-        return 0;
+        return ZOL_INSTALL_FAILED;
     }
-    return (m_bRebootRequired || restart == 1) ? 2 : 1;
+    return (m_bRebootRequired || restart == 1) ? ZOL_INSTALL_RESTART : ZOL_INSTALL_SUCCESS;
 }
 
 int CBaseComponent::InstallLegacy(int a, void* b, wchar_t* message, int d, const wchar_t* language)
