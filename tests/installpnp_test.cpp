@@ -414,6 +414,7 @@ TEST(InfDriverSection, ChoosesTheModelsAndInstallSectionsThisPlatformUses)
         L"[Plain]\r\nD=Other,PCI\\DEV_2,PCI\\COMPAT,PCI\\ONLYCOMPAT\r\nD=Third,pci\\dev_3\r\nD=Late,PCI\\COMPAT\r\n"
         L"[Amd64_61]\r\n[Amd64_61.NT]\r\n[Amd64_61.NTamd64]\r\nCopyFiles=@one.sys,List\r\nCopyFiles=List2,NoList\r\n"
         L"[List]\r\ndest.sys,src.sys\r\nplain.dll\r\n[List2]\r\nONE.SYS\r\n"
+        L"[Amd64_61.NTamd64.CoInstallers]\r\nCopyFiles=@coinst.dll\r\n[Amd64_61.CoInstallers]\r\nCopyFiles=@no.dll\r\n"
         L"[Other]\r\n[Other.NT]\r\nCopyFiles=@other.sys\r\n[Other.NTx86]\r\nCopyFiles=@other32.sys\r\n";
     ASSERT_TRUE(zoltest::WriteUtf8(dir + L"\\sections.inf", inf));
     CUniqueInf handle(SetupOpenInfFileW((dir + L"\\sections.inf").c_str(), nullptr, INF_STYLE_WIN4, nullptr));
@@ -442,9 +443,11 @@ TEST(InfDriverSection, ChoosesTheModelsAndInstallSectionsThisPlatformUses)
     EXPECT_EQ(install(here, L"PCI\\ONLYCOMPAT"), L"Other.NT");
     EXPECT_EQ(install(here, L"PCI\\DEV_9"), L"<none>");
 
+    // The co-installers section of the chosen install section adds its
+    // files; that of another decoration does not.
     CStrList files;
     EXPECT_TRUE(here.SourceFiles(L"PCI\\DEV_1", &files));
-    EXPECT_EQ(ToVector(files), (std::vector<std::wstring>{L"one.sys", L"src.sys", L"plain.dll"}));
+    EXPECT_EQ(ToVector(files), (std::vector<std::wstring>{L"one.sys", L"src.sys", L"plain.dll", L"coinst.dll"}));
     EXPECT_TRUE(here.SourceFiles(L"PCI\\DEV_2", &files));
     EXPECT_EQ(ToVector(files), std::vector<std::wstring>{L"other.sys"});
     EXPECT_FALSE(here.SourceFiles(L"PCI\\DEV_9", &files));
@@ -490,6 +493,32 @@ TEST_F(PnPInstall, OnlyFilesThisRunStagedFromThePackageCountForTheUpdate)
     EXPECT_EQ(ToVector(staged.FindMissingPackageFiles((StagingFolder() + L"\\zolchip.inf").c_str())),
               std::vector<std::wstring>{L"zolchip.inf"});
     EXPECT_EQ(library.calls.size(), 2u);
+}
+
+// The co-installer DLL is copied by the device installation as the driver
+// files are: without it the package is refused before any update.
+TEST_F(PnPInstall, ACoInstallerFileIsRequiredLikeTheDriverFiles)
+{
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "ZolChip.Files  = 12",
+                                  "ZolChip.Files  = 12\r\nZolChip.CoInstaller = 11"));
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "[ZolChip_Install.NT.Services]",
+                                  "[ZolChip_Install.NT.CoInstallers]\r\nCopyFiles = ZolChip.CoInstaller\r\n"
+                                  "[ZolChip.CoInstaller]\r\nzolcoins.dll\r\n[ZolChip_Install.NT.Services]"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    EXPECT_EQ(InstallPnP({kId0E83}, 0, L"ja"), 0);
+    EXPECT_STREQ(m_message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE));
+    EXPECT_TRUE(library.calls.empty());
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: zolcoins.dll\r\n");
+
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\zolcoins.dll", "co-installer"));
+    zoltest::ClearLogs();
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\zolcoins.dll"), "co-installer");
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
 }
 
 TEST_F(PnPInstall, EachDeviceGetsTheOutcomeOfTheUpdatesForItsIds)

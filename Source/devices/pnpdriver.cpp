@@ -3,7 +3,7 @@
 #include "basecomp.h"
 #include "devices/newdevlibrary.h"
 #include "inf/infcopyfiles.h"
-#include "inf/infdriversection.h"
+#include "inf/infpackagecheck.h"
 #include "support/asciicase.h"
 #include "support/errortext.h"
 #include "support/handles.h"
@@ -380,13 +380,7 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
 
 bool CWin2000PnPDriver::WasStaged(const wchar_t* fileName) const
 {
-    CStr compressed = GetCompressedName(fileName);
-    for (const CStr& staged : m_vStagedFiles) {
-        if (EqualsAsciiNoCase(staged.GetString(), fileName) ||
-            EqualsAsciiNoCase(staged.GetString(), compressed.GetString()))
-            return true;
-    }
-    return false;
+    return IsListedNoCase(m_vStagedFiles, fileName);
 }
 
 CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) const
@@ -403,20 +397,13 @@ CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) co
     CUniqueInf inf(SetupOpenInfFileW(stagedInf, nullptr, INF_STYLE_WIN4, nullptr));
     if (!inf.valid())
         return missing;
-    CInfDriverSection driverSection(inf.get());
-    for (const CStr& id : m_vHardwareIds) {
-        CStrList files;
-        driverSection.SourceFiles(id.GetString(), &files);
-        for (const CStr& file : files) {
-            if (WasStaged(file.GetString()))
-                continue;
-            bool listed = false;
-            for (const CStr& entry : missing)
-                listed = listed || EqualsAsciiNoCase(entry.GetString(), file.GetString());
-            if (!listed)
-                missing.push_back(file);
-        }
-    }
+    PACKAGECHECK check;
+    CheckDriverPackageFiles(inf.get(), m_vHardwareIds,
+                            [this](const wchar_t* relativePath) { return WasStaged(relativePath); }, &check);
+    // A name that is not plain was refused before staging; should one come
+    // through, it blocks the update all the same.
+    missing = check.missing;
+    missing.insert(missing.end(), check.unsafe.begin(), check.unsafe.end());
     return missing;
 }
 

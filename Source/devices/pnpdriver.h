@@ -50,9 +50,9 @@ public:
     int StageDriverFiles(const wchar_t* folder);
     void ReleaseStagedFiles() { m_vStagedHandles.clear(); }
     // The files the driver updates would copy from the staged INF at
-    // stagedInf that this object's staging did not copy from the package,
-    // under their plain or compressed name; the INF itself when it was not
-    // staged. Each name once, in order.
+    // stagedInf (CheckDriverPackageFiles) that this object's staging did not
+    // copy from the package, under their plain or compressed name; the INF
+    // itself when it was not staged. Each name once, in order.
     CStrList FindMissingPackageFiles(const wchar_t* stagedInf) const;
     // Stages the files, checks that the package holds every file the updates
     // need, and updates every device's driver (PnPInstallCode).
