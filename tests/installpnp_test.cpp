@@ -622,6 +622,9 @@ TEST_F(PnPInstall, TraversalNamesRefuseThePackage)
          "..\\victim.sys"},
         {"CopyFiles = ZolChip.Files", "CopyFiles = ZolChip.Files\r\nRenFiles = Moved\r\n[Moved]\r\nnew.sys,AUX",
          "AUX"},
+        // Source layouts that leave the package folder.
+        {"zolchip.sys     = 1", "zolchip.sys     = 1,..\\..", "..\\..\\zolchip.sys"},
+        {"zolchip.cfg     = 1", "zolchip.cfg     = 1,C:\\DEVAVOROR", "C:\\DEVAVOROR\\zolchip.cfg"},
     };
     CSimulatedDevice device({kId0E83});
     ASSERT_FALSE(device.Instance().empty());
@@ -647,4 +650,138 @@ TEST_F(PnPInstall, TraversalNamesRefuseThePackage)
         EXPECT_TRUE(FilesIn(StagingFolder()).empty());
     }
     DeleteFileW(victim.c_str());
+}
+
+namespace {
+
+// The chipset sample's INF with its files on a disk whose path is \amd64,
+// zolchip_src.dat in that disk's subfolder "data".
+void LayOutInf(const std::wstring& dir)
+{
+    ASSERT_TRUE(zoltest::EditFile(dir + L"\\zolchip.inf", "1 = %DiskName%,,,", "1 = %DiskName%,,,\\amd64"));
+    ASSERT_TRUE(zoltest::EditFile(dir + L"\\zolchip.inf", "zolchip_src.dat = 1", "zolchip_src.dat = 1,data"));
+}
+
+// Moves the sample's files to where the layout above puts them.
+void MoveFilesAsLaidOut(const std::wstring& dir, const std::wstring& diskFolder)
+{
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\" + diskFolder).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\" + diskFolder + L"\\data").c_str(), nullptr));
+    for (const wchar_t* name : {L"zolchip.sys", L"zolchip.cfg"})
+        ASSERT_TRUE(MoveFileW((dir + L"\\" + name).c_str(), (dir + L"\\" + diskFolder + L"\\" + name).c_str()));
+    ASSERT_TRUE(MoveFileW((dir + L"\\zolchip_src.dat").c_str(),
+                          (dir + L"\\" + diskFolder + L"\\data\\zolchip_src.dat").c_str()));
+}
+
+} // namespace
+
+// A package whose INF keeps its files in source subfolders is staged as laid
+// out, and the platform's real update installs it from there.
+TEST_F(PnPInstall, ALaidOutPackageIsStagedAsLaidOutAndInstalls)
+{
+    LayOutInf(m_dir);
+    const std::string driver = zoltest::ReadBytes(m_dir + L"\\zolchip.sys");
+    MoveFilesAsLaidOut(m_dir, L"amd64");
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+
+    DWORD start = GetTickCount();
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_LT(GetTickCount() - start, 20000u);
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
+    ASSERT_EQ(m_after.size(), 1u);
+    EXPECT_STREQ(m_after[0].szService, L"zolchip");
+    EXPECT_EQ(zoltest::ReadBytes(L"C:\\windows\\system32\\drivers\\zolchip.sys"), driver);
+
+    // The INF and its catalogs at the top, every other file where the INF
+    // says it is.
+    EXPECT_EQ(FilesIn(StagingFolder()),
+              (std::vector<std::wstring>{L"zolchip.inf", L"zolchip_amd64.cat", L"zolchip_x86.cat"}));
+    EXPECT_EQ(FilesIn(StagingFolder() + L"\\amd64"), (std::vector<std::wstring>{L"zolchip.cfg", L"zolchip.sys"}));
+    EXPECT_EQ(FilesIn(StagingFolder() + L"\\amd64\\data"), std::vector<std::wstring>{L"zolchip_src.dat"});
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\amd64\\zolchip.sys"), driver);
+}
+
+// The same INF with its files beside it, where the INF does not say they
+// are: refused before any update, each file named with its path.
+TEST_F(PnPInstall, APackageLaidOutFlatAgainstItsInfIsRefusedAtOnce)
+{
+    LayOutInf(m_dir);
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+
+    DWORD start = GetTickCount();
+    EXPECT_EQ(InstallPnP({kId0E83}, 0, L"fr"), 0);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_STREQ(m_message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_ENGLISH));
+    EXPECT_TRUE(library.calls.empty());
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: amd64\\zolchip.sys\r\n"
+                                      "**ERROR** - Package file missing: amd64\\zolchip.cfg\r\n"
+                                      "**ERROR** - Package file missing: amd64\\data\\zolchip_src.dat\r\n");
+    ASSERT_EQ(m_after.size(), 1u);
+    EXPECT_EQ(m_after[0].nReason, ZOL_REASON_PACKAGE_REFUSED);
+    // A copy beside the INF is not where the update reads it.
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\zolchip.sys"));
+}
+
+// A ".amd64" disk line is taken over the plain one on this platform. (Wine's
+// own update reads only the plain sections, so the stand-in library is used.)
+TEST_F(PnPInstall, TheDecoratedSourceLayoutIsChosenOverThePlainOne)
+{
+    LayOutInf(m_dir);
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "[SourceDisksFiles]",
+                                  "[SourceDisksNames.amd64]\r\n1 = %DiskName%,,,\\x64\r\n[SourceDisksFiles]"));
+    MoveFilesAsLaidOut(m_dir, L"x64");
+    ASSERT_TRUE(CreateDirectoryW((m_dir + L"\\amd64").c_str(), nullptr));
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\amd64\\zolchip.sys", "for the plain layout"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\x64\\zolchip.sys"),
+              zoltest::ReadBytes(m_dir + L"\\x64\\zolchip.sys"));
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\amd64"));
+
+    // A file only where the plain layout puts it is missing.
+    ASSERT_TRUE(DeleteFileW((m_dir + L"\\x64\\zolchip.sys").c_str()));
+    EXPECT_EQ(InstallPnP({kId0E83}), 0);
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: x64\\zolchip.sys\r\n");
+}
+
+// A subfolder of the staging folder is made as the staging folder is: a link
+// planted where it belongs is never staged through (Wine cannot remove or
+// move a Linux link, so there the package is refused instead).
+TEST_F(PnPInstall, AStagingSubfolderIsNeverALinkToElsewhere)
+{
+    LayOutInf(m_dir);
+    MoveFilesAsLaidOut(m_dir, L"amd64");
+    const std::wstring outside = zoltest::MakeTestDir(L"outside_subfolder");
+    CreateDirectoryW(L"C:\\DEVAVOROR", nullptr);
+    CreateDirectoryW(StagingFolder().c_str(), nullptr);
+    ASSERT_TRUE(zoltest::MakeUnixLink(outside, StagingFolder() + L"\\amd64"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+
+    int result = InstallPnP({kId0E83});
+    EXPECT_TRUE(FilesIn(outside).empty());
+    DWORD attributes = GetFileAttributesW((StagingFolder() + L"\\amd64").c_str());
+    if (result == 1) {
+        EXPECT_EQ(library.calls.size(), 1u);
+        EXPECT_EQ(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    } else {
+        EXPECT_TRUE(library.calls.empty());
+        EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\\amd64\r\n"
+                                          "**ERROR** - Package file missing: amd64\\zolchip.sys\r\n"
+                                          "**ERROR** - Package file missing: amd64\\zolchip.cfg\r\n"
+                                          "**ERROR** - Package file missing: amd64\\data\\zolchip_src.dat\r\n");
+    }
+    zoltest::RemoveUnixLink(StagingFolder() + L"\\amd64");
 }

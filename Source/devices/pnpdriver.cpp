@@ -4,6 +4,7 @@
 #include "devices/newdevlibrary.h"
 #include "inf/infcopyfiles.h"
 #include "inf/infpackagecheck.h"
+#include "inf/infsourcelayout.h"
 #include "support/asciicase.h"
 #include "support/errortext.h"
 #include "support/handles.h"
@@ -59,6 +60,25 @@ bool JoinPath(wchar_t* buffer, const wchar_t* directory, const wchar_t* name)
     if (!IsPlainName(name) || !FormatWideBuffer(buffer, MAX_PATH, L"%s\\%s", directory, name))
         return false;
     if (StaysInsideFolder(directory, buffer))
+        return true;
+    buffer[0] = L'\0';
+    return false;
+}
+
+// "<folder>\<relative path>" into a buffer of MAX_PATH characters, for a
+// path of plain names ("driver.sys", "amd64\driver.sys"); false when it does
+// not fit, or a piece is not a plain name, or the path leaves folder.
+bool JoinRelativePath(wchar_t* buffer, const wchar_t* folder, const wchar_t* relativePath)
+{
+    buffer[0] = L'\0';
+    const wchar_t* name = wcsrchr(relativePath, L'\\');
+    if (name == nullptr)
+        return JoinPath(buffer, folder, relativePath);
+    std::wstring subfolder(relativePath, static_cast<size_t>(name - relativePath));
+    if (!IsRelativeSubfolder(subfolder.c_str()) || !IsPlainName(name + 1) ||
+        !FormatWideBuffer(buffer, MAX_PATH, L"%s\\%s", folder, relativePath))
+        return false;
+    if (StaysInsideFolder(folder, buffer))
         return true;
     buffer[0] = L'\0';
     return false;
@@ -121,13 +141,34 @@ bool CWin2000PnPDriver::CheckPackageName(const wchar_t* name)
 
 int CWin2000PnPDriver::AddStageFile(const wchar_t* fileName)
 {
-    if (fileName == nullptr || *fileName == L'\0' || IsListed(m_vStageFiles, fileName))
-        return 1;
-    if (!CheckPackageName(fileName))
-        return 1;
-    m_vStageFiles.push_back(CStr(fileName));
-    m_vStageFiles.push_back(GetCompressedName(fileName));
+    AddStageFileAt(CStr(), fileName);
     return 1;
+}
+
+void CWin2000PnPDriver::AddStageFileAt(const CStr& subfolder, const wchar_t* fileName)
+{
+    if (fileName == nullptr || *fileName == L'\0')
+        return;
+    CStr path = CInfSourceLayout::RelativePath(subfolder, fileName);
+    if (IsListed(m_vStageFiles, path.GetString()) || !CheckPackageName(fileName))
+        return;
+    m_vStageFiles.push_back(path);
+    m_vStageFiles.push_back(CInfSourceLayout::RelativePath(subfolder, GetCompressedName(fileName).GetString()));
+}
+
+void CWin2000PnPDriver::AddLaidOutFile(const CInfSourceLayout& layout, const wchar_t* fileName)
+{
+    CStr subfolder;
+    if (fileName == nullptr || *fileName == L'\0')
+        return;
+    if (layout.Subfolder(fileName, &subfolder)) {
+        AddStageFileAt(subfolder, fileName);
+        return;
+    }
+    // A layout that leaves the package refuses it, as a file name would.
+    CStr path = CInfSourceLayout::RelativePath(subfolder, fileName);
+    if (!IsListed(m_vUnsafeNames, path.GetString()))
+        m_vUnsafeNames.push_back(path);
 }
 
 CStr CWin2000PnPDriver::GetCompressedName(const wchar_t* fileName)
@@ -188,19 +229,21 @@ void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
         }
     }
 
+    // Each file is staged where the INF's source layout puts it.
+    CInfSourceLayout layout(inf);
     CStrList fileLists;
     for (const CStr& section : sections) {
         CStrList files;
         infcopyfiles::ReadCopyFilesLines(inf, section.GetString(), &files, &fileLists);
         for (const CStr& file : files)
-            AddStageFile(file.GetString());
+            AddLaidOutFile(layout, file.GetString());
     }
 
     for (const CStr& section : fileLists) {
         CStrList files;
         infcopyfiles::ReadFileListSources(inf, section.GetString(), &files);
         for (const CStr& file : files)
-            AddStageFile(file.GetString());
+            AddLaidOutFile(layout, file.GetString());
     }
 }
 
@@ -208,6 +251,8 @@ bool CWin2000PnPDriver::PrepareStagingFolder(const wchar_t* folder)
 {
     // The handles of an earlier staging would keep its files in place.
     m_vStagedHandles.clear();
+    m_vStagingSubfolders.clear();
+    m_vUntrustedSubfolders.clear();
     std::vector<std::wstring> changes;
     bool trusted = MakeTrustedFolderPath(folder, &changes);
     for (const std::wstring& change : changes)
@@ -263,12 +308,42 @@ int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
     return CopyStageFiles(folder);
 }
 
-DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* target)
+bool CWin2000PnPDriver::MakeStagingSubfolders(const wchar_t* folder, const wchar_t* relativePath)
+{
+    // Each level below the staging folder, the way the staging folder itself
+    // is made: nothing found there is followed or written into.
+    std::wstring path(folder);
+    for (const wchar_t* piece = relativePath; const wchar_t* end = wcschr(piece, L'\\'); piece = end + 1) {
+        path += L'\\';
+        path.append(piece, static_cast<size_t>(end - piece));
+        if (IsListedNoCase(m_vStagingSubfolders, path.c_str()))
+            continue;
+        if (IsListedNoCase(m_vUntrustedSubfolders, path.c_str()))
+            return false;
+        std::vector<std::wstring> changes;
+        bool trusted = MakeTrustedFolder(path, &changes);
+        for (const std::wstring& change : changes)
+            m_vNotes.push_back(CStr(change.c_str()));
+        if (!trusted) {
+            m_vUntrustedSubfolders.push_back(CStr(path.c_str()));
+            AddFailure(FormatWide(L"Staging folder not trusted: %s", path.c_str()));
+            return false;
+        }
+        m_vStagingSubfolders.push_back(CStr(path.c_str()));
+    }
+    return true;
+}
+
+DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* folder, const wchar_t* target)
 {
     CUniqueFile in(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in)
         return GetLastError();
+    // Without its trusted folder the file has no place (the failure names
+    // the folder).
+    if (wcschr(source, L'\\') != nullptr && !MakeStagingSubfolders(folder, source))
+        return ERROR_PATH_NOT_FOUND;
     BY_HANDLE_FILE_INFORMATION created;
     {
         // A new file: whatever is found under the name is not written into.
@@ -350,10 +425,10 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
         for (size_t j = i; j < i + 2 && j < m_vStageFiles.size(); ++j) {
             const CStr& name = m_vStageFiles[j];
             DWORD error = ERROR_SUCCESS;
-            if (!JoinPath(target, folder, name.GetString())) {
+            if (!JoinRelativePath(target, folder, name.GetString())) {
                 error = ERROR_FILENAME_EXCED_RANGE;
             } else {
-                error = StageFile(name.GetString(), target);
+                error = StageFile(name.GetString(), folder, target);
                 // The same name in other letters was staged already: the
                 // file system holds one file for both.
                 if (error == ERROR_FILE_EXISTS && IsListedNoCase(m_vStagedFiles, name.GetString()))

@@ -2,6 +2,7 @@
 
 #include "inf/infcopyfiles.h"
 #include "inf/infdriversection.h"
+#include "inf/infsourcelayout.h"
 #include "support/asciicase.h"
 #include "support/plainname.h"
 
@@ -26,17 +27,22 @@ bool CheckDriverPackageFiles(HINF inf, const CStrList& hardwareIds, const Packag
     result->missing.clear();
     result->unsafe.clear();
     CInfDriverSection driverSection(inf);
+    CInfSourceLayout layout(inf);
     for (const CStr& id : hardwareIds) {
         CStrList files;
         driverSection.SourceFiles(id.GetString(), &files);
         for (const CStr& file : files) {
-            if (!IsPlainName(file.GetString())) {
-                AddOnce(&result->unsafe, file);
+            CStr subfolder;
+            bool laidOut = layout.Subfolder(file.GetString(), &subfolder);
+            CStr path = CInfSourceLayout::RelativePath(subfolder, file.GetString());
+            if (!laidOut || !IsPlainName(file.GetString())) {
+                AddOnce(&result->unsafe, path);
                 continue;
             }
-            if (present(file.GetString()) || present(infcopyfiles::CompressedName(file.GetString()).GetString()))
+            CStr compressed = CInfSourceLayout::RelativePath(subfolder, infcopyfiles::CompressedName(file.GetString()).GetString());
+            if (present(path.GetString()) || present(compressed.GetString()))
                 continue;
-            AddOnce(&result->missing, file);
+            AddOnce(&result->missing, path);
         }
     }
     return result->missing.empty() && result->unsafe.empty();
