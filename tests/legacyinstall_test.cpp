@@ -215,8 +215,6 @@ TEST_F(LegacyInstall, VirtualPackageNeedsItsCoInstallerFile)
         << run.output;
     std::string log = zoltest::ReadMainLog();
     EXPECT_NE(log.find("**ERROR** - Package file missing: zolvcoin.dll\r\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("File copy failed"), std::string::npos) << log;
-    EXPECT_FALSE(zoltest::FileExists(SystemRoot() + L"\\system32\\zolvcoin.dll"));
 
     // With the DLL in the package the device gets its driver and the DLL is
     // copied.
