@@ -763,8 +763,8 @@ TEST_F(PnPInstall, AStagingSubfolderIsNeverALinkToElsewhere)
     EXPECT_TRUE(FilesIn(outside).empty());
     EXPECT_EQ(library.calls.size(), result == 1 ? 1u : 0u);
     if (result == 0) {
-        EXPECT_EQ(zoltest::ReadMainLog().find("**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\\amd64\r\n"),
-                  0u);
+        const std::string line = "**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\\amd64\r\n";
+        EXPECT_EQ(zoltest::ReadMainLog().find(line), 0u);
     }
     zoltest::RemoveUnixLink(StagingFolder() + L"\\amd64");
 }

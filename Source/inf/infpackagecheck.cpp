@@ -39,7 +39,8 @@ bool CheckDriverPackageFiles(HINF inf, const CStrList& hardwareIds, const Packag
                 AddOnce(&result->unsafe, path);
                 continue;
             }
-            CStr compressed = CInfSourceLayout::RelativePath(subfolder, infcopyfiles::CompressedName(file.GetString()).GetString());
+            CStr compressed =
+                CInfSourceLayout::RelativePath(subfolder, infcopyfiles::CompressedName(file.GetString()).GetString());
             if (present(path.GetString()) || present(compressed.GetString()))
                 continue;
             AddOnce(&result->missing, path);
