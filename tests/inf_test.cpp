@@ -7,6 +7,7 @@
 #include <string>
 
 #include "inf/inf.h"
+#include "inf/infsourcelayout.h"
 #include "inf/infutil.h"
 #include "testsupport.h"
 
@@ -303,4 +304,42 @@ TEST(InfRead, OverlongValuesCountAsUnreadable)
     int start = 0;
     EXPECT_EQ(inf.GetServiceStartType(nullptr, &start), 0);
     EXPECT_EQ(start, 0);
+}
+
+// Where the source layout puts each file: a line of the ".amd64" section over
+// one of the plain section, for the file and for its disk each; the disk's
+// path, then the file's subfolder; pieces that leave the package refused.
+TEST(InfSourceLayout, PlacesFilesAsThePlatformReadsTheLayout)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inf_layout");
+    std::wstring path = WriteInf(dir, L"layout.inf",
+                                 std::wstring(kVersionFull) +
+                                     L"[SourceDisksNames]\r\n1=%Disk%,,,\\x86\r\n2=%Disk%,,,\r\n3=%Disk%,,,\"\\\"\r\n"
+                                     L"4=%Disk%,,,\\..\\up\r\n"
+                                     L"[SourceDisksNames.amd64]\r\n1=%Disk%,,,\"\\amd64\\\"\r\n5=%Disk%,,,only64\r\n"
+                                     L"[SourceDisksFiles]\r\na.sys=1\r\nb.sys=1,\"sub\\deep\\\"\r\nc.sys=2,data\r\n"
+                                     L"d.sys=3\r\ne.sys=1\r\nf.sys=5\r\ng.sys=9,lost\r\nh.sys=4\r\ni.sys=2,C:\\evil\r\n"
+                                     L"j.sys=2,a\\\\b\r\n"
+                                     L"[SourceDisksFiles.amd64]\r\ne.sys=2,x64\r\n"
+                                     L"[Strings]\r\nDisk=\"Disk\"\r\n");
+    CUniqueInf inf(SetupOpenInfFileW(path.c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    ASSERT_TRUE(inf.valid());
+    CInfSourceLayout layout(inf.get());
+    auto place = [&](const wchar_t* name) {
+        CStr subfolder(L"stale");
+        bool ok = layout.Subfolder(name, &subfolder);
+        return (ok ? L"" : L"refused:") + std::wstring(CInfSourceLayout::RelativePath(subfolder, name).GetString());
+    };
+    EXPECT_EQ(place(L"a.sys"), L"amd64\\a.sys");
+    EXPECT_EQ(place(L"B.SYS"), L"amd64\\sub\\deep\\B.SYS");
+    EXPECT_EQ(place(L"c.sys"), L"data\\c.sys");
+    EXPECT_EQ(place(L"d.sys"), L"d.sys");
+    EXPECT_EQ(place(L"e.sys"), L"x64\\e.sys");
+    EXPECT_EQ(place(L"f.sys"), L"only64\\f.sys");
+    // No line for the file or for its disk: the top.
+    EXPECT_EQ(place(L"g.sys"), L"g.sys");
+    EXPECT_EQ(place(L"unlisted.sys"), L"unlisted.sys");
+    EXPECT_EQ(place(L"h.sys"), L"refused:\\..\\up\\h.sys");
+    EXPECT_EQ(place(L"i.sys"), L"refused:C:\\evil\\i.sys");
+    EXPECT_EQ(place(L"j.sys"), L"refused:a\\\\b\\j.sys");
 }

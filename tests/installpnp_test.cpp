@@ -434,6 +434,7 @@ TEST(InfDriverSection, ChoosesTheModelsAndInstallSectionsThisPlatformUses)
         L"[Plain]\r\nD=Other,PCI\\DEV_2,PCI\\COMPAT,PCI\\ONLYCOMPAT\r\nD=Third,pci\\dev_3\r\nD=Late,PCI\\COMPAT\r\n"
         L"[Amd64_61]\r\n[Amd64_61.NT]\r\n[Amd64_61.NTamd64]\r\nCopyFiles=@one.sys,List\r\nCopyFiles=List2,NoList\r\n"
         L"[List]\r\ndest.sys,src.sys\r\nplain.dll\r\n[List2]\r\nONE.SYS\r\n"
+        L"[Amd64_61.NTamd64.CoInstallers]\r\nCopyFiles=@coinst.dll\r\n[Amd64_61.CoInstallers]\r\nCopyFiles=@no.dll\r\n"
         L"[Other]\r\n[Other.NT]\r\nCopyFiles=@other.sys\r\n[Other.NTx86]\r\nCopyFiles=@other32.sys\r\n";
     ASSERT_TRUE(zoltest::WriteUtf8(dir + L"\\sections.inf", inf));
     CUniqueInf handle(SetupOpenInfFileW((dir + L"\\sections.inf").c_str(), nullptr, INF_STYLE_WIN4, nullptr));
@@ -462,9 +463,11 @@ TEST(InfDriverSection, ChoosesTheModelsAndInstallSectionsThisPlatformUses)
     EXPECT_EQ(install(here, L"PCI\\ONLYCOMPAT"), L"Other.NT");
     EXPECT_EQ(install(here, L"PCI\\DEV_9"), L"<none>");
 
+    // The co-installers section of the chosen install section adds its
+    // files; that of another decoration does not.
     CStrList files;
     EXPECT_TRUE(here.SourceFiles(L"PCI\\DEV_1", &files));
-    EXPECT_EQ(ToVector(files), (std::vector<std::wstring>{L"one.sys", L"src.sys", L"plain.dll"}));
+    EXPECT_EQ(ToVector(files), (std::vector<std::wstring>{L"one.sys", L"src.sys", L"plain.dll", L"coinst.dll"}));
     EXPECT_TRUE(here.SourceFiles(L"PCI\\DEV_2", &files));
     EXPECT_EQ(ToVector(files), std::vector<std::wstring>{L"other.sys"});
     EXPECT_FALSE(here.SourceFiles(L"PCI\\DEV_9", &files));
@@ -510,6 +513,32 @@ TEST_F(PnPInstall, OnlyFilesThisRunStagedFromThePackageCountForTheUpdate)
     EXPECT_EQ(ToVector(staged.FindMissingPackageFiles((StagingFolder() + L"\\zolchip.inf").c_str())),
               std::vector<std::wstring>{L"zolchip.inf"});
     EXPECT_EQ(library.calls.size(), 2u);
+}
+
+// The co-installer DLL is copied by the device installation as the driver
+// files are: without it the package is refused before any update.
+TEST_F(PnPInstall, ACoInstallerFileIsRequiredLikeTheDriverFiles)
+{
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "ZolChip.Files  = 12",
+                                  "ZolChip.Files  = 12\r\nZolChip.CoInstaller = 11"));
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "[ZolChip_Install.NT.Services]",
+                                  "[ZolChip_Install.NT.CoInstallers]\r\nCopyFiles = ZolChip.CoInstaller\r\n"
+                                  "[ZolChip.CoInstaller]\r\nzolcoins.dll\r\n[ZolChip_Install.NT.Services]"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    EXPECT_EQ(InstallPnP({kId0E83}, 0, L"ja"), 0);
+    EXPECT_STREQ(m_message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE));
+    EXPECT_TRUE(library.calls.empty());
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: zolcoins.dll\r\n");
+
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\zolcoins.dll", "co-installer"));
+    zoltest::ClearLogs();
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\zolcoins.dll"), "co-installer");
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
 }
 
 TEST_F(PnPInstall, EachDeviceGetsTheOutcomeOfTheUpdatesForItsIds)
@@ -613,6 +642,9 @@ TEST_F(PnPInstall, TraversalNamesRefuseThePackage)
          "..\\victim.sys"},
         {"CopyFiles = ZolChip.Files", "CopyFiles = ZolChip.Files\r\nRenFiles = Moved\r\n[Moved]\r\nnew.sys,AUX",
          "AUX"},
+        // Source layouts that leave the package folder.
+        {"zolchip.sys     = 1", "zolchip.sys     = 1,..\\..", "..\\..\\zolchip.sys"},
+        {"zolchip.cfg     = 1", "zolchip.cfg     = 1,C:\\DEVAVOROR", "C:\\DEVAVOROR\\zolchip.cfg"},
     };
     CSimulatedDevice device({kId0E83});
     ASSERT_FALSE(device.Instance().empty());
@@ -638,4 +670,121 @@ TEST_F(PnPInstall, TraversalNamesRefuseThePackage)
         EXPECT_TRUE(FilesIn(StagingFolder()).empty());
     }
     DeleteFileW(victim.c_str());
+}
+
+namespace {
+
+// The chipset sample's INF with its files on a disk whose path is \amd64,
+// zolchip_src.dat in that disk's subfolder "data".
+void LayOutInf(const std::wstring& dir)
+{
+    ASSERT_TRUE(zoltest::EditFile(dir + L"\\zolchip.inf", "1 = %DiskName%,,,", "1 = %DiskName%,,,\\amd64"));
+    ASSERT_TRUE(zoltest::EditFile(dir + L"\\zolchip.inf", "zolchip_src.dat = 1", "zolchip_src.dat = 1,data"));
+}
+
+// Moves the sample's files to where the layout above puts them.
+void MoveFilesAsLaidOut(const std::wstring& dir, const std::wstring& diskFolder)
+{
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\" + diskFolder).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"\\" + diskFolder + L"\\data").c_str(), nullptr));
+    for (const wchar_t* name : {L"zolchip.sys", L"zolchip.cfg"})
+        ASSERT_TRUE(MoveFileW((dir + L"\\" + name).c_str(), (dir + L"\\" + diskFolder + L"\\" + name).c_str()));
+    ASSERT_TRUE(MoveFileW((dir + L"\\zolchip_src.dat").c_str(),
+                          (dir + L"\\" + diskFolder + L"\\data\\zolchip_src.dat").c_str()));
+}
+
+} // namespace
+
+// A package whose INF keeps its files in source subfolders is staged as laid
+// out, and the platform's real update installs it from there.
+TEST_F(PnPInstall, ALaidOutPackageIsStagedAsLaidOutAndInstalls)
+{
+    LayOutInf(m_dir);
+    const std::string driver = zoltest::ReadBytes(m_dir + L"\\zolchip.sys");
+    MoveFilesAsLaidOut(m_dir, L"amd64");
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+
+    DWORD start = GetTickCount();
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_LT(GetTickCount() - start, 20000u);
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
+    ASSERT_EQ(m_after.size(), 1u);
+    EXPECT_STREQ(m_after[0].szService, L"zolchip");
+
+    // The INF and its catalogs at the top, every other file where the INF
+    // says it is.
+    EXPECT_EQ(FilesIn(StagingFolder()),
+              (std::vector<std::wstring>{L"zolchip.inf", L"zolchip_amd64.cat", L"zolchip_x86.cat"}));
+    EXPECT_EQ(FilesIn(StagingFolder() + L"\\amd64"), (std::vector<std::wstring>{L"zolchip.cfg", L"zolchip.sys"}));
+    EXPECT_EQ(FilesIn(StagingFolder() + L"\\amd64\\data"), std::vector<std::wstring>{L"zolchip_src.dat"});
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\amd64\\zolchip.sys"), driver);
+}
+
+// The same INF with its files beside it, where the INF does not say they
+// are: refused before any update, each file named with its path.
+TEST_F(PnPInstall, APackageLaidOutFlatAgainstItsInfIsRefusedAtOnce)
+{
+    LayOutInf(m_dir);
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+
+    DWORD start = GetTickCount();
+    EXPECT_EQ(InstallPnP({kId0E83}, 0, L"fr"), 0);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_STREQ(m_message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_ENGLISH));
+    EXPECT_TRUE(library.calls.empty());
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - Package file missing: amd64\\zolchip.sys\r\n"
+                                      "**ERROR** - Package file missing: amd64\\zolchip.cfg\r\n"
+                                      "**ERROR** - Package file missing: amd64\\data\\zolchip_src.dat\r\n");
+}
+
+// A ".amd64" disk line is taken over the plain one on this platform. (Wine's
+// own update reads only the plain sections, so the stand-in library is used.)
+TEST_F(PnPInstall, TheDecoratedSourceLayoutIsChosenOverThePlainOne)
+{
+    LayOutInf(m_dir);
+    ASSERT_TRUE(zoltest::EditFile(m_dir + L"\\zolchip.inf", "[SourceDisksFiles]",
+                                  "[SourceDisksNames.amd64]\r\n1 = %DiskName%,,,\\x64\r\n[SourceDisksFiles]"));
+    MoveFilesAsLaidOut(m_dir, L"x64");
+    ASSERT_TRUE(CreateDirectoryW((m_dir + L"\\amd64").c_str(), nullptr));
+    ASSERT_TRUE(zoltest::WriteBytes(m_dir + L"\\amd64\\zolchip.sys", "for the plain layout"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+
+    EXPECT_EQ(InstallPnP({kId0E83}), 1);
+    EXPECT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\x64\\zolchip.sys"),
+              zoltest::ReadBytes(m_dir + L"\\x64\\zolchip.sys"));
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\amd64"));
+}
+
+// A subfolder of the staging folder is made as the staging folder is: a link
+// planted where it belongs is never staged through (Wine cannot remove or
+// move a Linux link, so there the package is refused instead).
+TEST_F(PnPInstall, AStagingSubfolderIsNeverALinkToElsewhere)
+{
+    LayOutInf(m_dir);
+    MoveFilesAsLaidOut(m_dir, L"amd64");
+    const std::wstring outside = zoltest::MakeTestDir(L"outside_subfolder");
+    CreateDirectoryW(L"C:\\DEVAVOROR", nullptr);
+    CreateDirectoryW(StagingFolder().c_str(), nullptr);
+    ASSERT_TRUE(zoltest::MakeUnixLink(outside, StagingFolder() + L"\\amd64"));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+
+    int result = InstallPnP({kId0E83});
+    EXPECT_TRUE(FilesIn(outside).empty());
+    EXPECT_EQ(library.calls.size(), result == 1 ? 1u : 0u);
+    if (result == 0) {
+        const std::string line = "**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\\amd64\r\n";
+        EXPECT_EQ(zoltest::ReadMainLog().find(line), 0u);
+    }
+    zoltest::RemoveUnixLink(StagingFolder() + L"\\amd64");
 }

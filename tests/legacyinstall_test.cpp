@@ -193,3 +193,34 @@ TEST_F(LegacyInstall, VirtualPackageWithoutItsDriverFileEndsWithMessage5)
     EXPECT_NE(log.find("**ERROR** - File copy failed: "), std::string::npos) << log;
     EXPECT_NE(log.find("**ERROR** - Package file missing: zolvcon.sys\r\n"), std::string::npos) << log;
 }
+
+TEST_F(LegacyInstall, VirtualPackageNeedsItsCoInstallerFile)
+{
+    // The root device's update copies the co-installer DLL as well; without
+    // it the update is not started (Wine's would not return).
+    std::wstring dir = CopyExample(L"virtual", L"virtual_coinstaller");
+    ASSERT_TRUE(EditFile(dir + L"\\zolvcon.inf", "ZolVcon.Drivers   = 12",
+                         "ZolVcon.Drivers   = 12\r\nZolVcon.CoInstaller = 11"));
+    ASSERT_TRUE(EditFile(dir + L"\\zolvcon.inf", "[ZolVcon_Install.Services]",
+                         "[ZolVcon_Install.CoInstallers]\r\nCopyFiles = ZolVcon.CoInstaller\r\n"
+                         "[ZolVcon.CoInstaller]\r\nzolvcoin.dll\r\n[ZolVcon_Install.Services]"));
+    const std::wstring removeNode = L"\"" + zoltest::BinPath(L"devsim.exe") + L"\" remove ROOT\\ZOLVCON\\0000";
+    zoltest::RunProcess(removeNode);
+    zoltest::ClearLogs();
+    zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
+    EXPECT_EQ(run.exitCode, 1603u) << run.output;
+    EXPECT_NE(run.output.find("Install message:    \"" +
+                              zoltest::ToUtf8(GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE)) + "\""),
+              std::string::npos)
+        << run.output;
+    std::string log = zoltest::ReadMainLog();
+    EXPECT_NE(log.find("**ERROR** - Package file missing: zolvcoin.dll\r\n"), std::string::npos) << log;
+
+    // With the DLL in the package the device gets its driver and the DLL is
+    // copied.
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\zolvcoin.dll", "co-installer"));
+    zoltest::RunProcess(removeNode);
+    EXPECT_EQ(InstallPackage(dir), 1);
+    EXPECT_EQ(ReadString(kVconNode + L"\\0000", L"Service"), L"zolvcon");
+    EXPECT_EQ(zoltest::ReadBytes(SystemRoot() + L"\\system32\\zolvcoin.dll"), "co-installer");
+}

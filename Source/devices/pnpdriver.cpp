@@ -1,7 +1,8 @@
 #include "devices/pnpdriver.h"
 
 #include "inf/infcopyfiles.h"
-#include "inf/infdriversection.h"
+#include "inf/infpackagecheck.h"
+#include "inf/infsourcelayout.h"
 #include "inf/infutil.h"
 #include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
@@ -64,6 +65,25 @@ bool JoinPath(wchar_t* buffer, const wchar_t* directory, const wchar_t* name)
     return false;
 }
 
+// "<folder>\<relative path>" into a buffer of MAX_PATH characters, for a
+// path of plain names ("driver.sys", "amd64\driver.sys"); false when it does
+// not fit, or a piece is not a plain name, or the path leaves folder.
+bool JoinRelativePath(wchar_t* buffer, const wchar_t* folder, const wchar_t* relativePath)
+{
+    buffer[0] = L'\0';
+    const wchar_t* name = wcsrchr(relativePath, L'\\');
+    if (name == nullptr)
+        return JoinPath(buffer, folder, relativePath);
+    std::wstring subfolder(relativePath, static_cast<size_t>(name - relativePath));
+    if (!IsRelativeSubfolder(subfolder.c_str()) || !IsPlainName(name + 1) ||
+        !FormatWideBuffer(buffer, MAX_PATH, L"%s\\%s", folder, relativePath))
+        return false;
+    if (StaysInsideFolder(folder, buffer))
+        return true;
+    buffer[0] = L'\0';
+    return false;
+}
+
 // Reads field index of a line; false when it is missing or longer than the
 // buffer (a value is never cut).
 bool GetField(INFCONTEXT* context, DWORD index, wchar_t* buffer, DWORD chars)
@@ -121,13 +141,34 @@ bool CWin2000PnPDriver::CheckPackageName(const wchar_t* name)
 
 int CWin2000PnPDriver::AddStageFile(const wchar_t* fileName)
 {
-    if (fileName == nullptr || *fileName == L'\0' || IsListed(m_vStageFiles, fileName))
-        return 1;
-    if (!CheckPackageName(fileName))
-        return 1;
-    m_vStageFiles.push_back(CStr(fileName));
-    m_vStageFiles.push_back(GetCompressedName(fileName));
+    AddStageFileAt(CStr(), fileName);
     return 1;
+}
+
+void CWin2000PnPDriver::AddStageFileAt(const CStr& subfolder, const wchar_t* fileName)
+{
+    if (fileName == nullptr || *fileName == L'\0')
+        return;
+    CStr path = CInfSourceLayout::RelativePath(subfolder, fileName);
+    if (IsListed(m_vStageFiles, path.GetString()) || !CheckPackageName(fileName))
+        return;
+    m_vStageFiles.push_back(path);
+    m_vStageFiles.push_back(CInfSourceLayout::RelativePath(subfolder, GetCompressedName(fileName).GetString()));
+}
+
+void CWin2000PnPDriver::AddLaidOutFile(const CInfSourceLayout& layout, const wchar_t* fileName)
+{
+    CStr subfolder;
+    if (fileName == nullptr || *fileName == L'\0')
+        return;
+    if (layout.Subfolder(fileName, &subfolder)) {
+        AddStageFileAt(subfolder, fileName);
+        return;
+    }
+    // A layout that leaves the package refuses it, as a file name would.
+    CStr path = CInfSourceLayout::RelativePath(subfolder, fileName);
+    if (!IsListed(m_vUnsafeNames, path.GetString()))
+        m_vUnsafeNames.push_back(path);
 }
 
 CStr CWin2000PnPDriver::GetCompressedName(const wchar_t* fileName)
@@ -179,19 +220,21 @@ void CWin2000PnPDriver::CollectCopyFiles(HINF inf, const wchar_t* infPath)
         }
     }
 
+    // Each file is staged where the INF's source layout puts it.
+    CInfSourceLayout layout(inf);
     CStrList fileLists;
     for (const CStr& section : sections) {
         CStrList files;
         infcopyfiles::ReadCopyFilesLines(inf, section.GetString(), &files, &fileLists);
         for (const CStr& file : files)
-            AddStageFile(file.GetString());
+            AddLaidOutFile(layout, file.GetString());
     }
 
     for (const CStr& section : fileLists) {
         CStrList files;
         infcopyfiles::ReadFileListSources(inf, section.GetString(), &files);
         for (const CStr& file : files)
-            AddStageFile(file.GetString());
+            AddLaidOutFile(layout, file.GetString());
     }
 }
 
@@ -199,6 +242,8 @@ bool CWin2000PnPDriver::PrepareStagingFolder(const wchar_t* folder)
 {
     // The handles of an earlier staging would keep its files in place.
     m_vStagedHandles.clear();
+    m_vStagingSubfolders.clear();
+    m_vUntrustedSubfolders.clear();
     std::vector<std::wstring> changes;
     bool trusted = MakeTrustedFolderPath(folder, &changes);
     for (const std::wstring& change : changes)
@@ -254,12 +299,42 @@ int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
     return CopyStageFiles(folder);
 }
 
-DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* target)
+bool CWin2000PnPDriver::MakeStagingSubfolders(const wchar_t* folder, const wchar_t* relativePath)
+{
+    // Each level below the staging folder, the way the staging folder itself
+    // is made: nothing found there is followed or written into.
+    std::wstring path(folder);
+    for (const wchar_t* piece = relativePath; const wchar_t* end = wcschr(piece, L'\\'); piece = end + 1) {
+        path += L'\\';
+        path.append(piece, static_cast<size_t>(end - piece));
+        if (IsListedNoCase(m_vStagingSubfolders, path.c_str()))
+            continue;
+        if (IsListedNoCase(m_vUntrustedSubfolders, path.c_str()))
+            return false;
+        std::vector<std::wstring> changes;
+        bool trusted = MakeTrustedFolder(path, &changes);
+        for (const std::wstring& change : changes)
+            m_vNotes.push_back(CStr(change.c_str()));
+        if (!trusted) {
+            m_vUntrustedSubfolders.push_back(CStr(path.c_str()));
+            AddFailure(FormatWide(L"Staging folder not trusted: %s", path.c_str()));
+            return false;
+        }
+        m_vStagingSubfolders.push_back(CStr(path.c_str()));
+    }
+    return true;
+}
+
+DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* folder, const wchar_t* target)
 {
     CUniqueFile in(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in)
         return GetLastError();
+    // Without its trusted folder the file has no place (the failure names
+    // the folder).
+    if (wcschr(source, L'\\') != nullptr && !MakeStagingSubfolders(folder, source))
+        return ERROR_PATH_NOT_FOUND;
     BY_HANDLE_FILE_INFORMATION created;
     {
         // A new file: whatever is found under the name is not written into.
@@ -341,10 +416,10 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
         for (size_t j = i; j < i + 2 && j < m_vStageFiles.size(); ++j) {
             const CStr& name = m_vStageFiles[j];
             DWORD error = ERROR_SUCCESS;
-            if (!JoinPath(target, folder, name.GetString())) {
+            if (!JoinRelativePath(target, folder, name.GetString())) {
                 error = ERROR_FILENAME_EXCED_RANGE;
             } else {
-                error = StageFile(name.GetString(), target);
+                error = StageFile(name.GetString(), folder, target);
                 // The same name in other letters was staged already: the
                 // file system holds one file for both.
                 if (error == ERROR_FILE_EXISTS && IsListedNoCase(m_vStagedFiles, name.GetString()))
@@ -371,13 +446,7 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
 
 bool CWin2000PnPDriver::WasStaged(const wchar_t* fileName) const
 {
-    CStr compressed = GetCompressedName(fileName);
-    for (const CStr& staged : m_vStagedFiles) {
-        if (EqualsAsciiNoCase(staged.GetString(), fileName) ||
-            EqualsAsciiNoCase(staged.GetString(), compressed.GetString()))
-            return true;
-    }
-    return false;
+    return IsListedNoCase(m_vStagedFiles, fileName);
 }
 
 CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) const
@@ -394,20 +463,13 @@ CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) co
     CUniqueInf inf(SetupOpenInfFileW(stagedInf, nullptr, INF_STYLE_WIN4, nullptr));
     if (!inf.valid())
         return missing;
-    CInfDriverSection driverSection(inf.get());
-    for (const CStr& id : m_vHardwareIds) {
-        CStrList files;
-        driverSection.SourceFiles(id.GetString(), &files);
-        for (const CStr& file : files) {
-            if (WasStaged(file.GetString()))
-                continue;
-            bool listed = false;
-            for (const CStr& entry : missing)
-                listed = listed || EqualsAsciiNoCase(entry.GetString(), file.GetString());
-            if (!listed)
-                missing.push_back(file);
-        }
-    }
+    PACKAGECHECK check;
+    CheckDriverPackageFiles(inf.get(), m_vHardwareIds,
+                            [this](const wchar_t* relativePath) { return WasStaged(relativePath); }, &check);
+    // A name that is not plain was refused before staging; should one come
+    // through, it blocks the update all the same.
+    missing = check.missing;
+    missing.insert(missing.end(), check.unsafe.begin(), check.unsafe.end());
     return missing;
 }
 

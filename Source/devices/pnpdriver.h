@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+class CInfSourceLayout;
+
 // Results of InstallDrivers.
 enum PnPInstallCode {
     PNP_INSTALL_DONE = 0,           // every driver update succeeded
@@ -43,16 +45,19 @@ public:
     // instead. Always 1.
     int AddStageFile(const wchar_t* fileName);
     // Copies the INF, its catalogs and the files it names from the current
-    // directory into folder; 1 when every copy succeeded. The folder is first
+    // directory into folder; 1 when every copy succeeded. The INF and the
+    // catalogs are staged at the top; every other file at the place the
+    // INF's source layout gives it below the current directory, and at the
+    // same place below folder (its subfolders made as folder is). The folder is first
     // made one only administrators can change (0 and no copy when it cannot
     // be) and emptied; each copy is a new file, held open against writes,
     // renames and deletes until ReleaseStagedFiles or destruction.
     int StageDriverFiles(const wchar_t* folder);
     void ReleaseStagedFiles() { m_vStagedHandles.clear(); }
     // The files the driver updates would copy from the staged INF at
-    // stagedInf that this object's staging did not copy from the package,
-    // under their plain or compressed name; the INF itself when it was not
-    // staged. Each name once, in order.
+    // stagedInf (CheckDriverPackageFiles) that this object's staging did not
+    // copy from the package, under their plain or compressed name; the INF
+    // itself when it was not staged. Each name once, in order.
     CStrList FindMissingPackageFiles(const wchar_t* stagedInf) const;
     // Stages the files, checks that the package holds every file the updates
     // need, and updates every device's driver (PnPInstallCode).
@@ -60,8 +65,10 @@ public:
     int IsRebootRequired() const { return m_bReboot; }
 
     const CStrList& GetHardwareIds() const { return m_vHardwareIds; }
+    // Paths relative to the package and the staging folder, in pairs: a
+    // file, then its compressed name.
     const CStrList& GetStageFiles() const { return m_vStageFiles; }
-    // The names the last staging copied from the package.
+    // The relative paths the last staging copied from the package.
     const CStrList& GetStagedFiles() const { return m_vStagedFiles; }
     // What failed, one English line each without line end: staged copies,
     // missing package files, the library, each failed driver update.
@@ -88,8 +95,18 @@ private:
     void EmptyFolder(const std::wstring& folder, int depth);
     // Stages with the folder prepared.
     int CopyStageFiles(const wchar_t* folder);
-    // Copies one package file into a new file; ERROR_SUCCESS or the error.
-    DWORD StageFile(const wchar_t* source, const wchar_t* target);
+    // Copies one package file (a path relative to the current directory)
+    // into a new file below folder; ERROR_SUCCESS or the error.
+    DWORD StageFile(const wchar_t* source, const wchar_t* folder, const wchar_t* target);
+    // Makes each folder of relativePath below folder a trusted one; false
+    // (with a failure naming the folder) when one cannot be.
+    bool MakeStagingSubfolders(const wchar_t* folder, const wchar_t* relativePath);
+    // AddStageFile for a file in a subfolder of the package.
+    void AddStageFileAt(const CStr& subfolder, const wchar_t* fileName);
+    // Adds a file the INF copies at the place its source layout gives it; a
+    // layout that is not a plain relative folder lists the file among the
+    // unsafe names.
+    void AddLaidOutFile(const CInfSourceLayout& layout, const wchar_t* fileName);
     void CollectCatalogFiles(HINF inf);
     void CollectCopyFiles(HINF inf, const wchar_t* infPath);
     // Lists name among the unsafe names unless it is a plain file name;
@@ -109,4 +126,7 @@ private:
     CStrList m_vNotes;
     std::vector<CUniqueFile> m_vStagedHandles;
     CStrList m_vUnsafeNames;
+    // The subfolders this staging made trusted, and those it could not.
+    CStrList m_vStagingSubfolders;
+    CStrList m_vUntrustedSubfolders;
 };

@@ -80,9 +80,9 @@ public:
 protected:
     // Section names of the INF in file order, read with the profile reader.
     CStrList ReadSectionNames();
-    // 1 when every file the driver update for hardwareId would copy lies
-    // beside the INF (under its plain or compressed name); otherwise records
-    // each missing one and returns 0.
+    // 1 when the INF's folder holds every file the driver update for
+    // hardwareId would copy (CheckDriverPackageFiles); otherwise records
+    // each missing or unsafe one and returns 0.
     int HasDriverPackageFiles(const wchar_t* hardwareId);
 
     // Upper bound of the numbered names MakeTempCopy tries before it gives

@@ -187,13 +187,17 @@ bool CInfDriverSection::SourceFiles(const wchar_t* hardwareId, CStrList* files) 
     CStr install;
     if (!InstallSection(hardwareId, &install))
         return false;
-    CStrList names, fileLists;
-    infcopyfiles::ReadCopyFilesLines(m_hInf, install.GetString(), &names, &fileLists);
-    for (const CStr& fileList : fileLists)
-        infcopyfiles::ReadFileListSources(m_hInf, fileList.GetString(), &names);
-    for (const CStr& name : names) {
-        if (!name.IsEmpty())
-            AddOnce(files, name);
+    // The device installation copies the files of the install section, then
+    // those of its co-installers section.
+    for (const CStr& section : {install, Join(install, L"", L".CoInstallers")}) {
+        CStrList names, fileLists;
+        infcopyfiles::ReadCopyFilesLines(m_hInf, section.GetString(), &names, &fileLists);
+        for (const CStr& fileList : fileLists)
+            infcopyfiles::ReadFileListSources(m_hInf, fileList.GetString(), &names);
+        for (const CStr& name : names) {
+            if (!name.IsEmpty())
+                AddOnce(files, name);
+        }
     }
     return true;
 }

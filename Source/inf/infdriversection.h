@@ -32,9 +32,10 @@ public:
     bool ModelsSection(INFCONTEXT* manufacturer, CStr* section) const;
     // The install section for the ID; false when no model line names it.
     bool InstallSection(const wchar_t* hardwareId, CStr* section) const;
-    // The source names of the files that install section copies ("@file"
-    // entries and the lines of its file lists), each once, in order; false
-    // when no model line names the ID.
+    // The source names of the files the device installation copies for the
+    // ID ("@file" entries and the lines of the file lists of the install
+    // section, then of its ".CoInstallers" section), each once, in order;
+    // false when no model line names the ID.
     bool SourceFiles(const wchar_t* hardwareId, CStrList* files) const;
 
 private:

@@ -17,12 +17,13 @@
 #include <cwchar>
 #include <string>
 
-#include "inf/infcopyfiles.h"
 #include "inf/infdriversection.h"
+#include "inf/infpackagecheck.h"
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
 #include "inf/newdevlibrary.h"
 #include "support/errortext.h"
+#include "support/plainname.h"
 #include "support/wformat.h"
 
 namespace {
@@ -154,19 +155,21 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
 
 int CInf::HasDriverPackageFiles(const wchar_t* hardwareId)
 {
-    CStrList files;
-    CInfDriverSection(m_hInf.get()).SourceFiles(hardwareId, &files);
-    int complete = 1;
-    for (const CStr& file : files) {
-        CStr plain = infutil::JoinPath(m_strInfDir.GetString(), file.GetString());
-        CStr compressed = infutil::JoinPath(m_strInfDir.GetString(), infcopyfiles::CompressedName(file.GetString()).GetString());
-        if (IsPlainFile(plain) || IsPlainFile(compressed))
-            continue;
+    // The update reads the package from the INF's folder.
+    const CStr& folder = m_strInfDir;
+    PACKAGECHECK check;
+    if (CheckDriverPackageFiles(m_hInf.get(), CStrList{CStr(hardwareId)},
+                                [&folder](const wchar_t* relativePath) {
+                                    return IsPlainFile(infutil::JoinPath(folder.GetString(), relativePath));
+                                },
+                                &check))
+        return 1;
+    for (const CStr& name : check.unsafe)
+        AddFailure(UnsafeFileNameText(name.GetString()));
+    for (const CStr& file : check.missing)
         AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
-        m_bPackageIncomplete = 1;
-        complete = 0;
-    }
-    return complete;
+    m_bPackageIncomplete = 1;
+    return 0;
 }
 
 int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoData, const wchar_t* instanceName)
