@@ -2,7 +2,8 @@
 # Lays out the release and packs it: OUT/zolcomp-VERSION.zip (OUT defaults to
 # BUILD/dist) with the binaries (debug information stripped; Authenticode-
 # signed when ZOL_SIGN_CERT and ZOL_SIGN_KEY name a certificate and its key),
-# the public header, the built sample packages, README, LICENSE and SHA256SUMS.
+# the public header, the built sample packages, README, docs/, SECURITY.md,
+# known-dlls.txt, LICENSE and SHA256SUMS.
 # The archive depends on nothing but its contents: sorted names, one fixed
 # time (the last commit's), fixed permissions.
 # Usage: scripts/dist.sh BUILD_DIR VERSION [OUT_DIR]
@@ -18,7 +19,7 @@ STAGE=$OUT/$NAME
 STRIP="env SOURCE_DATE_EPOCH=0 x86_64-w64-mingw32-strip"
 
 rm -rf "$STAGE" "$OUT/$NAME.zip"
-mkdir -p "$STAGE/include/zolcomp"
+mkdir -p "$STAGE/include/zolcomp" "$STAGE/docs"
 
 sign() {
     local file=$1 signed
@@ -49,7 +50,9 @@ for f in zolcomp.dll zolhost.exe devsim.exe; do
     chmod 644 "$STAGE/$f"
 done
 cp "$HERE/include/zolcomp/zolcomp.h" "$STAGE/include/zolcomp/"
-cp "$HERE/README.md" "$HERE/LICENSE" "$STAGE/"
+# The documents, with every file their links name.
+cp "$HERE/README.md" "$HERE/SECURITY.md" "$HERE/known-dlls.txt" "$HERE/LICENSE" "$STAGE/"
+cp "$HERE"/docs/* "$STAGE/docs/"
 
 # The sample packages as the build laid them out, each with the released
 # component in place of the build's copy.

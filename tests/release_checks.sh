@@ -6,7 +6,8 @@
 #                 later, strict, and its layout checks fire on a wrong record
 #   signed        a release signed with a throwaway certificate verifies, its
 #                 checksums and archive hold the signed files, a changed byte
-#                 breaks the signature, and the signed host loads the signed
+#                 breaks the signature, the documents' links resolve inside
+#                 the release, and the signed host loads the signed
 #                 component under Wine
 # Usage: release_checks.sh reproducible|header|signed BUILD_DIR VERSION
 set -uo pipefail
@@ -80,7 +81,8 @@ if {i.date_time for i in infos}.__len__() != 1: errors.append("more than one mem
 errors += ["%s: mode %o" % (i.filename, i.external_attr >> 16) for i in infos if i.external_attr >> 16 != 0o100644]
 errors += ["outside the folder: " + n for n in names if not n.startswith(root)]
 files = {n[len(root):]: z.read(n) for n in names}
-for need in ("zolcomp.dll", "zolhost.exe", "devsim.exe", "include/zolcomp/zolcomp.h", "README.md", "LICENSE"):
+for need in ("zolcomp.dll", "zolhost.exe", "devsim.exe", "include/zolcomp/zolcomp.h", "README.md", "LICENSE",
+             "SECURITY.md", "docs/admin-guide.md", "docs/host-writers.md", "docs/zolhost-report.schema.json"):
     if need not in files: errors.append("missing " + need)
 sums = dict(reversed(line.split("  ", 1)) for line in files.get("SHA256SUMS", b"").decode().splitlines())
 if sorted(sums) != sorted(n for n in files if n != "SHA256SUMS"): errors.append("SHA256SUMS does not list every file")
@@ -88,6 +90,9 @@ errors += ["wrong sum: " + n for n, h in sums.items() if n in files and hashlib.
 errors += ["not the released DLL: " + n for n in files if n.lower().endswith("/zolcomp.dll") and files[n] != files["zolcomp.dll"]]
 print("\n".join(errors)); sys.exit(bool(errors))
 PY
+DESC="the released documents' links name files and headings inside the release"
+check python3 "$HERE/tests/docs_links.py" "$STAGE"
+
 for f in zolcomp.dll zolhost.exe devsim.exe; do
     DESC="$f has file and product version $VERSION"
     check test "$(strings -el "$STAGE/$f" | grep -A1 -xE 'FileVersion|ProductVersion' | grep -vxE 'FileVersion|ProductVersion|--' | sort -u)" = "$VERSION"
