@@ -49,6 +49,16 @@ protected:
     void TearDown() override { ClearPendingOperations(); }
 };
 
+// The host's report of a refused install in Japanese: exit 1603, message 5.
+void ExpectRefusedWithMessage5InJapanese(const zoltest::ProcessResult& run)
+{
+    EXPECT_EQ(run.exitCode, 1603u) << run.output;
+    EXPECT_NE(run.output.find("Install message:    \"" +
+                              zoltest::ToUtf8(GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE)) + "\""),
+              std::string::npos)
+        << run.output;
+}
+
 } // namespace
 
 TEST_F(LegacyInstall, SamplePackageInstallsServiceFilesDeviceAndSettings)
@@ -183,11 +193,7 @@ TEST_F(LegacyInstall, VirtualPackageWithoutItsDriverFileEndsWithMessage5)
     ASSERT_FALSE(KeyExists(kVconNode + L"\\0000"));
     zoltest::ClearLogs();
     zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
-    EXPECT_EQ(run.exitCode, 1603u) << run.output;
-    EXPECT_NE(run.output.find("Install message:    \"" +
-                              zoltest::ToUtf8(GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE)) + "\""),
-              std::string::npos)
-        << run.output;
+    ExpectRefusedWithMessage5InJapanese(run);
     // Every failure named: the copy of the file, then the update not started.
     std::string log = zoltest::ReadMainLog();
     EXPECT_NE(log.find("**ERROR** - File copy failed: "), std::string::npos) << log;
@@ -208,11 +214,7 @@ TEST_F(LegacyInstall, VirtualPackageNeedsItsCoInstallerFile)
     zoltest::RunProcess(removeNode);
     zoltest::ClearLogs();
     zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
-    EXPECT_EQ(run.exitCode, 1603u) << run.output;
-    EXPECT_NE(run.output.find("Install message:    \"" +
-                              zoltest::ToUtf8(GetMessageText(MSG_INSTALL_ERROR, LANG_COL_JAPANESE)) + "\""),
-              std::string::npos)
-        << run.output;
+    ExpectRefusedWithMessage5InJapanese(run);
     std::string log = zoltest::ReadMainLog();
     EXPECT_NE(log.find("**ERROR** - Package file missing: zolvcoin.dll\r\n"), std::string::npos) << log;
 
