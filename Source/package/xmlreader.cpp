@@ -29,6 +29,7 @@ struct XMLPARSESTATE {
     XML_Parser parser;
     bool bFailed;            // out of memory in a callback: the parse fails
     CZolXMLArena* pArena;    // the document's memory: every node is made in it
+    const wchar_t* pszTextName; // the arena's copy of "#TEXT", once made
 
     // The text run since the last markup event: the characters kept so far
     // (all of them inside CDATA), stored when the run ends.
@@ -92,7 +93,9 @@ void EndTextRun(XMLPARSESTATE* state)
         // is added to it later.
         state->pTextNode = nullptr;
         if (state->pCurrent->GetFirstChild() == nullptr) {
-            CZolXMLNode* node = CZolXMLNode::CreateIn(*state->pArena, L"#TEXT", nullptr, CZolXMLNode::TYPE_TEXT);
+            if (state->pszTextName == nullptr)
+                state->pszTextName = state->pArena->Intern(L"#TEXT");
+            CZolXMLNode* node = CZolXMLNode::CreateNamedIn(*state->pArena, state->pszTextName, CZolXMLNode::TYPE_TEXT);
             node->SetText(text, count);
             state->pCurrent->AttachFirstChild(node);
             state->pTextNode = node;
@@ -345,6 +348,7 @@ public:
         m_state.parser = m_parser;
         m_state.bFailed = false;
         m_state.pArena = &arena;
+        m_state.pszTextName = nullptr;
         m_state.bRunMakesNode = false;
         m_state.bChunkKept = false;
         m_state.nRun = 0;
