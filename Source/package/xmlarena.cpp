@@ -1,7 +1,5 @@
 #include "package/xmlarena.h"
 
-#include "package/xmlnode.h"
-
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -33,6 +31,30 @@ bool SameChars(const wchar_t* a, const wchar_t* b, size_t count)
             return false;
     }
     return true;
+}
+
+// Whether two terminated texts are equal; four characters a round (the
+// names compared here are some twenty characters long).
+bool SameText(const wchar_t* a, const wchar_t* b)
+{
+    for (;; a += 4, b += 4) {
+        if (a[0] != b[0])
+            return false;
+        if (a[0] == L'\0')
+            return true;
+        if (a[1] != b[1])
+            return false;
+        if (a[1] == L'\0')
+            return true;
+        if (a[2] != b[2])
+            return false;
+        if (a[2] == L'\0')
+            return true;
+        if (a[3] != b[3])
+            return false;
+        if (a[3] == L'\0')
+            return true;
+    }
 }
 
 // A hash of the first count characters of text, taken a word at a time
@@ -163,7 +185,7 @@ const wchar_t* CZolXMLArena::Intern(const wchar_t* text)
     const uintptr_t key = reinterpret_cast<uintptr_t>(text) / sizeof(wchar_t) + static_cast<uintptr_t>(text[0]) * 7;
     RECENT(&set)[RECENT_WAYS] = m_recent[key % RECENT_SETS];
     for (const RECENT& recent : set) {
-        if (recent.pszSource == text && CZolXMLNode::SameName(recent.pszInterned, text))
+        if (recent.pszSource == text && SameText(recent.pszInterned, text))
             return recent.pszInterned;
     }
     const wchar_t* interned = InternNew(text);

@@ -199,6 +199,18 @@ bool IsPlainText(const XMLPARSESTATE* state)
     return unit != '&' && unit != '\r' && unit != '\n';
 }
 
+// Whether c is white space for the character-data rules: the C runtime's
+// test under the process locale. Printable ASCII characters are white in no
+// locale, and the ASCII blanks in every one: only other characters are asked.
+bool IsWhite(wchar_t c)
+{
+    if (c > 0x20 && c < 0x7F)
+        return false;
+    if (c == 0x20 || (c >= 0x09 && c <= 0x0D))
+        return true;
+    return iswspace(static_cast<wint_t>(c)) != 0;
+}
+
 // Character data. The parser reports a line break, each entity or character
 // reference and each run of other text as separate chunks. The rules below
 // are what package files in the field were written against: text whose first
@@ -229,7 +241,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
                 AddToRun(state, text, count);
             return;
         }
-        const bool white = iswspace(static_cast<wint_t>(text[0])) != 0;
+        const bool white = IsWhite(text[0]);
         if (state->bFreshElement) {
             if (white) {
                 state->bCollecting = false;
