@@ -12,7 +12,6 @@ const size_t kFirstBlockBytes = 16 * 1024;
 const size_t kLargestBlockBytes = 1024 * 1024;
 const size_t kBlockHeaderBytes = 16; // keeps the first allocation 16-aligned
 
-
 // Whether the first count characters of a and b are equal, compared a word
 // at a time.
 bool SameChars(const wchar_t* a, const wchar_t* b, size_t count)
@@ -178,10 +177,10 @@ const wchar_t* CZolXMLArena::Intern(const wchar_t* text)
 {
     if (text == nullptr)
         text = L"";
-    // The same text from the same address as last time: one comparison
-    // instead of measuring, hashing and comparing.
-    // Values of one attribute arrive at one address in turn: their first
-    // characters spread them over the sets.
+    // The same text from the same address as lately: one comparison instead
+    // of measuring, hashing and comparing. The values of one attribute arrive
+    // at one address in turn; their first characters spread them over the
+    // sets.
     const uintptr_t key = reinterpret_cast<uintptr_t>(text) / sizeof(wchar_t) + static_cast<uintptr_t>(text[0]) * 7;
     RECENT(&set)[RECENT_WAYS] = m_recent[key % RECENT_SETS];
     for (const RECENT& recent : set) {
