@@ -100,6 +100,70 @@ CZolXMLNode* FindTranslation(const CZolXMLReader* reader, CZolXMLNode* parent, c
     return node;
 }
 
+// The parts of a PCI device's code, in the order they are joined.
+const wchar_t* const kPciPartNames[] = {L"ven", L"dev", L"subven", L"subdev"};
+const size_t kPciParts = sizeof(kPciPartNames) / sizeof(kPciPartNames[0]);
+
+// The document's own copies of the part names seen so far (names repeat from
+// device to device, and a document keeps one copy of each): a copy seen once
+// is known by its address after that.
+struct PCIPARTNAMES {
+    const wchar_t* pszSeen[kPciParts];
+};
+
+// Which part a "name" value stands for (kPciParts for none).
+size_t FindPciPart(const wchar_t* value, PCIPARTNAMES& known)
+{
+    for (size_t i = 0; i < kPciParts; ++i) {
+        if (value == known.pszSeen[i])
+            return i;
+    }
+    for (size_t i = 0; i < kPciParts; ++i) {
+        if (EqualsNoCase(value, kPciPartNames[i])) {
+            known.pszSeen[i] = value;
+            return i;
+        }
+    }
+    return kPciParts;
+}
+
+// The text of each part of a PCI device's code: that of the first
+// "supported_device_data" child whose "name" is the part's name ignoring case
+// (null when there is none, or it has no text). One pass over the children
+// finds all of them.
+void FindPciCodeParts(const CZolXMLNode* device, PCIPARTNAMES& known, const wchar_t* (&texts)[kPciParts])
+{
+    bool found[kPciParts] = {};
+    for (size_t i = 0; i < kPciParts; ++i)
+        texts[i] = nullptr;
+    size_t left = kPciParts;
+    // Siblings of one name share one copy of it: each distinct copy is
+    // compared once.
+    const wchar_t* same = nullptr;
+    const wchar_t* other = nullptr;
+    for (const CZolXMLNode* node = device->GetFirstChild(); node && left; node = node->GetNextSibling()) {
+        const wchar_t* name = node->GetName();
+        if (name == nullptr || name == other)
+            continue;
+        if (name != same) {
+            if (!CZolXMLNode::SameName(name, L"supported_device_data")) {
+                other = name;
+                continue;
+            }
+            same = name;
+        }
+        const wchar_t* value = node->GetAttribute(L"name");
+        if (value == nullptr)
+            continue;
+        const size_t part = FindPciPart(value, known);
+        if (part < kPciParts && !found[part]) {
+            found[part] = true;
+            texts[part] = ElementText(node);
+            --left;
+        }
+    }
+}
+
 } // namespace
 
 int CBaseComponent::FindPackageDefinitionFile(wchar_t* buffer, int capacity)
@@ -226,10 +290,15 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
     // Supported devices: one device per "supported_devices_and".
     if (CZolXMLNode* prerequisites = reader->FindChild(package, L"prerequisites")) {
         if (CZolXMLNode* devices = reader->FindChild(prerequisites, L"supported_devices")) {
+            PCIPARTNAMES partNames = {};
+            const wchar_t* andName = nullptr; // the document's copy of the name, once seen
             for (CZolXMLNode* node = reader->FindChild(devices, L"supported_devices_and"); node;
                  node = node->GetNextSibling()) {
-                if (wcscmp(node->GetName(), L"supported_devices_and") != 0)
-                    continue;
+                if (node->GetName() != andName) {
+                    if (wcscmp(node->GetName(), L"supported_devices_and") != 0)
+                        continue;
+                    andName = node->GetName();
+                }
                 CZolXMLNode* device = reader->FindChild(node, L"supported_device");
                 if (device == nullptr)
                     continue;
@@ -240,10 +309,9 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
                     wchar_t code[kMaxDeviceCode + 1];
                     size_t length = 0;
                     bool tooLong = false;
-                    static const wchar_t* const parts[] = {L"ven", L"dev", L"subven", L"subdev"};
-                    for (const wchar_t* part : parts) {
-                        const wchar_t* text =
-                            ElementText(reader->FindChild(device, L"supported_device_data", L"name", part));
+                    const wchar_t* texts[kPciParts];
+                    FindPciCodeParts(device, partNames, texts);
+                    for (const wchar_t* text : texts) {
                         if (text == nullptr || tooLong)
                             continue;
                         const size_t n = wcslen(text);
@@ -257,7 +325,9 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
                     if (tooLong)
                         continue;
                     code[length] = L'\0';
-                    AddSupportedHardwareId(MakeHardwareId(code).GetString());
+                    wchar_t id[kHardwareIdCapacity];
+                    BuildHardwareId(code, id);
+                    AddSupportedHardwareId(id);
                     continue;
                 }
                 const bool eisa = EqualsNoCase(type, L"eisa");

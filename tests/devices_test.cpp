@@ -36,6 +36,13 @@ TEST(MakeHardwareId, BuildsIdsFromPackageCodes)
     EXPECT_STREQ(MakeHardwareId(nullptr).GetString(), L"");
     std::wstring huge(100000, L'8');
     EXPECT_STREQ(MakeHardwareId(huge.c_str()).GetString(), L"");
+
+    // Built in place: the length, and an empty text for a code of no ID.
+    wchar_t id[kHardwareIdCapacity];
+    EXPECT_EQ(BuildHardwareId(L"80860E83A2E97C41", id), 37u);
+    EXPECT_STREQ(id, L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9");
+    EXPECT_EQ(BuildHardwareId(L"12345", id), 0u);
+    EXPECT_STREQ(id, L"");
 }
 
 class DeviceListTest : public ::testing::Test

@@ -342,6 +342,28 @@ TEST_F(PackageFiles, SupportedDevices)
     EXPECT_STREQ(component.GetScsiIds()[0].GetString(), L"SCSI\\DiskZOL");
 }
 
+// Each part of a PCI code is the first data element of its name in the
+// reader's order (the first child, then the others from the last back); names
+// in any case, other elements and other names are passed over, device after
+// device.
+TEST_F(PackageFiles, PciCodePartsAreTheFirstOfTheirNames)
+{
+    CBaseComponent component;
+    const std::wstring other = L"<other name='ven'>1111</other>" + DeviceData(L"vendor", L"2222");
+    ASSERT_EQ(ReadPackage(component,
+                          Devices(Device(L"pci", other + DeviceData(L"ven", L"8086") + DeviceData(L"ven", L"9999") +
+                                                     DeviceData(L"dev", L"0E83")) +
+                                  Device(L"pci", DeviceData(L"Dev", L"0E84") + DeviceData(L"VEN", L"8087") +
+                                                     DeviceData(L"dev", L"0000")) +
+                                  Device(L"pci", DeviceData(L"ven", L"8088") + DeviceData(L"dev", L"0E85")))),
+              0);
+    const CStrList& ids = component.GetSupportedHardwareIds();
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_STREQ(ids[0].GetString(), L"PCI\\VEN_9999&DEV_0E83");
+    EXPECT_STREQ(ids[1].GetString(), L"PCI\\VEN_8088&DEV_0E85");
+    EXPECT_STREQ(ids[2].GetString(), L"PCI\\VEN_8087&DEV_0E84");
+}
+
 TEST_F(PackageFiles, OverLongDeviceCodesAreSkipped)
 {
     CBaseComponent component;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <wchar.h>
+
 #include <chrono>
 #include <utility>
 #include <string>
@@ -442,6 +444,48 @@ TEST(XmlReader, DocumentsTakeNoStandaloneNodes)
     EXPECT_TRUE(standalone->AttachFirstChild(child));
     EXPECT_STREQ(standalone->GetFirstChild()->GetText(), L"abcdef");
     CZolXMLNode::Destroy(standalone);
+}
+
+// The parser hands names and values over from buffers it reuses: a text is
+// shared by what it says, not by where it arrives from.
+TEST(XmlArena, SharedTextsFollowTheContentOfAReusedBuffer)
+{
+    CZolXMLArena arena;
+    wchar_t buffer[64];
+    std::vector<std::pair<std::wstring, const wchar_t*>> seen;
+    const wchar_t* values[] = {L"ven", L"dev", L"subven", L"subdev", L"pci", L"ve", L"vendor", L"", L"vex", L"dev"};
+    for (int round = 0; round < 3; ++round) {
+        for (const wchar_t* value : values) {
+            wcscpy(buffer, value);
+            const wchar_t* shared = arena.Intern(buffer);
+            ASSERT_STREQ(shared, value);
+            ASSERT_NE(shared, buffer);
+            for (const auto& earlier : seen)
+                EXPECT_EQ(earlier.first == value, earlier.second == shared) << zoltest::ToUtf8(value);
+            seen.push_back({value, shared});
+        }
+    }
+    // Texts too long to share are copied each time.
+    const std::wstring longText(40, L'x');
+    wcscpy(buffer, longText.c_str());
+    const wchar_t* first = arena.Intern(buffer);
+    const wchar_t* second = arena.Intern(buffer);
+    EXPECT_EQ(std::wstring(first), longText);
+    EXPECT_NE(first, second);
+
+    // Lists are shared by their strings, whatever array they come in.
+    wchar_t* list[2] = {const_cast<wchar_t*>(seen[0].second), const_cast<wchar_t*>(seen[1].second)};
+    wchar_t** a = arena.ShareArray(list, 2);
+    list[1] = const_cast<wchar_t*>(seen[2].second);
+    wchar_t** b = arena.ShareArray(list, 2);
+    wchar_t** c = arena.ShareArray(list, 1);
+    list[1] = const_cast<wchar_t*>(seen[1].second);
+    EXPECT_EQ(arena.ShareArray(list, 2), a);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(b[1], seen[2].second);
+    EXPECT_EQ(b[2], nullptr);
+    EXPECT_EQ(c[0], seen[0].second);
+    EXPECT_EQ(c[1], nullptr);
 }
 
 // The tree does not depend on how the document reaches the parser: whole, or

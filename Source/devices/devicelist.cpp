@@ -72,11 +72,17 @@ int CWin2000DeviceList::GetHardwareIds(size_t index, BYTE* buffer, DWORD* size) 
 
 CStr MakeHardwareId(const wchar_t* code)
 {
+    wchar_t id[kHardwareIdCapacity];
+    BuildHardwareId(code, id);
+    return CStr(id);
+}
+
+size_t BuildHardwareId(const wchar_t* code, wchar_t (&id)[kHardwareIdCapacity])
+{
+    id[0] = L'\0';
     if (code == nullptr)
-        return CStr();
-    // Built by copying the pieces into place; the longest ID has 37
-    // characters.
-    wchar_t id[40];
+        return 0;
+    // Built by copying the pieces into place.
     size_t length = 0;
     auto put = [&id, &length](const wchar_t* text, size_t count) {
         wmemcpy(id + length, text, count);
@@ -104,8 +110,8 @@ CStr MakeHardwareId(const wchar_t* code)
         put(code + 8, 4);
         break;
     default:
-        return CStr();
+        return 0;
     }
     id[length] = L'\0';
-    return CStr(id);
+    return length;
 }

@@ -45,6 +45,10 @@ private:
 // The hardware ID for a 7-, 8- or 16-character package device code; an empty
 // text for any other length.
 CStr MakeHardwareId(const wchar_t* code);
+// The same into id (the longest ID has 37 characters), terminated; returns
+// its length, 0 with an empty text for a code of any other length.
+const size_t kHardwareIdCapacity = 40;
+size_t BuildHardwareId(const wchar_t* code, wchar_t (&id)[kHardwareIdCapacity]);
 
 // Appends the entries of a device's hardware-ID multi-string that count for
 // the presence test: the first entry as read, every later one upper-cased

@@ -49,9 +49,29 @@ private:
         size_t nCount;
         uint32_t nHash;
     };
-    enum { INTERN_SLOTS = 512, INTERN_PROBES = 8, INTERN_MAX_LENGTH = 32, SHARED_SLOTS = 256, SHARED_MAX_COUNT = 8 };
+    // A text lately interned from the same address: the parser hands its
+    // names and values over from buffers it reuses, so a name usually
+    // arrives where it (or one of a few others) arrived before.
+    struct RECENT {
+        const wchar_t* pszSource;
+        const wchar_t* pszInterned;
+    };
+    enum {
+        INTERN_SLOTS = 512,
+        INTERN_PROBES = 8,
+        INTERN_MAX_LENGTH = 32,
+        SHARED_SLOTS = 256,
+        SHARED_MAX_COUNT = 8,
+        RECENT_SETS = 32,
+        RECENT_WAYS = 4
+    };
 
     void* AllocateBlock(size_t bytes);
+    // The shared copy of text from the table, made when there is room;
+    // null for a text too long to share or a table without room.
+    const wchar_t* InternNew(const wchar_t* text);
+    // The shared copy of a list from the table, or a new copy.
+    wchar_t** ShareArrayNew(wchar_t* const* strings, size_t count);
 
     BLOCK* m_pBlocks;
     char* m_pNext;
@@ -60,4 +80,6 @@ private:
     size_t m_nReserved;
     INTERNED* m_pInterned; // INTERN_SLOTS entries, made on first use
     SHARED* m_pShared;     // SHARED_SLOTS entries, made on first use
+    RECENT m_recent[RECENT_SETS][RECENT_WAYS]; // the latest of each set first
+    wchar_t** m_recentArrays[RECENT_SETS];     // lately shared lists, by their strings
 };

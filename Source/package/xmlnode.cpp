@@ -108,6 +108,18 @@ CZolXMLNode* CZolXMLNode::CreateIn(CZolXMLArena& arena, const wchar_t* name, con
     return new (memory) CZolXMLNode(arena, name, attributes, type);
 }
 
+CZolXMLNode::CZolXMLNode(CZolXMLArena& arena, const wchar_t* sharedName, int type)
+    : m_nType(type), m_pszName(const_cast<wchar_t*>(sharedName)), m_ppszAttributes(nullptr), m_pszText(nullptr),
+      m_pNextSibling(nullptr), m_pFirstChild(nullptr), m_pParent(nullptr), m_pArena(&arena)
+{
+}
+
+CZolXMLNode* CZolXMLNode::CreateNamedIn(CZolXMLArena& arena, const wchar_t* sharedName, int type)
+{
+    void* memory = arena.Allocate(sizeof(CZolXMLNode), alignof(CZolXMLNode));
+    return new (memory) CZolXMLNode(arena, sharedName, type);
+}
+
 void CZolXMLNode::Destroy(CZolXMLNode* node)
 {
     if (node == nullptr)

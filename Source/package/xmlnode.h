@@ -18,6 +18,9 @@ public:
     // reader's documents). Such a node is released with Destroy, never with
     // delete; the arena frees its memory. Throws std::bad_alloc.
     static CZolXMLNode* CreateIn(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type);
+    // The same for a node without attributes whose name is already one of
+    // arena's shared texts (from its Intern): the name is not looked up again.
+    static CZolXMLNode* CreateNamedIn(CZolXMLArena& arena, const wchar_t* sharedName, int type);
     // Releases a node made either way, with its subtree and sibling chain.
     static void Destroy(CZolXMLNode* node);
     // Frees the node, its subtree and the rest of its sibling chain. The walk
@@ -70,6 +73,7 @@ public:
 
 private:
     CZolXMLNode(CZolXMLArena& arena, const wchar_t* name, const wchar_t** attributes, int type);
+    CZolXMLNode(CZolXMLArena& arena, const wchar_t* sharedName, int type);
     // Text memory for capacity characters (terminator included), kept behind
     // its length and capacity so that elements, which have no text, do not
     // carry them.

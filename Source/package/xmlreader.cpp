@@ -29,6 +29,7 @@ struct XMLPARSESTATE {
     XML_Parser parser;
     bool bFailed;            // out of memory in a callback: the parse fails
     CZolXMLArena* pArena;    // the document's memory: every node is made in it
+    const wchar_t* pszTextName; // the arena's copy of "#TEXT", once made
 
     // The text run since the last markup event: the characters kept so far
     // (all of them inside CDATA), stored when the run ends.
@@ -92,7 +93,9 @@ void EndTextRun(XMLPARSESTATE* state)
         // is added to it later.
         state->pTextNode = nullptr;
         if (state->pCurrent->GetFirstChild() == nullptr) {
-            CZolXMLNode* node = CZolXMLNode::CreateIn(*state->pArena, L"#TEXT", nullptr, CZolXMLNode::TYPE_TEXT);
+            if (state->pszTextName == nullptr)
+                state->pszTextName = state->pArena->Intern(L"#TEXT");
+            CZolXMLNode* node = CZolXMLNode::CreateNamedIn(*state->pArena, state->pszTextName, CZolXMLNode::TYPE_TEXT);
             node->SetText(text, count);
             state->pCurrent->AttachFirstChild(node);
             state->pTextNode = node;
@@ -196,6 +199,18 @@ bool IsPlainText(const XMLPARSESTATE* state)
     return unit != '&' && unit != '\r' && unit != '\n';
 }
 
+// Whether c is white space for the character-data rules: the C runtime's
+// test under the process locale. Printable ASCII characters are white in no
+// locale, and the ASCII blanks in every one: only other characters are asked.
+bool IsWhite(wchar_t c)
+{
+    if (c > 0x20 && c < 0x7F)
+        return false;
+    if (c == 0x20 || (c >= 0x09 && c <= 0x0D))
+        return true;
+    return iswspace(static_cast<wint_t>(c)) != 0;
+}
+
 // Character data. The parser reports a line break, each entity or character
 // reference and each run of other text as separate chunks. The rules below
 // are what package files in the field were written against: text whose first
@@ -226,7 +241,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length)
                 AddToRun(state, text, count);
             return;
         }
-        const bool white = iswspace(static_cast<wint_t>(text[0])) != 0;
+        const bool white = IsWhite(text[0]);
         if (state->bFreshElement) {
             if (white) {
                 state->bCollecting = false;
@@ -345,6 +360,7 @@ public:
         m_state.parser = m_parser;
         m_state.bFailed = false;
         m_state.pArena = &arena;
+        m_state.pszTextName = nullptr;
         m_state.bRunMakesNode = false;
         m_state.bChunkKept = false;
         m_state.nRun = 0;
