@@ -118,7 +118,7 @@ public:
     void WaitForPendingDeviceInstalls();
     // Property 10: the records of the last PnP install, or before one the
     // supported devices present (see ZOL_PROP_DEVICE_RESULTS).
-    int GetDeviceResults(ZOL_DEVICE_RESULT* out, int capacity, int* count);
+    int GetDeviceResults(ZOL_DEVICE_RESULTS* out, int capacity);
     void RecordDeviceOutcomes(int pnpInstallCode, const std::vector<UPDATEOUTCOME>& outcomes);
 
     static int FindSubstring(const wchar_t* text, const wchar_t* pattern);

@@ -87,11 +87,11 @@ void CBaseComponent::RecordDeviceOutcomes(int code, const std::vector<UPDATEOUTC
     }
 }
 
-int CBaseComponent::GetDeviceResults(ZOL_DEVICE_RESULT* out, int capacity, int* count)
+int CBaseComponent::GetDeviceResults(ZOL_DEVICE_RESULTS* out, int capacity)
 {
     if (!m_bDeviceResultsRecorded)
-        return CopyDeviceResults(FindSupportedDevices(m_vSupportedHardwareIds), out, capacity, count);
+        return CopyDeviceResults(FindSupportedDevices(m_vSupportedHardwareIds), out, capacity);
     // The driver each device has now, after the install.
     ReadCurrentDrivers(m_vDeviceResults);
-    return CopyDeviceResults(m_vDeviceResults, out, capacity, count);
+    return CopyDeviceResults(m_vDeviceResults, out, capacity);
 }

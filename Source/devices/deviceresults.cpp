@@ -177,18 +177,21 @@ void ApplyUpdateOutcomes(CSupportedDevices& devices, const std::vector<UPDATEOUT
     }
 }
 
-int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULT* out, int capacityBytes, int* count)
+int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULTS* out, int capacityBytes,
+                      int packageState)
 {
-    if (count == nullptr)
+    // Nothing is written unless the header fits and the host's records are
+    // the records this component writes.
+    const size_t header = ZOL_DEVICE_RESULTS_BYTES(0);
+    if (out == nullptr || capacityBytes < 0 || static_cast<size_t>(capacityBytes) < header ||
+        out->cbRecord != sizeof(ZOL_DEVICE_RESULT))
         return 0;
-    *count = static_cast<int>(devices.size());
-    if (capacityBytes < 0 || static_cast<size_t>(capacityBytes) / sizeof(ZOL_DEVICE_RESULT) < devices.size())
-        return 0;
-    if (devices.empty())
-        return 1;
-    if (out == nullptr)
+    out->nCount = static_cast<int>(devices.size());
+    out->nPackageState = packageState;
+    out->nReserved = 0;
+    if ((static_cast<size_t>(capacityBytes) - header) / sizeof(ZOL_DEVICE_RESULT) < devices.size())
         return 0;
     for (size_t i = 0; i < devices.size(); ++i)
-        out[i] = devices[i].record;
+        out->Devices[i] = devices[i].record;
     return 1;
 }

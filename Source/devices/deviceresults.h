@@ -40,5 +40,7 @@ void MarkNotAttempted(CSupportedDevices& devices, int reason);
 // a restart when one of them asked for it. A device none of the calls
 // named stays as it was.
 void ApplyUpdateOutcomes(CSupportedDevices& devices, const std::vector<UPDATEOUTCOME>& outcomes);
-// Property 10: see ZOL_PROP_DEVICE_RESULTS.
-int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULT* out, int capacityBytes, int* count);
+// Properties 10 and 11: the records into a host's block of capacityBytes
+// (see ZOL_PROP_DEVICE_RESULTS); packageState goes to its header.
+int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULTS* out, int capacityBytes,
+                      int packageState = 0);
