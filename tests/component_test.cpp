@@ -76,7 +76,7 @@ TEST_F(HostRunTest, LoadsInAnEmptyDirectoryAndReportsInterfaceVersion100)
 {
     zoltest::ProcessResult r = Host(L"--json --check");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_EQ(r.output.rfind("{\"report_version\":1,\"interface_version\":100,\"properties\":{", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.rfind("{\"report_version\":2,\"interface_version\":100,\"properties\":{", 0), 0u) << r.output;
     // No package definition: the package getters answer 0 and have no value.
     EXPECT_NE(r.output.find("\"1\":{\"result\":0,\"value\":null}"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"2\":{\"result\":0,\"value\":null}"), std::string::npos) << r.output;
@@ -244,7 +244,7 @@ TEST_F(HostRunTest, SlashArgumentsAreLeftToTheComponent)
     // streams; the host's report still reaches its caller.
     zoltest::ProcessResult r = Host(L"--json --check /consoleout /anything_else");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_NE(r.output.find("{\"report_version\":1,\"interface_version\":100,"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("{\"report_version\":2,\"interface_version\":100,"), std::string::npos) << r.output;
 }
 
 TEST(HostCommandLine, HelpUsageAndLoadFailures)
@@ -253,12 +253,13 @@ TEST(HostCommandLine, HelpUsageAndLoadFailures)
     zoltest::ProcessResult help = zoltest::RunProcess(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
     for (const char* word : {"usage: zolhost", "--lang CODE", "--package DIR", "--sta", "--check", "--json",
-                             "/verbose_log", "/consoleout",
-                             "3010", "1603", "87", "zolsetup.log"})
+                             "--uninstall", "--force", "/verbose_log", "/consoleout",
+                             "3010", "1603", "1605", "1618", "87", "zolsetup.log"})
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
 
     for (const wchar_t* bad :
-         {L" --bogus x.dll", L" --json", L"", L" --lang", L" a.dll b.dll", L" -x a.dll", L" x.dll --package"}) {
+         {L" --bogus x.dll", L" --json", L"", L" --lang", L" a.dll b.dll", L" -x a.dll", L" x.dll --package",
+          L" --force x.dll", L" --check --force x.dll", L" --uninstall"}) {
         zoltest::ProcessResult r = zoltest::RunProcess(host + bad);
         EXPECT_EQ(r.exitCode, 87u) << zoltest::ToUtf8(bad);
         EXPECT_NE(r.output.find("usage: zolhost"), std::string::npos) << r.output;
@@ -280,6 +281,32 @@ TEST(HostCommandLine, HelpUsageAndLoadFailures)
     zoltest::ProcessResult relative = zoltest::RunProcess(host + L" --check zolcomp.dll", dir);
     EXPECT_EQ(relative.exitCode, 0u) << relative.output;
     EXPECT_NE(relative.output.find(zoltest::ToUtf8(dir) + "\\zolcomp.dll"), std::string::npos) << relative.output;
+}
+
+// A component made before Uninstall: --uninstall calls nothing in it, not
+// even the questions, and the same component still installs.
+TEST(HostCommandLine, UninstallOfAComponentWithoutTheExportCallsNothing)
+{
+    const std::wstring host = L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\"";
+    std::wstring dir = zoltest::MakeTestDir(L"host_noremove");
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), dir));
+    const std::wstring component = dir + L"\\zolcomp_noremove.dll";
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolcomp_noremove.dll").c_str(), component.c_str(), FALSE));
+    const std::string error = zoltest::ToUtf8(component) + " cannot uninstall its package: it has no export Uninstall";
+    for (const wchar_t* args : {L" --uninstall --json ", L" --uninstall --check --force "}) {
+        zoltest::ClearLogs();
+        zoltest::ProcessResult r = zoltest::RunProcess(host + args + L"\"" + component + L"\"", dir);
+        EXPECT_EQ(r.exitCode, 1603u) << r.output;
+        EXPECT_EQ(r.output, "zolhost: " + error + "\r\n");
+        std::string log = zoltest::ReadMainLog();
+        EXPECT_NE(log.find("**ERROR** - " + error + "\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("Return Code (0)"), std::string::npos) << log;
+        // Property 5 writes its checklist to the main log: it was not asked.
+        EXPECT_EQ(log.find("Is operating system supported"), std::string::npos) << log;
+    }
+    zoltest::ProcessResult install = zoltest::RunProcess(host + L" --check --json \"" + component + L"\"", dir);
+    EXPECT_EQ(install.exitCode, 0u) << install.output;
+    EXPECT_NE(install.output.find("\"4\":{\"result\":1,\"value\":\"1.2.3.0\"}"), std::string::npos) << install.output;
 }
 
 TEST(HostCommandLine, ComponentOutsideThePackageFolderIsWarnedAbout)
@@ -620,6 +647,16 @@ TEST(HostParts, OptionsParsing)
         ASSERT_EQ(options.Parse(4, argv), CHostOptions::PARSE_RUN);
         EXPECT_EQ(options.PackageDir(), L"D:\\p q");
         EXPECT_TRUE(options.SingleThreaded());
+        EXPECT_FALSE(options.Uninstall());
+        EXPECT_FALSE(options.Force());
+    }
+    {
+        const wchar_t* argv[] = {L"zolhost", L"--force", L"--uninstall", L"--check", L"x.dll"};
+        CHostOptions options;
+        ASSERT_EQ(options.Parse(5, argv), CHostOptions::PARSE_RUN);
+        EXPECT_TRUE(options.Uninstall());
+        EXPECT_TRUE(options.Force());
+        EXPECT_TRUE(options.CheckOnly());
     }
 }
 
@@ -641,6 +678,12 @@ TEST(HostParts, ExitCodes)
     EXPECT_EQ(CHostSession::ExitCodeForInstallResult(2), 3010);
     EXPECT_EQ(CHostSession::ExitCodeForInstallResult(0), 1603);
     EXPECT_EQ(CHostSession::ExitCodeForInstallResult(7), 1603);
+    // 1605 only when the what-if answered "not installed" and Uninstall failed.
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(0, 1, ZOL_PACKAGE_NOT_INSTALLED), 1605);
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(0, 0, ZOL_PACKAGE_NOT_INSTALLED), 1603);
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(0, 1, ZOL_PACKAGE_PARTIAL), 1603);
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(1, 1, ZOL_PACKAGE_NOT_INSTALLED), 0);
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(2, 1, ZOL_PACKAGE_INSTALLED), 3010);
 }
 
 TEST(HostParts, JsonEscapingAndRendering)
@@ -662,7 +705,7 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.installResult = 2;
     report.installMessage = L"";
     EXPECT_EQ(report.RenderJson(),
-              L"{\"report_version\":1,\"interface_version\":100,\"properties\":{"
+              L"{\"report_version\":2,\"interface_version\":100,\"properties\":{"
               L"\"1\":{\"result\":1,\"value\":\"Chipset \\\"X\\\"\"},"
               L"\"2\":{\"result\":0,\"value\":null},"
               L"\"3\":{\"result\":0,\"value\":null},"
@@ -694,7 +737,7 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.interfaceResult = 0;
     report.installed = false;
     std::wstring json = report.RenderJson();
-    EXPECT_EQ(json.rfind(L"{\"report_version\":1,\"interface_version\":null,", 0), 0u);
+    EXPECT_EQ(json.rfind(L"{\"report_version\":2,\"interface_version\":null,", 0), 0u);
     EXPECT_EQ(json.find(L"install"), std::wstring::npos);
 
     // Install not called for another installation; devices with each outcome.
@@ -736,6 +779,123 @@ TEST(HostParts, JsonEscapingAndRendering)
                         L"zolchip  oem3.inf  9.3.0.1019\r\n"),
               std::wstring::npos)
         << zoltest::ToUtf8(text);
+}
+
+// The library's escaping: control characters as short escapes or \u00XX,
+// DEL and non-ASCII characters as they are, a surrogate pair as its one
+// character, a surrogate without its partner as U+FFFD.
+TEST(HostParts, JsonTextThroughTheLibrary)
+{
+    const std::wstring text = std::wstring(L"\b\f\x1B\x7F-") + wchar_t(0xD800) + L"-" + wchar_t(0xDC00) + L"-" +
+                              wchar_t(0xD83D) + wchar_t(0xDE00) + wchar_t(0xDBFF);
+    EXPECT_EQ(CHostReport::JsonString(text), L"\"\\b\\f\\u001b\x7F-\uFFFD-\uFFFD-\U0001F600\uFFFD\"");
+    CHostReport report;
+    report.properties[1] = {1, text, 0};
+    report.warnings = {std::wstring(1, wchar_t(0xDFFF))};
+    std::string bytes = CHostOutput::ToUtf8(report.RenderJson());
+    EXPECT_NE(bytes.find("\"1\":{\"result\":1,\"value\":\"\\b\\f\\u001b\x7F-\xEF\xBF\xBD-\xEF\xBF\xBD-\xF0\x9F\x98\x80"
+                         "\xEF\xBF\xBD\"}"),
+              std::string::npos)
+        << bytes;
+    EXPECT_NE(bytes.find(",\"warnings\":[\"\xEF\xBF\xBD\"]}\r\n"), std::string::npos) << bytes;
+}
+
+// An uninstall run's report: "uninstall" in place of "install", the plan,
+// and the uninstall fields on each device; the version-1 fields as before.
+TEST(HostParts, UninstallReport)
+{
+    CHostReport report;
+    report.interfaceResult = 1;
+    report.interfaceVersion = 100;
+    report.exitCode = 1603;
+    report.uninstall.requested = true;
+    report.uninstall.forced = false;
+    report.uninstall.planResult = 1;
+    report.uninstall.packageState = ZOL_PACKAGE_INSTALLED;
+    CHostReport::Device back;
+    back.instanceId = L"PCI\\VEN_8086&DEV_0E83\\1";
+    back.hardwareId = L"PCI\\VEN_8086&DEV_0E83";
+    back.outcome = ZOL_DEVICE_PLANNED;
+    back.service = L"zolchip";
+    back.inf = L"zolchip.inf";
+    back.driverVersion = L"1.2.4.0";
+    back.action = ZOL_ACTION_RESTORE_PREVIOUS;
+    back.targetInf = L"zolchip.inf";
+    back.targetVersion = L"1.2.3.0";
+    CHostReport::Device alone = back;
+    alone.instanceId = L"PCI\\VEN_8086&DEV_0EA8\\2";
+    alone.action = ZOL_ACTION_NO_DRIVER;
+    alone.targetInf.clear();
+    alone.targetVersion.clear();
+    report.uninstall.plan = {back, alone};
+    report.uninstall.called = true;
+    report.uninstall.result = 0;
+    report.uninstall.message = L"No driver would be left for PCI\\VEN_8086&DEV_0EA8\\2.";
+    CHostReport::Device notReached = back;
+    notReached.outcome = ZOL_DEVICE_NOT_ATTEMPTED;
+    notReached.reason = ZOL_REASON_NOT_REACHED;
+    CHostReport::Device refused = alone;
+    refused.outcome = ZOL_DEVICE_NOT_ATTEMPTED;
+    refused.reason = ZOL_REASON_NO_DRIVER_LEFT;
+    report.devices = {notReached, refused};
+
+    const std::wstring device0 = L"{\"instance_id\":\"PCI\\\\VEN_8086&DEV_0E83\\\\1\","
+                                 L"\"hardware_id\":\"PCI\\\\VEN_8086&DEV_0E83\",";
+    const std::wstring device1 = L"{\"instance_id\":\"PCI\\\\VEN_8086&DEV_0EA8\\\\2\","
+                                 L"\"hardware_id\":\"PCI\\\\VEN_8086&DEV_0E83\",";
+    const std::wstring driver = L"\"service\":\"zolchip\",\"inf\":\"zolchip.inf\",\"driver_version\":\"1.2.4.0\",";
+    std::wstring json = report.RenderJson();
+    EXPECT_EQ(json.substr(json.find(L"}},")),
+              L"}},\"uninstall\":{\"result\":0,\"message\":\"No driver would be left for PCI\\\\VEN_8086&DEV_0EA8\\\\2.\","
+              L"\"in_progress\":false,\"package_state\":\"installed\",\"forced\":false,\"check\":false,\"plan\":[" +
+                  device0 + L"\"outcome\":\"planned\",\"error\":null,\"reason\":null,\"restart\":false," + driver +
+                  L"\"action\":\"restore_previous\",\"target_inf\":\"zolchip.inf\",\"target_version\":\"1.2.3.0\"}," +
+                  device1 + L"\"outcome\":\"planned\",\"error\":null,\"reason\":null,\"restart\":false," + driver +
+                  L"\"action\":\"no_driver\",\"target_inf\":null,\"target_version\":null}]},\"devices\":[" + device0 +
+                  L"\"outcome\":\"not_attempted\",\"error\":null,\"reason\":\"not reached\",\"restart\":false," +
+                  driver + L"\"action\":\"restore_previous\",\"target_inf\":\"zolchip.inf\","
+                  L"\"target_version\":\"1.2.3.0\"}," + device1 +
+                  L"\"outcome\":\"not_attempted\",\"error\":null,\"reason\":\"no driver left\",\"restart\":false," +
+                  driver + L"\"action\":\"no_driver\",\"target_inf\":null,\"target_version\":null}]}\r\n");
+    std::wstring text = report.RenderText();
+    EXPECT_NE(text.find(L"Package state:      installed\r\n"
+                        L"Uninstall plan:     2\r\n"
+                        L"  Instance ID              Hardware ID            Outcome  Restart  Service  INF          "
+                        L"Driver version  Action            Target INF   Target version\r\n"
+                        L"  PCI\\VEN_8086&DEV_0E83\\1  PCI\\VEN_8086&DEV_0E83  planned  no       zolchip  zolchip.inf  "
+                        L"1.2.4.0         restore_previous  zolchip.inf  1.2.3.0\r\n"
+                        L"  PCI\\VEN_8086&DEV_0EA8\\2  PCI\\VEN_8086&DEV_0E83  planned  no       zolchip  zolchip.inf  "
+                        L"1.2.4.0         no_driver         -            -\r\n"
+                        L"Force:              no\r\n"
+                        L"Uninstall:          result 0 (failure)\r\n"
+                        L"Uninstall message:  \"No driver would be left for PCI\\VEN_8086&DEV_0EA8\\2.\"\r\n"
+                        L"Devices:            2\r\n"),
+              std::wstring::npos)
+        << zoltest::ToUtf8(text);
+    EXPECT_NE(text.find(L"not_attempted (no driver left)"), std::wstring::npos) << zoltest::ToUtf8(text);
+
+    // Not called: --check, or another installation held the mutex; a
+    // component that does not answer the what-if has no package state.
+    report.uninstall.called = false;
+    report.uninstall.check = true;
+    report.uninstall.message.clear();
+    report.uninstall.planResult = 0;
+    report.uninstall.plan.clear();
+    report.devices.clear();
+    json = report.RenderJson();
+    EXPECT_EQ(json.substr(json.find(L",\"uninstall\"")),
+              L",\"uninstall\":{\"result\":null,\"message\":\"\",\"in_progress\":false,\"package_state\":null,"
+              L"\"forced\":false,\"check\":true,\"plan\":[]},\"devices\":[]}\r\n");
+    EXPECT_NE(report.RenderText().find(L"Package state:      (none; result 0)\r\nUninstall plan:     0\r\n"
+                                       L"Force:              no\r\nUninstall:          not called (--check)\r\n"),
+              std::wstring::npos);
+    report.uninstall.check = false;
+    report.uninstall.inProgress = true;
+    report.uninstall.message = L"Another installation is in progress (process ID 42).";
+    json = report.RenderJson();
+    EXPECT_NE(json.find(L",\"uninstall\":{\"result\":null,\"message\":\"Another installation is in progress (process "
+                        L"ID 42).\",\"in_progress\":true,"),
+              std::wstring::npos);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // CHostOptions: the host's command line.
 //   zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]
-//           [/verbose_log] [/consoleout] PATH\zolcomp.dll
+//           [--uninstall [--force]] [/verbose_log] [/consoleout] PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
 #pragma once
@@ -26,7 +26,12 @@ public:
     const std::wstring& PackageDir() const { return m_packageDir; }
     // Initialise COM single-threaded on the host's thread around the run.
     bool SingleThreaded() const { return m_singleThreaded; }
+    // Ask the questions (and with --uninstall the what-if) only; change nothing.
     bool CheckOnly() const { return m_checkOnly; }
+    // Take the package off (Uninstall) instead of installing it.
+    bool Uninstall() const { return m_uninstall; }
+    // With Uninstall: devices may be left without a driver.
+    bool Force() const { return m_force; }
     bool Json() const { return m_json; }
     // How long to wait for another installation to finish, in seconds.
     unsigned WaitSeconds() const { return m_waitSeconds; }
@@ -50,6 +55,8 @@ private:
     std::wstring m_packageDir;
     bool m_singleThreaded;
     bool m_checkOnly;
+    bool m_uninstall;
+    bool m_force;
     bool m_json;
     unsigned m_waitSeconds;
     std::wstring m_error;

@@ -86,6 +86,13 @@ int CHostSession::ExitCodeForInstallResult(int result)
     }
 }
 
+int CHostSession::ExitCodeForUninstallResult(int result, int planResult, int packageState)
+{
+    if (result == ZOL_INSTALL_FAILED && planResult && packageState == ZOL_PACKAGE_NOT_INSTALLED)
+        return HOST_EXIT_NOT_INSTALLED;
+    return ExitCodeForInstallResult(result);
+}
+
 bool CHostSession::IsInFolder(const std::wstring& fullPath, const std::wstring& folder)
 {
     std::wstring a = NormalFolder(FolderOf(fullPath));
@@ -159,8 +166,7 @@ void CHostSession::LogLoadFailure(const std::wstring& error)
 void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report)
 {
     // The language code stays valid for the component during every call.
-    std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
-    language.push_back(L'\0');
+    std::vector<wchar_t> language = LanguageCode();
 
     for (int type = ZOL_PROP_NAME; type <= ZOL_PROP_PACKAGE_VERSION; ++type) {
         std::vector<wchar_t> buffer(kTextCapacity, L'\0');
@@ -190,7 +196,15 @@ void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report
     }
 }
 
-void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
+std::vector<wchar_t> CHostSession::LanguageCode() const
+{
+    std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
+    language.push_back(L'\0');
+    return language;
+}
+
+int CHostSession::AskDevices(CComponentLibrary& library, int type, std::vector<CHostReport::Device>& devices,
+                             int* packageState)
 {
     // Asked with room for the header only first; the count may grow between
     // two calls (a device arriving), so the host asks again a few times at
@@ -198,16 +212,18 @@ void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
     std::vector<BYTE> block(ZOL_DEVICE_RESULTS_BYTES(0));
     auto header = [&block] { return reinterpret_cast<ZOL_DEVICE_RESULTS*>(block.data()); };
     header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
-    int result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), nullptr);
+    int result = library.GetProperty(type, block.data(), static_cast<int>(block.size()), nullptr);
     for (int attempt = 0; !result && header()->nCount > 0 && attempt < 3; ++attempt) {
         size_t count = static_cast<size_t>(header()->nCount);
         block.assign(ZOL_DEVICE_RESULTS_BYTES(count), 0);
         header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
-        result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), nullptr);
+        result = library.GetProperty(type, block.data(), static_cast<int>(block.size()), nullptr);
     }
     const int count = header()->nCount;
     if (!result || count < 0 || ZOL_DEVICE_RESULTS_BYTES(count) > block.size())
-        return;
+        return 0;
+    if (packageState)
+        *packageState = header()->nPackageState;
     auto text = [](const wchar_t* field, size_t chars) { return std::wstring(field, wcsnlen(field, chars)); };
     for (int i = 0; i < count; ++i) {
         const ZOL_DEVICE_RESULT& r = header()->Devices[i];
@@ -221,8 +237,84 @@ void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
         device.service = text(r.szService, ZOL_DEVICE_TEXT_CHARS);
         device.inf = text(r.szInf, ZOL_DEVICE_TEXT_CHARS);
         device.driverVersion = text(r.szDriverVersion, ZOL_DEVICE_TEXT_CHARS);
-        report.devices.push_back(device);
+        device.action = r.nAction;
+        device.targetInf = text(r.szTargetInf, ZOL_DEVICE_TEXT_CHARS);
+        device.targetVersion = text(r.szTargetVersion, ZOL_DEVICE_TEXT_CHARS);
+        devices.push_back(device);
     }
+    return result;
+}
+
+bool CHostSession::TakeInstallLock(CInstallLock& lock, CCmpLog& log, std::wstring& message) const
+{
+    if (lock.Acquire(m_options.WaitSeconds() * 1000))
+        return true;
+    message = InstallInProgressText(lock.ReadOwner()).GetString();
+    log.WriteLine(LOG_MAIN, SEV_ERROR, nullptr, 0, L"%s\r\n", message.c_str());
+    return false;
+}
+
+int CHostSession::RunInstall(CComponentLibrary& library, CCmpLog& log, CHostReport& report)
+{
+    int footerCode = report.properties[ZOL_PROP_PREREQUISITES].result;
+    if (m_options.CheckOnly()) {
+        report.exitCode = HOST_EXIT_SUCCESS;
+    } else {
+        // One installation at a time: held on this thread until Install has
+        // returned, so the component's own wait for it succeeds at once.
+        CInstallLock lock;
+        if (!TakeInstallLock(lock, log, report.installMessage)) {
+            report.installInProgress = true;
+            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+            footerCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+        } else {
+            std::vector<wchar_t> language = LanguageCode();
+            std::vector<wchar_t> message(kMessageCapacity, L'\0');
+            report.installed = true;
+            report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
+            message[kMessageCapacity - 1] = L'\0';
+            report.installMessage = message.data();
+            report.exitCode = ExitCodeForInstallResult(report.installResult);
+            footerCode = report.installResult;
+        }
+    }
+    AskDevices(library, ZOL_PROP_DEVICE_RESULTS, report.devices, nullptr);
+    return footerCode;
+}
+
+int CHostSession::RunUninstall(CComponentLibrary& library, CCmpLog& log, CHostReport& report)
+{
+    CHostReport::UninstallRun& run = report.uninstall;
+    run.requested = true;
+    run.check = m_options.CheckOnly();
+    run.forced = m_options.Force();
+    // The what-if, always and before anything changes.
+    run.planResult = AskDevices(library, ZOL_PROP_UNINSTALL_PLAN, run.plan, &run.packageState);
+    if (run.check) {
+        report.exitCode = HOST_EXIT_SUCCESS;
+        return run.planResult;
+    }
+    {
+        // The install mutex, as for Install.
+        CInstallLock lock;
+        if (!TakeInstallLock(lock, log, run.message)) {
+            run.inProgress = true;
+            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+            return HOST_EXIT_INSTALL_IN_PROGRESS;
+        }
+        std::vector<wchar_t> language = LanguageCode();
+        std::vector<wchar_t> message(kMessageCapacity, L'\0');
+        run.called = true;
+        run.result = library.Uninstall(run.forced ? ZOL_UNINSTALL_FORCE : 0, nullptr, message.data(), 0,
+                                       language.data());
+        message[kMessageCapacity - 1] = L'\0';
+        run.message = message.data();
+    }
+    report.exitCode = ExitCodeForUninstallResult(run.result, run.planResult, run.packageState);
+    // What Uninstall did to each device. Before Uninstall, property 10 would
+    // describe what an install would update, so it is asked only after it.
+    AskDevices(library, ZOL_PROP_DEVICE_RESULTS, report.devices, nullptr);
+    return run.result;
 }
 
 int CHostSession::Run()
@@ -256,6 +348,14 @@ int CHostSession::Run()
         return HOST_EXIT_FAILURE;
     }
     report.componentPath = library.FullPath();
+    if (m_options.Uninstall() && !library.CanUninstall()) {
+        // Nothing is called, as for a library that lacks one of the first
+        // three exports: asking the questions would not do what was asked.
+        const std::wstring error = library.FullPath() + L" cannot uninstall its package: it has no export Uninstall";
+        m_output.WriteError(L"zolhost: " + error + L"\r\n");
+        LogLoadFailure(error);
+        return HOST_EXIT_FAILURE;
+    }
 
     // The host's log. Once handed over, the component writes through it; it
     // must outlive every call into the component.
@@ -266,32 +366,8 @@ int CHostSession::Run()
     report.interfaceResult = library.GetInterfaceVersion(&report.interfaceVersion);
     AskProperties(library, report);
 
-    int footerCode = report.properties[5].result;
-    if (m_options.CheckOnly()) {
-        report.exitCode = HOST_EXIT_SUCCESS;
-    } else {
-        // One installation at a time: held on this thread until Install has
-        // returned, so the component's own wait for it succeeds at once.
-        CInstallLock lock;
-        if (!lock.Acquire(m_options.WaitSeconds() * 1000)) {
-            report.installInProgress = true;
-            report.installMessage = InstallInProgressText(lock.ReadOwner()).GetString();
-            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
-            log.WriteLine(LOG_MAIN, SEV_ERROR, nullptr, 0, L"%s\r\n", report.installMessage.c_str());
-            footerCode = HOST_EXIT_INSTALL_IN_PROGRESS;
-        } else {
-            std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
-            language.push_back(L'\0');
-            std::vector<wchar_t> message(kMessageCapacity, L'\0');
-            report.installed = true;
-            report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
-            message[kMessageCapacity - 1] = L'\0';
-            report.installMessage = message.data();
-            report.exitCode = ExitCodeForInstallResult(report.installResult);
-            footerCode = report.installResult;
-        }
-    }
-    AskDevices(library, report);
+    const int footerCode =
+        m_options.Uninstall() ? RunUninstall(library, log, report) : RunInstall(library, log, report);
 
     if (m_options.SingleThreaded())
         report.hostApartment = ApartmentName();
