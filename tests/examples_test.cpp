@@ -77,6 +77,7 @@ TEST(ChipsetPackage, HostInCAnswersLikeZolhost)
                              "5 prerequisites: result 1 status " + status + " message \"\"",
                              std::string("6 silent capable: result 1 value 1"),
                              std::string("7 silent capable (2): result 1 value 1"),
-                             std::string("8 flag 8: result 1 value 1")})
+                             std::string("8 flag 8: result 1 value 1"),
+                             std::string("10 devices: result 1 count 0")})
         EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
 }
