@@ -145,6 +145,8 @@ int CBaseComponent::GetProperty(int type, void* out, int capacity, void* extra)
         // extra is only ever read, and not by this property: a host may pass
         // its language code to every property.
         return GetDeviceResults(static_cast<ZOL_DEVICE_RESULTS*>(out), capacity);
+    case ZOL_PROP_UNINSTALL_PLAN:
+        return GetUninstallPlan(static_cast<ZOL_DEVICE_RESULTS*>(out), capacity);
     default:
         return 0;
     }

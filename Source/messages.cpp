@@ -103,14 +103,23 @@ const wchar_t* const kMessages[MSG_COUNT][LANG_COL_COUNT] = {
     },
     // 10 MSG_UNINSTALL_ERROR
     {
-        L"An error occurred during uninstallation. Run the uninstallation again to finish it.", // English
-        L"Erreur lors de la d\u00E9sinstallation. Relancez la d\u00E9sinstallation pour l'achever.", // French
-        L"Si \u00E8 verificato un errore durante la disinstallazione. Eseguire di nuovo la disinstallazione per completarla.", // Italian
-        L"W\u00E4hrend der Deinstallation ist ein Fehler aufgetreten. F\u00FChren Sie die Deinstallation erneut aus, um sie abzuschlie\u00DFen.", // German
-        L"Se produjo un error durante la desinstalaci\u00F3n. Vuelva a ejecutar la desinstalaci\u00F3n para finalizarla.", // Spanish
-        L"\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u4E2D\u306B\u30A8\u30E9\u30FC\u304C\u767A\u751F\u3057\u307E\u3057\u305F\u3002\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3092\u3082\u3046\u4E00\u5EA6\u5B9F\u884C\u3057\u3066\u5B8C\u4E86\u3057\u3066\u304F\u3060\u3055\u3044\u3002", // Japanese
+        L"An error occurred during uninstallation.", // English
+        L"Erreur lors de la d\u00E9sinstallation", // French
+        L"Si \u00E8 verificato un errore durante la disinstallazione.", // Italian
+        L"W\u00E4hrend der Deinstallation ist ein Fehler aufgetreten", // German
+        L"Se produjo un error durante la desinstalaci\u00F3n.", // Spanish
+        L"\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u4E2D\u306B\u30A8\u30E9\u30FC\u304C\u767A\u751F\u3057\u307E\u3057\u305F\u3002", // Japanese
     },
-    // 11 MSG_NO_DRIVER_LEFT
+    // 11 MSG_UNINSTALL_PARTIAL
+    {
+        L"The package was removed only in part. Run the uninstallation again to finish it.", // English
+        L"Le package n'a \u00E9t\u00E9 supprim\u00E9 qu'en partie. Relancez la d\u00E9sinstallation pour l'achever.", // French
+        L"Il pacchetto \u00E8 stato rimosso solo in parte. Eseguire di nuovo la disinstallazione per completarla.", // Italian
+        L"Das Paket wurde nur teilweise entfernt. F\u00FChren Sie die Deinstallation erneut aus, um sie abzuschlie\u00DFen.", // German
+        L"El paquete solo se quit\u00F3 en parte. Vuelva a ejecutar la desinstalaci\u00F3n para finalizarla.", // Spanish
+        L"\u30D1\u30C3\u30B1\u30FC\u30B8\u306F\u4E00\u90E8\u3057\u304B\u524A\u9664\u3055\u308C\u307E\u305B\u3093\u3067\u3057\u305F\u3002\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3092\u3082\u3046\u4E00\u5EA6\u5B9F\u884C\u3057\u3066\u5B8C\u4E86\u3057\u3066\u304F\u3060\u3055\u3044\u3002", // Japanese
+    },
+    // 12 MSG_NO_DRIVER_LEFT
     {
         L"No other driver is available for device %s. The package was not uninstalled; uninstall it with force to leave the device without a driver.", // English
         L"Aucun autre pilote n'est disponible pour le p\u00E9riph\u00E9rique %s. Le package n'a pas \u00E9t\u00E9 d\u00E9sinstall\u00E9 ; forcez la d\u00E9sinstallation pour laisser le p\u00E9riph\u00E9rique sans pilote.", // French
@@ -119,7 +128,7 @@ const wchar_t* const kMessages[MSG_COUNT][LANG_COL_COUNT] = {
         L"No hay otro controlador disponible para el dispositivo %s. El paquete no se desinstal\u00F3; fuerce la desinstalaci\u00F3n para dejar el dispositivo sin controlador.", // Spanish
         L"\u30C7\u30D0\u30A4\u30B9 %s \u306B\u4F7F\u7528\u3067\u304D\u308B\u4ED6\u306E\u30C9\u30E9\u30A4\u30D0\u30FC\u304C\u3042\u308A\u307E\u305B\u3093\u3002\u30D1\u30C3\u30B1\u30FC\u30B8\u306F\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3055\u308C\u307E\u305B\u3093\u3067\u3057\u305F\u3002\u30C7\u30D0\u30A4\u30B9\u3092\u30C9\u30E9\u30A4\u30D0\u30FC\u306A\u3057\u306E\u307E\u307E\u306B\u3059\u308B\u306B\u306F\u3001\u5F37\u5236\u7684\u306B\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3057\u3066\u304F\u3060\u3055\u3044\u3002", // Japanese
     },
-    // 12 MSG_LATER_VERSION_INSTALLED
+    // 13 MSG_LATER_VERSION_INSTALLED
     {
         L"Version %s of this package is installed over this one. Uninstall it first.", // English
         L"La version %s de ce package est install\u00E9e par-dessus celle-ci. D\u00E9sinstallez-la d'abord.", // French

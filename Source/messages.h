@@ -15,8 +15,9 @@ enum InstallMessage {
     // The uninstallation's messages, read in the host's own language column.
     MSG_NOT_INSTALLED = 9,
     MSG_UNINSTALL_ERROR = 10,
-    MSG_NO_DRIVER_LEFT = 11,          // %s: the device's instance ID
-    MSG_LATER_VERSION_INSTALLED = 12, // %s: the later version
+    MSG_UNINSTALL_PARTIAL = 11,
+    MSG_NO_DRIVER_LEFT = 12,          // %s: the device's instance ID
+    MSG_LATER_VERSION_INSTALLED = 13, // %s: the later version
     MSG_COUNT
 };
 

@@ -44,26 +44,6 @@ void ReadDriverValue(HKEY key, const wchar_t* name, wchar_t* out, size_t chars)
     CopyIfFits(out, chars, value.data());
 }
 
-// The version field of "DriverVer" (date,version) in the installed copy of
-// the driver's INF, for a platform that does not record the driver's
-// version beside it.
-void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars)
-{
-    wchar_t windows[MAX_PATH] = {};
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    wchar_t path[MAX_PATH];
-    if (!IsPlainName(infName) || length == 0 || length >= MAX_PATH ||
-        !FormatWideBuffer(path, MAX_PATH, L"%s\\inf\\%s", windows, infName))
-        return;
-    CUniqueInf inf(SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, nullptr));
-    INFCONTEXT context;
-    if (!inf.valid() || !SetupFindFirstLineW(inf.get(), L"Version", L"DriverVer", &context))
-        return;
-    std::vector<wchar_t> field(chars, L'\0');
-    if (SetupGetStringFieldW(&context, 2, field.data(), static_cast<DWORD>(chars), nullptr))
-        CopyIfFits(out, chars, field.data());
-}
-
 void ReadDriver(HDEVINFO set, SP_DEVINFO_DATA* data, ZOL_DEVICE_RESULT& record)
 {
     record.szService[0] = record.szInf[0] = record.szDriverVersion[0] = L'\0';
@@ -85,6 +65,23 @@ void ReadDriver(HDEVINFO set, SP_DEVINFO_DATA* data, ZOL_DEVICE_RESULT& record)
 }
 
 } // namespace
+
+void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars)
+{
+    wchar_t windows[MAX_PATH] = {};
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t path[MAX_PATH];
+    if (!IsPlainName(infName) || length == 0 || length >= MAX_PATH ||
+        !FormatWideBuffer(path, MAX_PATH, L"%s\\inf\\%s", windows, infName))
+        return;
+    CUniqueInf inf(SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, nullptr));
+    INFCONTEXT context;
+    if (!inf.valid() || !SetupFindFirstLineW(inf.get(), L"Version", L"DriverVer", &context))
+        return;
+    std::vector<wchar_t> field(chars, L'\0');
+    if (SetupGetStringFieldW(&context, 2, field.data(), static_cast<DWORD>(chars), nullptr))
+        CopyIfFits(out, chars, field.data());
+}
 
 CSupportedDevices FindSupportedDevices(const CStrList& supportedIds)
 {

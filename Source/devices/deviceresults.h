@@ -31,6 +31,10 @@ typedef std::vector<SUPPORTEDDEVICE> CSupportedDevices;
 // rules), in enumeration order, each with the driver it has now and the
 // outcome ZOL_DEVICE_PRESENT.
 CSupportedDevices FindSupportedDevices(const CStrList& supportedIds);
+// The version field of "DriverVer" (date,version) in the INF folder's copy of
+// infName, for a platform that does not record a driver's version beside it;
+// out stays empty when there is none.
+void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars);
 // Reads the service, INF and driver version each device has now.
 void ReadCurrentDrivers(CSupportedDevices& devices);
 // Every device: not attempted, for reason.

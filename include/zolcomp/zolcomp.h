@@ -212,7 +212,8 @@ enum ZolDeviceReason {
     ZOL_REASON_INSTALL_IN_PROGRESS = 4, /* another installation held the install mutex */
     ZOL_REASON_STAGING_UNSAFE = 5,      /* the staging folder could not be made administrators' only */
     ZOL_REASON_NO_DRIVER_LEFT = 6,      /* Uninstall: no driver would be left and force was not given */
-    ZOL_REASON_NOT_REACHED = 7          /* Uninstall: stopped by an earlier failure before this device */
+    ZOL_REASON_NOT_REACHED = 7,         /* Uninstall: stopped by an earlier failure before this device */
+    ZOL_REASON_NOT_RECORDED = 8         /* the install record could not be written first */
 };
 
 /* One device. Texts are empty when unknown; the driver fields (service, INF,
