@@ -130,6 +130,7 @@ const wchar_t* CHostReport::ReasonText(int reason)
     case ZOL_REASON_STAGING_UNSAFE: return L"staging folder not trusted";
     case ZOL_REASON_NO_DRIVER_LEFT: return L"no driver left";
     case ZOL_REASON_NOT_REACHED: return L"not reached";
+    case ZOL_REASON_NOT_RECORDED: return L"install record not written";
     default: return L"unknown reason";
     }
 }
