@@ -131,7 +131,8 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zolcomp");
         zoltest::RemoveTree(L"C:\\DEVAVOROR\\packages");
         zoltest::RemoveTree(StagingFolder());
-        for (const wchar_t* file : {kInfCopy, L"C:\\windows\\inf\\zolchip.pnf", kDriverFile,
+        for (const wchar_t* file : {kInfCopy, L"C:\\windows\\inf\\zolchip.pnf", L"C:\\windows\\inf\\zolother.inf",
+                                    L"C:\\windows\\inf\\zolother.pnf", kDriverFile,
                                     L"C:\\windows\\system32\\drivers\\zolchip.cfg",
                                     L"C:\\windows\\system32\\drivers\\zolchip.dat"})
             DeleteFileW(file);
@@ -379,6 +380,48 @@ TEST_F(Uninstall, AnUninstallStoppedPartWayIsFinishedByTheNextRun)
     EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.4.0").Exists());
     EXPECT_EQ(zoltest::ReadBytes(kDriverFile), zoltest::ReadBytes(m_old + L"\\zolchip.sys"));
     EXPECT_EQ(CInstallRecord(L"zolchip.inf_1.2.3.0").GetState(), RECORD_STATE_INSTALLED);
+}
+
+// Seam: Windows 10 1703 and later have the platform's driver-package
+// uninstall, which Wine 8 lacks; this stand-in does what it does (every
+// device of the package to no driver here, as nothing else matches) and
+// asks for a restart.
+class CPlatformUninstallStandIn : public IDriverPackageUninstall
+{
+public:
+    bool Available() override { return true; }
+    BOOL UninstallDriver(const wchar_t* infPath, BOOL* reboot) override
+    {
+        calls.push_back(infPath);
+        for (const DEVICEDRIVER& device : FindDevicesUsingInf(L"zolchip.inf"))
+            RemoveDeviceDriver(device.instanceId.GetString(), nullptr);
+        *reboot = TRUE;
+        return TRUE;
+    }
+    std::vector<std::wstring> calls;
+};
+
+TEST_F(Uninstall, WhereThePlatformUninstallsDriverPackagesItMovesTheDevicesOnce)
+{
+    CSimulatedDevice first({kId0E83});
+    CSimulatedDevice second({kId0EA8});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    CPlatformUninstallStandIn platform;
+    IDriverPackageUninstall* previous = SetDriverPackageUninstallOverride(&platform);
+    RunResult run = Operate(m_old, true, ZOL_UNINSTALL_FORCE);
+    SetDriverPackageUninstallOverride(previous);
+    EXPECT_EQ(run.result, ZOL_INSTALL_RESTART) << Text(run.message) << zoltest::ReadMainLog();
+    EXPECT_EQ(platform.calls, (std::vector<std::wstring>{kInfCopy}));
+    ASSERT_EQ(run.devices.size(), 2u);
+    for (const ZOL_DEVICE_RESULT& device : run.devices) {
+        EXPECT_EQ(device.nAction, ZOL_ACTION_NO_DRIVER);
+        EXPECT_EQ(device.nOutcome, ZOL_DEVICE_UPDATED);
+        EXPECT_EQ(device.bRestart, 1);
+    }
+    EXPECT_FALSE(zoltest::FileExists(kInfCopy));
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.3.0").Exists());
+    EXPECT_NE(zoltest::ReadMainLog().find("    - Uninstalling zolchip.inf from its devices... Done.\r\n"),
+              std::string::npos);
 }
 
 } // namespace
