@@ -63,18 +63,11 @@ std::string DeviceBlock(const std::string& list, const std::wstring& instance)
     return block;
 }
 
-// What an uninstall changes, as text: the component's records, the devices'
-// and the service's keys (as the platform's reg tool exports them), and every
-// file below the folders an install writes, with a digest of its bytes.
+// What an uninstall changes, as text: its registry keys and every file below
+// the folders an install writes, with a digest of its bytes.
 std::string MachineState()
 {
-    std::string state;
-    for (const wchar_t* key : {L"HKLM\\SOFTWARE\\zolcomp", L"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT",
-                               L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class",
-                               L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\zolchip"}) {
-        zoltest::RunProcess(std::wstring(L"reg export ") + key + L" C:\\zoltest\\state.reg /y");
-        state += zoltest::ReadBytes(L"C:\\zoltest\\state.reg");
-    }
+    std::string state = ExportUninstallKeys();
     std::vector<std::wstring> folders{L"C:\\DEVAVOROR\\packages", StagingFolder(), L"C:\\windows\\inf",
                                       L"C:\\windows\\system32\\drivers"};
     while (!folders.empty()) {

@@ -96,13 +96,7 @@ const char kOtherInf[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Syste
 // the devices' driver keys and the files the package installs.
 std::string Snapshot()
 {
-    std::string out;
-    for (const wchar_t* key : {L"HKLM\\SOFTWARE\\zolcomp", L"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT",
-                               L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class",
-                               L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\zolchip"}) {
-        zoltest::RunProcess(std::wstring(L"reg export ") + key + L" C:\\zoltest\\snapshot.reg /y");
-        out += zoltest::ReadBytes(L"C:\\zoltest\\snapshot.reg");
-    }
+    std::string out = ExportUninstallKeys();
     for (const wchar_t* file : {kDriverFile, kInfCopy, L"C:\\windows\\system32\\drivers\\zolchip.cfg"})
         out += zoltest::ReadBytes(file);
     WIN32_FIND_DATAW entry;
