@@ -62,18 +62,33 @@ protected:
         m_after = Devices(component);
         return result;
     }
-    // Property 10, asked as a host asks it: the count first.
+    // Property 10, asked as a host asks it: the header first, then room for
+    // every record. A language code passed as extra is never written.
     static std::vector<ZOL_DEVICE_RESULT> Devices(CBaseComponent& component)
     {
-        int count = -1;
-        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, nullptr), 0);
-        int answered = component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, &count);
-        std::vector<ZOL_DEVICE_RESULT> records(static_cast<size_t>(count > 0 ? count : 0));
+        wchar_t language[] = L"en";
+        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, language), 0);
+        std::vector<BYTE> block(ZOL_DEVICE_RESULTS_BYTES(0));
+        auto header = [&block] { return reinterpret_cast<ZOL_DEVICE_RESULTS*>(block.data()); };
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT) + 1;
+        header()->nCount = -1;
+        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), language),
+                  0);
+        EXPECT_EQ(header()->nCount, -1) << "a block of unknown records is not written";
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+        int answered =
+            component.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), language);
+        const int count = header()->nCount;
         EXPECT_EQ(answered, count == 0 ? 1 : 0);
+        EXPECT_STREQ(language, L"en");
+        std::vector<ZOL_DEVICE_RESULT> records;
         if (count > 0) {
-            EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, records.data(),
-                                            static_cast<int>(records.size() * sizeof(ZOL_DEVICE_RESULT)), &count),
+            block.assign(ZOL_DEVICE_RESULTS_BYTES(count), 0);
+            header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+            EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()),
+                                            language),
                       1);
+            records.assign(header()->Devices, header()->Devices + count);
         }
         return records;
     }

@@ -31,6 +31,10 @@ typedef std::vector<SUPPORTEDDEVICE> CSupportedDevices;
 // rules), in enumeration order, each with the driver it has now and the
 // outcome ZOL_DEVICE_PRESENT.
 CSupportedDevices FindSupportedDevices(const CStrList& supportedIds);
+// The version field of "DriverVer" (date,version) in the INF folder's copy of
+// infName, for a platform that does not record a driver's version beside it;
+// out stays empty when there is none.
+void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars);
 // Reads the service, INF and driver version each device has now.
 void ReadCurrentDrivers(CSupportedDevices& devices);
 // Every device: not attempted, for reason.
@@ -40,5 +44,7 @@ void MarkNotAttempted(CSupportedDevices& devices, int reason);
 // a restart when one of them asked for it. A device none of the calls
 // named stays as it was.
 void ApplyUpdateOutcomes(CSupportedDevices& devices, const std::vector<UPDATEOUTCOME>& outcomes);
-// Property 10: see ZOL_PROP_DEVICE_RESULTS.
-int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULT* out, int capacityBytes, int* count);
+// Properties 10 and 11: the records into a host's block of capacityBytes
+// (see ZOL_PROP_DEVICE_RESULTS); packageState goes to its header.
+int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULTS* out, int capacityBytes,
+                      int packageState = 0);

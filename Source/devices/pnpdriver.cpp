@@ -290,6 +290,12 @@ void CWin2000PnPDriver::EmptyFolder(const std::wstring& folder, int depth)
     }
 }
 
+bool CWin2000PnPDriver::EmptyStagingFolder()
+{
+    CStr folder = GetStagingFolder();
+    return !folder.IsEmpty() && PrepareStagingFolder(folder.GetString());
+}
+
 int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
 {
     if (folder == nullptr || *folder == L'\0' || !PrepareStagingFolder(folder)) {
@@ -325,7 +331,8 @@ bool CWin2000PnPDriver::MakeStagingSubfolders(const wchar_t* folder, const wchar
     return true;
 }
 
-DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* folder, const wchar_t* target)
+DWORD CWin2000PnPDriver::StageFile(const wchar_t* relativePath, const wchar_t* source, const wchar_t* folder,
+                                   const wchar_t* target)
 {
     CUniqueFile in(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -333,7 +340,7 @@ DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* folder,
         return GetLastError();
     // Without its trusted folder the file has no place (the failure names
     // the folder).
-    if (wcschr(source, L'\\') != nullptr && !MakeStagingSubfolders(folder, source))
+    if (wcschr(relativePath, L'\\') != nullptr && !MakeStagingSubfolders(folder, relativePath))
         return ERROR_PATH_NOT_FOUND;
     BY_HANDLE_FILE_INFORMATION created;
     {
@@ -387,7 +394,7 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
     // The INF is read from the component's own directory. An INF that cannot
     // be opened stages only itself (and its compressed name).
     wchar_t infPath[MAX_PATH] = {};
-    CStr componentDirectory = GetComponentDirectory();
+    CStr componentDirectory = m_strPackageFolder.IsEmpty() ? GetComponentDirectory() : m_strPackageFolder;
     CUniqueInf inf;
     if (!componentDirectory.IsEmpty() && !m_strInfName.IsEmpty() &&
         JoinPath(infPath, componentDirectory.GetString(), m_strInfName.GetString()))
@@ -409,6 +416,7 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
     m_vStagedFiles.clear();
     int result = 1;
     wchar_t target[MAX_PATH];
+    wchar_t source[MAX_PATH];
     for (size_t i = 0; i < m_vStageFiles.size(); i += 2) {
         DWORD failure = ERROR_SUCCESS;
         const CStr* failedName = nullptr;
@@ -416,10 +424,15 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
         for (size_t j = i; j < i + 2 && j < m_vStageFiles.size(); ++j) {
             const CStr& name = m_vStageFiles[j];
             DWORD error = ERROR_SUCCESS;
-            if (!JoinRelativePath(target, folder, name.GetString())) {
+            // Files come from the current directory unless a package folder
+            // was named.
+            bool sourceFits = m_strPackageFolder.IsEmpty()
+                                  ? CopyIfFits(source, MAX_PATH, name.GetString())
+                                  : JoinRelativePath(source, m_strPackageFolder.GetString(), name.GetString());
+            if (!sourceFits || !JoinRelativePath(target, folder, name.GetString())) {
                 error = ERROR_FILENAME_EXCED_RANGE;
             } else {
-                error = StageFile(name.GetString(), folder, target);
+                error = StageFile(name.GetString(), source, folder, target);
                 // The same name in other letters was staged already: the
                 // file system holds one file for both.
                 if (error == ERROR_FILE_EXISTS && IsListedNoCase(m_vStagedFiles, name.GetString()))
@@ -473,6 +486,40 @@ CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) co
     return missing;
 }
 
+int CWin2000PnPDriver::StagePackage(wchar_t (&infPath)[MAX_PATH], bool* infPathFits)
+{
+    // Nothing is staged into a folder that others could change: they could
+    // swap a staged file before the update reads it.
+    CStr folder = GetStagingFolder();
+    if (!folder.IsEmpty() && !PrepareStagingFolder(folder.GetString())) {
+        AddFailure(FormatWide(L"Staging folder not trusted: %s", folder.GetString()));
+        return PNP_INSTALL_UNSAFE_STAGING;
+    }
+    CopyStageFiles(folder.IsEmpty() ? nullptr : folder.GetString());
+    if (!m_vUnsafeNames.empty()) {
+        for (const CStr& name : m_vUnsafeNames)
+            AddFailure(UnsafeFileNameText(name.GetString()));
+        return PNP_INSTALL_INCOMPLETE;
+    }
+
+    *infPathFits = !folder.IsEmpty() && JoinPath(infPath, folder.GetString(), m_strInfName.GetString());
+
+    // No update is started for a package that lacks a file the update would
+    // copy: the platform would either refuse the package or (Wine) retry the
+    // copy without end; and a file an earlier install left in the staging
+    // folder must not stand in for it.
+    if (*infPathFits) {
+        CStrList missing = FindMissingPackageFiles(infPath);
+        if (!missing.empty()) {
+            for (const CStr& file : missing)
+                AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
+            ReleaseStagedFiles();
+            return PNP_INSTALL_INCOMPLETE;
+        }
+    }
+    return PNP_INSTALL_DONE;
+}
+
 int CWin2000PnPDriver::InstallDrivers()
 {
     if (m_vHardwareIds.empty())
@@ -511,38 +558,19 @@ int CWin2000PnPDriver::InstallDrivers()
         return PNP_INSTALL_NO_FUNCTION;
     }
 
-    // Nothing is staged into a folder that others could change: they could
-    // swap a staged file before the update reads it.
-    CStr folder = GetStagingFolder();
-    if (!folder.IsEmpty() && !PrepareStagingFolder(folder.GetString())) {
-        AddFailure(FormatWide(L"Staging folder not trusted: %s", folder.GetString()));
-        library->Free();
-        return PNP_INSTALL_UNSAFE_STAGING;
-    }
-    CopyStageFiles(folder.IsEmpty() ? nullptr : folder.GetString());
-    if (!m_vUnsafeNames.empty()) {
-        for (const CStr& name : m_vUnsafeNames)
-            AddFailure(UnsafeFileNameText(name.GetString()));
-        library->Free();
-        return PNP_INSTALL_INCOMPLETE;
-    }
-
     wchar_t infPath[MAX_PATH] = {};
-    bool infPathFits = !folder.IsEmpty() && JoinPath(infPath, folder.GetString(), m_strInfName.GetString());
+    bool infPathFits = false;
+    int staged = StagePackage(infPath, &infPathFits);
+    if (staged != PNP_INSTALL_DONE) {
+        library->Free();
+        return staged;
+    }
 
-    // No update is started for a package that lacks a file the update would
-    // copy: the platform would either refuse the package or (Wine) retry the
-    // copy without end; and a file an earlier install left in the staging
-    // folder must not stand in for it.
-    if (infPathFits) {
-        CStrList missing = FindMissingPackageFiles(infPath);
-        if (!missing.empty()) {
-            for (const CStr& file : missing)
-                AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
-            library->Free();
-            ReleaseStagedFiles();
-            return PNP_INSTALL_INCOMPLETE;
-        }
+    // What the updates will change is recorded before the first of them.
+    if (infPathFits && m_beforeUpdates && !m_beforeUpdates(infPath)) {
+        library->Free();
+        ReleaseStagedFiles();
+        return PNP_INSTALL_NOT_RECORDED;
     }
 
     int ok = 1;

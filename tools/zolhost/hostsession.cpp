@@ -192,21 +192,25 @@ void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report
 
 void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
 {
-    // Asked with no room first; the count may grow between two calls (a
-    // device arriving), so the host asks again a few times at most.
-    std::vector<ZOL_DEVICE_RESULT> records;
-    int count = 0;
-    int result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, &count);
-    for (int attempt = 0; !result && count > 0 && attempt < 3; ++attempt) {
-        records.assign(static_cast<size_t>(count), ZOL_DEVICE_RESULT());
-        int capacity = static_cast<int>(records.size() * sizeof(ZOL_DEVICE_RESULT));
-        result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, records.data(), capacity, &count);
+    // Asked with room for the header only first; the count may grow between
+    // two calls (a device arriving), so the host asks again a few times at
+    // most.
+    std::vector<BYTE> block(ZOL_DEVICE_RESULTS_BYTES(0));
+    auto header = [&block] { return reinterpret_cast<ZOL_DEVICE_RESULTS*>(block.data()); };
+    header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+    int result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), nullptr);
+    for (int attempt = 0; !result && header()->nCount > 0 && attempt < 3; ++attempt) {
+        size_t count = static_cast<size_t>(header()->nCount);
+        block.assign(ZOL_DEVICE_RESULTS_BYTES(count), 0);
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+        result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), nullptr);
     }
-    if (!result || count < 0 || static_cast<size_t>(count) > records.size())
+    const int count = header()->nCount;
+    if (!result || count < 0 || ZOL_DEVICE_RESULTS_BYTES(count) > block.size())
         return;
     auto text = [](const wchar_t* field, size_t chars) { return std::wstring(field, wcsnlen(field, chars)); };
     for (int i = 0; i < count; ++i) {
-        const ZOL_DEVICE_RESULT& r = records[static_cast<size_t>(i)];
+        const ZOL_DEVICE_RESULT& r = header()->Devices[i];
         CHostReport::Device device;
         device.instanceId = text(r.szInstanceId, ZOL_DEVICE_ID_CHARS);
         device.hardwareId = text(r.szHardwareId, ZOL_HARDWARE_ID_CHARS);
