@@ -222,8 +222,14 @@ int CBaseComponent::Uninstall(int a, void* b, wchar_t* message, int d, const wch
     CInstallRecord record(key.GetString());
     CStr type = record.ReadValue(RECORD_INF_TYPE);
     m_pLog->WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"\r\n");
-    m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Type=%s\r\n",
-                      type.IsEmpty() ? L"(not installed)" : type.GetString());
+    // The type the package was installed as; for one that was not, the
+    // type its installer description names.
+    const wchar_t* typeName = type.IsEmpty() ? (m_nInfType == INF_TYPE_PNP       ? L"PNP"
+                                                : m_nInfType == INF_TYPE_LEGACY  ? L"LEGACY"
+                                                : m_nInfType == INF_TYPE_VIRTUAL ? L"VIRTUAL"
+                                                                                 : L"unknown")
+                                             : type.GetString();
+    m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Type=%s\r\n", typeName);
 
     m_vDeviceResults.clear();
     m_bDeviceResultsRecorded = 1;
@@ -323,6 +329,8 @@ int CBaseComponent::UninstallPnP(CInstallRecord& record, int flags, wchar_t* mes
         for (UNINSTALLDEVICE* device : group.second) {
             if (device->present)
                 driver.AddHardwareId(device->hardwareId.GetString());
+            else
+                driver.AddCheckedOnlyHardwareId(device->hardwareId.GetString());
         }
         step(201, FormatWide(L"    - Staging %s %s again", inf.GetString(), previous.ReadValue(RECORD_VERSION).GetString()));
         wchar_t stagedInf[MAX_PATH] = {};

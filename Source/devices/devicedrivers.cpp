@@ -1,6 +1,7 @@
 #include "devices/devicedrivers.h"
 
 #include "devices/deviceresults.h"
+#include "inf/infdriverfootprint.h"
 #include "inf/infpackagecheck.h"
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
@@ -126,6 +127,25 @@ CStr DriverStoreFolder(const wchar_t* infPath)
     return infutil::DirectoryPart(stored);
 }
 
+// The rank the platform gave a driver of a device's list (lower is better).
+// Wine 8 exports SetupDiGetDriverInstallParamsW as a stub that ends the
+// process, so there it is not called: every driver ranks the same.
+DWORD DriverRank(HDEVINFO set, SP_DEVINFO_DATA* data, SP_DRVINFO_DATA_W* driver)
+{
+    typedef BOOL(WINAPI * PFN_DRIVERPARAMS)(HDEVINFO, PSP_DEVINFO_DATA, PSP_DRVINFO_DATA_W, PSP_DRVINSTALL_PARAMS);
+    if (IsRunningOnWine())
+        return 0;
+    HMODULE setupapi = GetModuleHandleW(L"setupapi.dll");
+    PFN_DRIVERPARAMS params =
+        setupapi ? reinterpret_cast<PFN_DRIVERPARAMS>(GetProcAddress(setupapi, "SetupDiGetDriverInstallParamsW"))
+                 : nullptr;
+    SP_DRVINSTALL_PARAMS installParams = {};
+    installParams.cbSize = sizeof(installParams);
+    if (params == nullptr || !params(set, data, driver, &installParams))
+        return 0;
+    return installParams.Rank;
+}
+
 // The class installer installs the driver of one INF on a device, present
 // or not.
 bool InstallThroughClassInstaller(const wchar_t* instanceId, const wchar_t* infPath, BOOL* reboot, DWORD* error)
@@ -219,9 +239,26 @@ bool IsServiceUsedByDevices(const wchar_t* service)
 {
     bool used = false;
     ForEachDevice([&](HDEVINFO set, SP_DEVINFO_DATA* data) {
-        std::vector<wchar_t> buffer;
-        if (!used && ReadProperty(set, data, SPDRP_SERVICE, REG_SZ, &buffer))
-            used = EqualsAsciiNoCase(buffer.data(), service);
+        if (used)
+            return;
+        DEVICEDRIVER driver;
+        ReadDriverOf(set, data, &driver);
+        if (!EqualsAsciiNoCase(driver.service.GetString(), service))
+            return;
+        // A device uses the service when its driver installs it. A device
+        // whose driver's INF names other services (or none) keeps a stale
+        // name where the platform leaves the property as the last driver
+        // set it (Wine does); one whose driver cannot be read counts as
+        // using it.
+        DRIVERFOOTPRINT footprint;
+        CStr path = InfFolderPath(driver.inf.GetString());
+        if (driver.inf.IsEmpty() || path.IsEmpty() ||
+            !ReadDriverFootprint(path.GetString(), driver.hardwareIds, &footprint)) {
+            used = true;
+            return;
+        }
+        for (const CStr& name : footprint.services)
+            used = used || EqualsAsciiNoCase(name.GetString(), service);
     });
     return used;
 }
@@ -291,9 +328,7 @@ bool FindNextBestDriver(const DEVICEDRIVER& device, const wchar_t* excludeInf, C
         const wchar_t* name = path + infutil::FileNameOffset(path);
         if (EqualsAsciiNoCase(name, excludeInf) || !IsDriverPackageComplete(path, device.hardwareIds))
             continue;
-        SP_DRVINSTALL_PARAMS params = {};
-        params.cbSize = sizeof(params);
-        DWORD rank = SetupDiGetDriverInstallParamsW(set.get(), &data, &driver, &params) ? params.Rank : 0xFFFFFFFF;
+        DWORD rank = DriverRank(set.get(), &data, &driver);
         // The best rank wins (lower is better); then the later date, then
         // the higher version, as the platform ranks them.
         bool better = !found || rank < bestRank ||

@@ -32,7 +32,8 @@ bool ReadDeviceDriver(const wchar_t* instanceId, DEVICEDRIVER* driver);
 // Every device, present or not, whose driver is the INF infName (a file
 // name in the INF folder, letter case aside), in enumeration order.
 std::vector<DEVICEDRIVER> FindDevicesUsingInf(const wchar_t* infName);
-// Whether any device, present or not, names service as its driver's service.
+// Whether any device, present or not, has a driver that installs service
+// (the device names it as its service and its driver's INF adds it).
 bool IsServiceUsedByDevices(const wchar_t* service);
 
 // "%windir%\inf\<name>"; empty for a name that is not plain.

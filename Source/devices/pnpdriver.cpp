@@ -477,7 +477,9 @@ CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) co
     if (!inf.valid())
         return missing;
     PACKAGECHECK check;
-    CheckDriverPackageFiles(inf.get(), m_vHardwareIds,
+    CStrList checked = m_vHardwareIds;
+    checked.insert(checked.end(), m_vCheckedOnlyIds.begin(), m_vCheckedOnlyIds.end());
+    CheckDriverPackageFiles(inf.get(), checked,
                             [this](const wchar_t* relativePath) { return WasStaged(relativePath); }, &check);
     // A name that is not plain was refused before staging; should one come
     // through, it blocks the update all the same.

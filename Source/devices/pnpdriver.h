@@ -46,6 +46,14 @@ public:
 
     // Adds a hardware ID unless the same text (case-sensitive) is listed.
     void AddHardwareId(const wchar_t* hardwareId);
+    // A hardware ID whose files the completeness check requires although no
+    // update goes by it (a device that is not present gets the driver
+    // another way).
+    void AddCheckedOnlyHardwareId(const wchar_t* hardwareId)
+    {
+        if (hardwareId != nullptr)
+            m_vCheckedOnlyIds.push_back(CStr(hardwareId));
+    }
     // Adds a file name and then its compressed name, unless the name is
     // null, empty or already listed (case-sensitive). A name that is not a
     // plain file name is never staged: it is listed among the unsafe names
@@ -151,5 +159,6 @@ private:
     CStrList m_vStagingSubfolders;
     CStrList m_vUntrustedSubfolders;
     CStr m_strPackageFolder;
+    CStrList m_vCheckedOnlyIds;
     BeforeUpdatesHook m_beforeUpdates;
 };
