@@ -506,3 +506,37 @@ TEST_F(LegacyUninstall, ARecordThatCannotBeWrittenStopsTheInstallBeforeItsFirstC
     EXPECT_FALSE(ServiceKnown(L"zolwdt"));
     EXPECT_FALSE(KeyExists(kWdtNode));
 }
+
+TEST_F(LegacyUninstall, AnUpgradeTakenOffLeavesTheEarlierVersionInstalled)
+{
+    std::wstring earlier = CopyExample(L"legacy", L"legacy_2410");
+    std::wstring later = CopyExample(L"legacy", L"legacy_2420");
+    ASSERT_TRUE(EditFile(later + L"\\qx4c7d21.xml", "<version value=\"2.4.1.0\"/>", "<version value=\"2.4.2.0\"/>"));
+    ASSERT_TRUE(zoltest::WriteBytes(later + L"\\zolwdt.sys", "driver 2.4.2.0"));
+    const std::wstring driver = SystemRoot() + L"\\system32\\drivers\\zolwdt.sys";
+    ASSERT_EQ(InstallPackage(earlier), 1);
+    ASSERT_EQ(InstallPackage(later), 1);
+    ASSERT_EQ(zoltest::ReadBytes(driver), "driver 2.4.2.0");
+
+    // The earlier version cannot be taken off from under the later one.
+    HostRun refused = RunUninstall(earlier);
+    EXPECT_EQ(refused.result, ZOL_INSTALL_FAILED);
+    EXPECT_NE(refused.message.find(L"2.4.2.0"), std::wstring::npos) << zoltest::ToUtf8(refused.message);
+    EXPECT_TRUE(CInstallRecord(kWdtRecord).Exists());
+
+    // The later one goes: the earlier driver is back, and what the earlier
+    // version made (service, device) stays, as its record does.
+    EXPECT_EQ(RunUninstall(later).result, ZOL_INSTALL_SUCCESS) << zoltest::ReadMainLog();
+    EXPECT_EQ(zoltest::ReadBytes(driver), zoltest::ReadBytes(earlier + L"\\zolwdt.sys"));
+    EXPECT_TRUE(ServiceKnown(L"zolwdt"));
+    EXPECT_TRUE(KeyExists(kWdtNode + L"\\0000"));
+    EXPECT_FALSE(CInstallRecord(L"zolwdt.inf_2.4.2.0").Exists());
+    CInstallRecord record(kWdtRecord);
+    EXPECT_EQ(record.GetState(), RECORD_STATE_INSTALLED);
+    EXPECT_TRUE(record.ReadValue(RECORD_SUPERSEDED_BY).IsEmpty());
+
+    EXPECT_EQ(RunUninstall(earlier).result, ZOL_INSTALL_SUCCESS) << zoltest::ReadMainLog();
+    EXPECT_FALSE(zoltest::FileExists(driver));
+    EXPECT_FALSE(ServiceKnown(L"zolwdt"));
+    EXPECT_FALSE(KeyExists(kWdtNode));
+}
