@@ -83,6 +83,7 @@ bool CBaseComponent::RecordPnPInstall(CWin2000PnPDriver& driver, const wchar_t* 
     // Each device with the driver it has now: what Uninstall goes back to.
     // A device already listed keeps what it had before the first install.
     std::vector<RECORDITEM> devices = record.ReadItems(RECORD_DEVICES);
+    unsigned long next = CInstallRecord::NextItemNumber(devices);
     for (const SUPPORTEDDEVICE& device : m_vDeviceResults) {
         const wchar_t* instance = device.record.szInstanceId;
         if (*instance == L'\0' || ListsField(devices, L"instance", instance))
@@ -103,7 +104,7 @@ bool CBaseComponent::RecordPnPInstall(CWin2000PnPDriver& driver, const wchar_t* 
                                {L"service", before.service.GetString()},
                                {L"version", before.version.GetString()},
                                {L"package", previousPackage.GetString()}};
-        if (!record.AddItem(RECORD_DEVICES, fields))
+        if (!record.WriteItem(RECORD_DEVICES, CInstallRecord::ItemName(next++), fields))
             return fail(L"a device");
     }
     if (!current.IsEmpty()) {

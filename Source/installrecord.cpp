@@ -250,12 +250,22 @@ bool CInstallRecord::SetState(RecordState state)
     return WriteValue(RECORD_STATE, StateName(state));
 }
 
-bool CInstallRecord::AddItem(const wchar_t* kind, const RECORDFIELDS& fields, std::wstring* name)
+unsigned long CInstallRecord::NextItemNumber(const std::vector<RECORDITEM>& items)
 {
     unsigned long next = 0;
-    for (const RECORDITEM& item : ReadItems(kind))
+    for (const RECORDITEM& item : items)
         next = std::max(next, ItemNumber(item.name) + 1);
-    std::wstring itemName = FormatWide(L"%04lu", next);
+    return next;
+}
+
+std::wstring CInstallRecord::ItemName(unsigned long number)
+{
+    return FormatWide(L"%04lu", number);
+}
+
+bool CInstallRecord::AddItem(const wchar_t* kind, const RECORDFIELDS& fields, std::wstring* name)
+{
+    std::wstring itemName = ItemName(NextItemNumber(ReadItems(kind)));
     if (!WriteItem(kind, itemName, fields))
         return false;
     if (name)

@@ -109,6 +109,10 @@ public:
     bool RemoveItem(const wchar_t* kind, const std::wstring& name);
     // Replaces an item's fields (one call).
     bool WriteItem(const wchar_t* kind, const std::wstring& name, const RECORDFIELDS& fields);
+    // One past the highest item number among items, and an item's name for a
+    // number ("0003"), for a writer that adds many items in a row.
+    static unsigned long NextItemNumber(const std::vector<RECORDITEM>& items);
+    static std::wstring ItemName(unsigned long number);
 
     // The platform's error of the last call that failed.
     DWORD LastError() const { return m_dwLastError; }

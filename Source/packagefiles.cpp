@@ -145,16 +145,14 @@ bool RecordFilesBeforeChange(CInstallRecord& record, const CStrList& paths, cons
     std::vector<RECORDITEM> listed = record.ReadItems(RECORD_FILES);
     CStr backups = BackupFolderOf(recordFolder);
     bool backupsMade = false;
-    unsigned long next = 0;
-    for (const RECORDITEM& item : listed)
-        next = std::max(next, wcstoul(item.name.c_str(), nullptr, 10) + 1);
+    unsigned long next = CInstallRecord::NextItemNumber(listed);
     for (const CStr& path : paths) {
         bool known = false;
         for (const RECORDITEM& item : listed)
             known = known || EqualsAsciiNoCase(item.Field(L"path").c_str(), path.GetString());
         if (known)
             continue;
-        std::wstring name = FormatWide(L"%04lu", next++);
+        std::wstring name = CInstallRecord::ItemName(next++);
         RECORDFIELDS fields = {{L"path", path.GetString()}, {L"action", L"created"}};
         if (Exists(path.GetString())) {
             if (!backupsMade && !MakeTrustedFolderPath(backups.GetString(), nullptr)) {

@@ -132,7 +132,10 @@ void PlanPnPDevices(CInstallRecord& record, UNINSTALLPLAN* plan)
         CStr previousInf = item ? CStr(item->Field(L"inf").c_str()) : CStr();
         CStr previousPath = previousInf.IsEmpty() ? CStr() : InfFolderPath(previousInf.GetString());
         CStr nextInf, nextVersion;
-        if (!previousPackage.IsEmpty() && !KeptInfPath(previousPackage).IsEmpty()) {
+        CStr keptInf = previousPackage.IsEmpty() ? CStr() : KeptInfPath(previousPackage);
+        // An earlier version whose kept copy is no longer whole cannot be
+        // installed again: the device goes on as if it had none.
+        if (!keptInf.IsEmpty() && IsDriverPackageComplete(keptInf.GetString(), driver.hardwareIds)) {
             CInstallRecord previous(previousPackage.GetString());
             CStr inf = previous.ReadValue(RECORD_PUBLISHED_INF);
             r.nAction = ZOL_ACTION_RESTORE_PREVIOUS;

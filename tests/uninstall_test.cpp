@@ -424,4 +424,25 @@ TEST_F(Uninstall, WhereThePlatformUninstallsDriverPackagesItMovesTheDevicesOnce)
               std::string::npos);
 }
 
+TEST_F(Uninstall, AnEarlierVersionInstalledOverALaterOneTakesItsPlace)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    // The later version's record and kept files are gone; the earlier one
+    // is the installed one, and goes back to what the device had first.
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.4.0").Exists());
+    EXPECT_FALSE(zoltest::FileExists(L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.4.0\\store\\zolchip.inf"));
+    CInstallRecord record(L"zolchip.inf_1.2.3.0");
+    EXPECT_EQ(record.GetState(), RECORD_STATE_INSTALLED);
+    EXPECT_TRUE(record.ReadValue(RECORD_SUPERSEDED_BY).IsEmpty());
+    EXPECT_EQ(Actions(AskPlan(m_old).devices), (std::vector<std::string>{Text(device.Instance()) + " 3   4"}));
+
+    // A kept copy that is no longer whole is not installed again.
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_TRUE(DeleteFileW(L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.3.0\\store\\zolchip.sys"));
+    EXPECT_EQ(Actions(AskPlan(m_new).devices), (std::vector<std::string>{Text(device.Instance()) + " 3   4"}));
+}
+
 } // namespace
