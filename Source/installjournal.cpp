@@ -26,11 +26,12 @@ bool CInstallJournal::Add(const wchar_t* kind, const RECORDFIELDS& fields, const
 {
     if (m_bFailed)
         return false;
-    for (const RECORDITEM& item : m_record.ReadItems(kind)) {
+    std::vector<RECORDITEM> items = m_record.ReadItems(kind);
+    for (const RECORDITEM& item : items) {
         if (SameFields(item.fields, fields))
             return true;
     }
-    if (m_record.AddItem(kind, fields))
+    if (m_record.WriteItem(kind, CInstallRecord::ItemName(CInstallRecord::NextItemNumber(items)), fields))
         return true;
     m_bFailed = true;
     m_strFailure = FormatWide(L"Install record not written: %s, %s, error %s", m_record.Key().GetString(), what,
