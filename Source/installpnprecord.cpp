@@ -24,23 +24,6 @@ bool ListsField(const std::vector<RECORDITEM>& items, const wchar_t* field, cons
     return false;
 }
 
-// The record of another version of the same INF that is in place now: the
-// one an install of this version replaces.
-CStr FindCurrentRecord(const CStr& ownKey, const CStr& infName)
-{
-    for (const CStr& key : CInstallRecord::ListKeys()) {
-        if (key.CompareNoCase(ownKey.GetString()) == 0)
-            continue;
-        CInstallRecord other(key.GetString());
-        RecordState state = other.GetState();
-        if ((state == RECORD_STATE_INSTALLED || state == RECORD_STATE_INSTALLING) &&
-            other.ReadValue(RECORD_SUPERSEDED_BY).IsEmpty() &&
-            other.ReadValue(RECORD_INF_NAME).CompareNoCase(infName.GetString()) == 0)
-            return key;
-    }
-    return CStr();
-}
-
 } // namespace
 
 CStr CBaseComponent::GetPackageKey()
@@ -91,7 +74,9 @@ bool CBaseComponent::RecordPnPInstall(CWin2000PnPDriver& driver, const wchar_t* 
     CStr later = record.ReadValue(RECORD_SUPERSEDED_BY);
     if (!later.IsEmpty() && CInstallRecord(later.GetString()).Exists())
         m_strCollapsedKey = later;
-    CStr current = m_strCollapsedKey.IsEmpty() ? FindCurrentRecord(key, m_strInfFile) : CStr();
+    CStr current = m_strCollapsedKey.IsEmpty()
+                       ? CInstallRecord::FindCurrent(key.GetString(), m_strInfFile.GetString())
+                       : CStr();
     CStr currentInf = current.IsEmpty() ? CStr() : CInstallRecord(current.GetString()).ReadValue(RECORD_PUBLISHED_INF);
     CStr ownInf = record.ReadValue(RECORD_PUBLISHED_INF);
 

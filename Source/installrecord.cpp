@@ -128,6 +128,21 @@ CStr CInstallRecord::FolderOf(const wchar_t* key)
     return folder;
 }
 
+CStr CInstallRecord::FindCurrent(const wchar_t* ownKey, const wchar_t* infName)
+{
+    for (const CStr& key : ListKeys()) {
+        if (key.CompareNoCase(ownKey) == 0)
+            continue;
+        CInstallRecord other(key.GetString());
+        RecordState state = other.GetState();
+        if ((state == RECORD_STATE_INSTALLED || state == RECORD_STATE_INSTALLING) &&
+            other.ReadValue(RECORD_SUPERSEDED_BY).IsEmpty() &&
+            other.ReadValue(RECORD_INF_NAME).CompareNoCase(infName) == 0)
+            return key;
+    }
+    return CStr();
+}
+
 const wchar_t* CInstallRecord::StateName(RecordState state)
 {
     int index = static_cast<int>(state);

@@ -42,6 +42,10 @@ enum RecordState {
 #define RECORD_REGISTRY L"Registry"
 #define RECORD_SHORTCUTS L"Shortcuts"
 #define RECORD_ROOT_DEVICES L"RootDevices"
+// Folders an install created: {path}. (Registry items are {root, key,
+// value}: root "HKLM", "HKCU", "HKCR" or "HKU"; without a value field the
+// key itself was created.)
+#define RECORD_FOLDERS L"Folders"
 
 // Record values.
 #define RECORD_INF_NAME L"InfName"
@@ -76,6 +80,10 @@ public:
     // the system drive; empty when the system drive cannot be read.
     static CStr FolderOf(const wchar_t* key);
     static const wchar_t* StateName(RecordState state);
+    // The record of another version of the INF infName that is in place now
+    // (installed or being installed, and not superseded): the one an install
+    // of the package ownKey replaces. Empty when there is none.
+    static CStr FindCurrent(const wchar_t* ownKey, const wchar_t* infName);
 
     explicit CInstallRecord(const wchar_t* key);
 

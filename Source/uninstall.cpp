@@ -558,15 +558,3 @@ int CBaseComponent::UninstallPnP(CInstallRecord& record, int flags, wchar_t* mes
     }
     return restart ? ZOL_INSTALL_RESTART : ZOL_INSTALL_SUCCESS;
 }
-
-int CBaseComponent::UninstallLegacy(CInstallRecord& record, int flags, wchar_t* message, const wchar_t* language)
-{
-    CopyMessageText(message, SelectMessage(MSG_UNINSTALL_ERROR, language));
-    return ZOL_INSTALL_FAILED;
-}
-
-int CBaseComponent::UninstallVirtual(CInstallRecord& record, int flags, wchar_t* message, const wchar_t* language)
-{
-    CopyMessageText(message, SelectMessage(MSG_UNINSTALL_ERROR, language));
-    return ZOL_INSTALL_FAILED;
-}

@@ -199,6 +199,10 @@ int CInf::CopyFileList(const wchar_t* section)
         int flags = 0;
         BOOL noOverwrite = infutil::ReadIntField(&context, 4, &flags) &&
                            (flags == kCopyNoOverwrite || flags == kCopyNoOverwriteHighWord);
+        if (!NoteFileChange(target, noOverwrite != FALSE)) {
+            result = 0;
+            break;
+        }
 
         if (CopyFileW(source.GetString(), target.GetString(), noOverwrite))
             continue;
@@ -266,6 +270,10 @@ int CInf::DeleteFileList(const wchar_t* section)
         int flags = 0;
         bool atRestart = infutil::ReadIntField(&context, 4, &flags) &&
                          (flags == kDeleteAtRestart || flags == kDeleteAtRestartHighWord);
+        if (!NoteFileRemoval(path)) {
+            result = 0;
+            break;
+        }
         BOOL done;
         if (atRestart) {
             done = MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -330,6 +338,10 @@ int CInf::RenameFileList(const wchar_t* section)
             result = 0;
             break;
         }
+        if (!NoteFileRemoval(oldPath) || !NoteFileChange(newPath, false)) {
+            result = 0;
+            break;
+        }
 
         if (MoveFileW(oldPath.GetString(), newPath.GetString()))
             continue;
@@ -361,7 +373,7 @@ int CInf::EnsureFileDirectory(const wchar_t* filePath)
 
 int CInf::EnsureDirectory(const wchar_t* directory)
 {
-    return CreateFolderPath(directory) ? 1 : 0;
+    return NoteFolders(directory) && CreateFolderPath(directory) ? 1 : 0;
 }
 
 int CInf::MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTempPath)
