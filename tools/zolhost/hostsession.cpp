@@ -302,6 +302,9 @@ int CHostSession::RunUninstall(CComponentLibrary& library, CCmpLog& log, CHostRe
             report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
             return HOST_EXIT_INSTALL_IN_PROGRESS;
         }
+        // Asked again now that no other installation can act before
+        // Uninstall: the state it reports is the state Uninstall meets.
+        run.planResult = AskDevices(library, ZOL_PROP_UNINSTALL_PLAN, run.plan, &run.packageState);
         std::vector<wchar_t> language = LanguageCode();
         std::vector<wchar_t> message(kMessageCapacity, L'\0');
         run.called = true;
