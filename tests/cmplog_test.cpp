@@ -479,7 +479,7 @@ TEST_F(CmpLogTest, AHardLinkedLogIsMovedAsideAndANewOneStarted)
     EXPECT_EQ(zoltest::ReadBytes(aside[0]), "theirs\r\n");
     static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
                                   "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
-                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}\r\nmine\r\n");
+                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8}\r\nmine\r\n");
     EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
     DeleteFileW(aside[0].c_str());
 }

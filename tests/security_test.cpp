@@ -331,35 +331,49 @@ TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
     }
 }
 
-// A folder another account left open to everyone is given the protected
-// list in place: its content (the shared log's history) stays and the
-// change is named in the main log.
-TEST_F(TrustedFolders, AFolderOpenToEveryoneIsRestrictedInPlace)
+// A folder another account left open to everyone may hold what that
+// account put there (folders it owns, files it keeps open): it is moved
+// aside whole and made anew. The shared log's history moves with it, and
+// the new log says where it went.
+TEST_F(TrustedFolders, AFolderOpenToEveryoneIsMovedAsideWhole)
 {
     pnptest::CSimulatedDevice device({kId0E83});
-    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"}) {
-        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
-        ASSERT_TRUE(zoltest::UnixChmod(folder, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(folder);
+    for (const wchar_t* open : {L"C:\\devavoror", L"C:\\devavoror\\log"}) {
+        SCOPED_TRACE(zoltest::ToUtf8(open));
+        TearDown();
+        for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
+            ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+        ASSERT_TRUE(zoltest::UnixChmod(open, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(open);
+        ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "history\r\n"));
+
+        zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
+        EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
+        std::string log = zoltest::ReadMainLog();
+        const std::regex moved(std::string("^\\*\\*WARNING\\*\\* - Untrusted folder moved aside: ") +
+                               (wcscmp(open, L"C:\\devavoror") == 0 ? "C:\\\\devavoror" : "C:\\\\devavoror\\\\log") +
+                               " -> (\\S+\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8})\r\n");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(log, match, moved)) << log;
+        // One line names where the history went; it is there, untouched.
+        EXPECT_EQ(log.find("**WARNING**", 1), std::string::npos) << log;
+        std::wstring aside = zoltest::FromUtf8(match[1].str());
+        std::wstring oldLog = wcscmp(open, L"C:\\devavoror") == 0 ? aside + L"\\log\\zolsetup.log"
+                                                                  : aside + L"\\zolsetup.log";
+        EXPECT_EQ(zoltest::ReadBytes(oldLog), "history\r\n");
+        // The folders made anew (the open one and, in place of its own, those
+        // below it) allow SYSTEM and Administrators alone.
+        for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"}) {
+            if (wcsncmp(folder, open, wcslen(open)) == 0) {
+                EXPECT_EQ(zoltest::ReadSecurity(folder), kProtectedAsWineReadsIt) << zoltest::ToUtf8(folder);
+            }
+        }
+
+        // Once made anew, a later run finds nothing to change.
+        size_t mark = zoltest::ReadMainLog().size();
+        run = zoltest::RunHost(m_dir, L"--lang en");
+        EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**", mark), std::string::npos) << zoltest::ReadMainLog();
+        zoltest::RemoveTree(aside);
     }
-    ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "history\r\n"));
-
-    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
-    EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
-    std::string log = zoltest::ReadMainLog();
-    EXPECT_EQ(log.compare(0, 9, "history\r\n"), 0) << log;
-    for (const char* line : {"\r\n**WARNING** - Folder access restricted to administrators: C:\\devavoror\r\n",
-                             "\r\n**WARNING** - Folder access restricted to administrators: C:\\devavoror\\log\r\n",
-                             "\r\n**WARNING** - Folder access restricted to administrators: C:\\DEVAVOROR\\pnpdrvs\r\n"})
-        EXPECT_NE(log.find(line), std::string::npos) << line << log;
-    // Wine keeps read access for others on a folder whose list is replaced
-    // (mode 755): what matters is that no one else may write any more.
-    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
-        EXPECT_EQ(zoltest::ReadSecurity(folder), std::string(kProtectedAsWineReadsIt) + "(A;OICI;0x1200a9;;;WD)");
-
-    // Once restricted, a later run finds nothing to change.
-    size_t mark = zoltest::ReadMainLog().size();
-    run = zoltest::RunHost(m_dir, L"--lang en");
-    EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**", mark), std::string::npos) << zoltest::ReadMainLog();
 }
 
 // A file where a folder belongs is no folder of ours: it is renamed aside
@@ -375,7 +389,7 @@ TEST_F(TrustedFolders, AFileInPlaceOfAFolderIsMovedAsideKeepingItsContent)
     zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
     EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
     static const std::regex moved("\r\n\\*\\*WARNING\\*\\* - Untrusted folder moved aside: C:\\\\DEVAVOROR\\\\pnpdrvs -> "
-                                  "(C:\\\\DEVAVOROR\\\\pnpdrvs\\.untrusted-[0-9]{8}T[0-9]{6})\r\n");
+                                  "(C:\\\\DEVAVOROR\\\\pnpdrvs\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8})\r\n");
     std::string log = zoltest::ReadMainLog();
     std::smatch match;
     ASSERT_TRUE(std::regex_search(log, match, moved)) << log;
