@@ -3,12 +3,14 @@
 // program, so each test looks only at what it appended.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <regex>
 #include <string>
 
 #include "log/cmplog.h"
+#include "support/trustedfolder.h"
 #include "testsupport.h"
 
 namespace {
@@ -471,6 +473,58 @@ TEST_F(CmpLogTest, AHardLinkedLogIsMovedAsideAndANewOneStarted)
     log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
     log.Close();
     EXPECT_EQ(Read(L"other.txt"), "theirs\r\n");
+    std::vector<std::wstring> aside;
+    for (const std::wstring& path : zoltest::VerboseLogPaths())
+        if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
+            aside.push_back(path);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(zoltest::ReadBytes(aside[0]), "theirs\r\n");
+    static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
+                                  "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
+                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8}\r\nmine\r\n");
+    EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
+    DeleteFileW(aside[0].c_str());
+}
+
+// A log file another account owns (one a user made in the log folder while
+// it was open to everyone) is moved aside and a new one started: its owner
+// could read, change or delete what is logged. Wine reports every owner as
+// its own account, so the owner seam names another one for that file.
+BY_HANDLE_FILE_INFORMATION g_theirs;
+bool OwnedByAUserIfTheirs(HANDLE handle, std::vector<BYTE>& sid)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    std::vector<BYTE> selfStorage;
+    PSID owner = ProcessUserSid(selfStorage);
+    PSID user = nullptr;
+    if (GetFileInformationByHandle(handle, &info) && info.nFileIndexLow == g_theirs.nFileIndexLow &&
+        info.nFileIndexHigh == g_theirs.nFileIndexHigh && ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &user))
+        owner = user;
+    const BYTE* bytes = static_cast<const BYTE*>(owner);
+    sid.assign(bytes, bytes + GetLengthSid(owner));
+    LocalFree(user);
+    return true;
+}
+
+TEST_F(CmpLogTest, ALogFileAnotherAccountOwnsIsMovedAsideAndANewOneStarted)
+{
+    CCmpLog first;
+    ASSERT_EQ(first.Open(), 0);
+    first.Close();
+    DeleteFileW(zoltest::MainLogPath().c_str());
+    ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "theirs\r\n"));
+    HANDLE theirs = CreateFileW(zoltest::MainLogPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(GetFileInformationByHandle(theirs, &g_theirs));
+    CloseHandle(theirs);
+
+    PFN_READ_OWNER previous = SetOwnerReaderForTest(OwnedByAUserIfTheirs);
+    CCmpLog log;
+    int opened = log.Open();
+    log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
+    log.Close();
+    SetOwnerReaderForTest(previous);
+    ASSERT_EQ(opened, 0);
     std::vector<std::wstring> aside;
     for (const std::wstring& path : zoltest::VerboseLogPaths())
         if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)

@@ -401,11 +401,15 @@ bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* chan
     return false;
 }
 
-bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes)
+bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes, std::wstring* failed)
 {
+    if (failed != nullptr)
+        *failed = path;
     // Only a folder below a drive root: "X:\..." .
-    if (path.size() < 4 || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/'))
+    if (path.size() < 4 || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) {
+        SetLastError(ERROR_BAD_PATHNAME);
         return false;
+    }
     const std::wstring clean = WithoutTrailingSeparators(path);
     size_t pos = 3;
     while (pos <= clean.size()) {
@@ -413,8 +417,12 @@ bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* 
         if (next == std::wstring::npos)
             next = clean.size();
         const std::wstring part = clean.substr(pos, next - pos);
-        if (part.empty() || part == L"." || part == L"..")
+        if (part.empty() || part == L"." || part == L"..") {
+            SetLastError(ERROR_BAD_PATHNAME);
             return false;
+        }
+        if (failed != nullptr)
+            *failed = clean.substr(0, next);
         if (!MakeTrustedFolder(clean.substr(0, next), changes))
             return false;
         pos = next + 1;

@@ -81,7 +81,10 @@ bool MoveAside(const std::wstring& path, std::wstring* newPath);
 bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* changes);
 // The same for every level of a folder path below the drive root
 // ("C:\a\b" makes "C:\a", then "C:\a\b"); a trailing separator is allowed.
-bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes);
+// On failure, failed (when given) names the level that could not be made
+// trusted, and the thread's last error is the platform's reason.
+bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes,
+                           std::wstring* failed = nullptr);
 
 // Renames the file or folder a handle (opened with DELETE access) holds to
 // a full path; never replaces what is there.
