@@ -9,9 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include <sddl.h>
+
 #include "basecomp.h"
+#include "hostreport.h"
+#include "hostsession.h"
 #include "messages.h"
 #include "support/installlock.h"
+#include "support/trustedfolder.h"
 #include "testsupport.h"
 
 namespace {
@@ -172,4 +177,76 @@ TEST(InstallLock, AHostHoldingTheMutexOnTheSameThreadLetsInstallRunAndKeepsItsRe
     EXPECT_EQ(host.ReadOwner(), 0u);
     EXPECT_TRUE(takenElsewhere());
     EXPECT_EQ(zoltest::RunDevsim(L"hold-install-lock 0").exitCode, 0u);
+}
+
+namespace {
+
+// The lock file another process holds, reported as another account's: Wine
+// reports every owner as its own account, so the owner seam names another
+// one for that file (found by its file ID, so that a file made anew in its
+// place is the administrators' again).
+BY_HANDLE_FILE_INFORMATION g_squatted;
+bool OwnedByAUserIfSquatted(HANDLE handle, std::vector<BYTE>& sid)
+{
+    std::vector<BYTE> selfStorage;
+    PSID owner = ProcessUserSid(selfStorage);
+    PSID user = nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info) && info.nFileIndexLow == g_squatted.nFileIndexLow &&
+        info.nFileIndexHigh == g_squatted.nFileIndexHigh && ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &user))
+        owner = user;
+    const BYTE* bytes = static_cast<const BYTE*>(owner);
+    sid.assign(bytes, bytes + GetLengthSid(owner));
+    LocalFree(user);
+    return true;
+}
+
+} // namespace
+
+// A lock held by a process that is not an administrator's is squatting, not
+// a busy server: Install says so at once instead of waiting, the host's
+// report gives the reason, and once the squatter lets go its file is moved
+// aside and the lock made anew.
+TEST(InstallLock, ALockFileAnotherAccountHoldsIsNamedAndNotWaitedFor)
+{
+    zoltest::CInstallLockHolder holder(8);
+    ASSERT_TRUE(holder.Holding());
+    HANDLE lockFile = CreateFileW(CInstallLock::LockPath().c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+    ASSERT_TRUE(GetFileInformationByHandle(lockFile, &g_squatted));
+    CloseHandle(lockFile);
+    PFN_READ_OWNER previous = SetOwnerReaderForTest(OwnedByAUserIfSquatted);
+
+    zoltest::ClearLogs();
+    CDispatchComponent component;
+    component.SetType(INF_TYPE_PNP);
+    component.GetLog()->Open();
+    wchar_t message[256] = L"";
+    EXPECT_EQ(component.Install(0, nullptr, message, 0, L"en"), 0);
+    component.GetLog()->Close();
+    EXPECT_TRUE(component.paths.empty());
+    EXPECT_STREQ(message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_ENGLISH));
+    const std::string squatting = "The install lock C:\\DEVAVOROR\\zolcomp-install.lock is held by a process that is "
+                                  "not an administrator's: process ID " + std::to_string(holder.ProcessId()) + ".";
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - " + squatting + "\r\n");
+
+    CInstallLock lock;
+    EXPECT_FALSE(lock.Acquire(10000));
+    EXPECT_EQ(lock.BusyReason(), LOCK_BUSY_NOT_ADMINISTRATOR);
+    CHostReport report;
+    CHostSession::NoteInstallLockRefusal(lock, report);
+    EXPECT_EQ(report.exitCode, ZOL_EXIT_INSTALL_IN_PROGRESS);
+    std::string json = zoltest::ToUtf8(report.RenderJson());
+    EXPECT_NE(json.find(",\"install\":{\"result\":null,\"message\":\"" +
+                        zoltest::ToUtf8(CHostReport::JsonString(zoltest::FromUtf8(squatting)).substr(1)) +
+                        ",\"in_progress\":true,\"in_progress_reason\":\"not_administrator\"}"),
+              std::string::npos)
+        << json;
+
+    EXPECT_EQ(holder.Wait(), 0u);
+    EXPECT_TRUE(lock.Acquire(0));
+    EXPECT_EQ(lock.ReadOwner(), GetCurrentProcessId());
+    lock.Release();
+    SetOwnerReaderForTest(previous);
 }

@@ -437,6 +437,78 @@ TEST_F(Security, AnInstallEndsWhileAnotherProcessHoldsTheLogLockForEver)
     EXPECT_NE(text.find("Initiating installation... \r\n", 6), std::string::npos) << text;
 }
 
+// A user who keeps something of theirs open where \DEVAVOROR belongs (here a
+// file, held without delete sharing) stops it being moved aside: no log can
+// be written and no install lock taken. The run is refused rather than
+// going on unlogged, and the report and the console say why.
+TEST_F(TrustedFolders, AHeldDevavororMakesNoSilentRun)
+{
+    std::wstring legacy = zoltest::MakeTestDir(L"held legacy");
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"legacy"), legacy));
+    ASSERT_TRUE(zoltest::WriteBytes(L"C:\\devavoror", "a user's file\r\n"));
+    HANDLE held = CreateFileW(L"C:\\devavoror", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    zoltest::ProcessResult run = zoltest::RunHost(legacy, L"--json");
+    CloseHandle(held);
+    EXPECT_EQ(run.exitCode, 1618u) << run.output;
+    const std::string why = "the log folder C:\\\\devavoror cannot be made one only administrators can change: "
+                            "error 0x00000020 ";
+    EXPECT_NE(run.output.find(",\"log\":{\"written\":false,\"reason\":\"" + why), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\"in_progress\":true,\"in_progress_reason\":\"lock_unavailable\"}"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("zolhost: the log cannot be written: the log folder C:\\devavoror cannot be made"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(zoltest::ReadBytes(L"C:\\devavoror"), "a user's file\r\n");
+
+    // Let go, the file is moved aside and the run is logged.
+    run = zoltest::RunHost(legacy, L"--json");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find(",\"log\":{\"written\":true,\"reason\":null}"), std::string::npos) << run.output;
+    EXPECT_NE(zoltest::ReadMainLog().find("**WARNING** - Untrusted folder moved aside: C:\\devavoror -> "),
+              std::string::npos)
+        << zoltest::ReadMainLog();
+}
+
+// zolhost run from a folder other accounts may change would read files they
+// can swap between its reads: it refuses before loading anything, unless
+// told it is being tried out as a user.
+TEST_F(Security, ZolhostRefusesAComponentOrPackageFolderOthersMayChange)
+{
+    ASSERT_TRUE(zoltest::UnixChmod(m_dir, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(m_dir);
+    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--check");
+    EXPECT_EQ(run.exitCode, 87u) << run.output;
+    EXPECT_EQ(run.output, "zolhost: the component's folder " + zoltest::ToUtf8(m_dir) +
+                              " has an access list that lets other accounts change it: run it from a folder only "
+                              "administrators can change (--allow-untrusted-folder runs it anyway, for trying it as "
+                              "a user)\r\n");
+    EXPECT_EQ(zoltest::ReadMainLog(), "");
+
+    run = zoltest::RunHost(m_dir, L"--check --allow-untrusted-folder");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("Warning:            The run goes on (--allow-untrusted-folder) although the "
+                              "component's folder " + zoltest::ToUtf8(m_dir) + " has an access list"),
+              std::string::npos)
+        << run.output;
+
+    // A package folder that is a link, with the component in a folder of
+    // its own.
+    std::wstring linked = zoltest::MakeTestDir(L"linkedpackage");
+    ASSERT_TRUE(RemoveDirectoryW(linked.c_str()));
+    ASSERT_TRUE(zoltest::MakeUnixLink(m_dir, linked));
+    std::wstring own = zoltest::MakeTestDir(L"componentonly");
+    ASSERT_TRUE(zoltest::InstallComponentInto(own));
+    run = zoltest::RunProcess(L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\" --check --package \"" + linked + L"\" \"" +
+                              own + L"\\zolcomp.dll\"");
+    EXPECT_EQ(run.exitCode, 87u) << run.output;
+    EXPECT_EQ(run.output.rfind("zolhost: the package folder " + zoltest::ToUtf8(linked) + " is a link (reparse point)", 0),
+              0u)
+        << run.output;
+    EXPECT_TRUE(zoltest::RemoveUnixLink(linked));
+}
+
 // The decision on an existing folder, with owners and lists Wine cannot
 // produce: it maps every owner to its own user and has no access checks.
 TEST(FolderVerdicts, LinksForeignOwnersAndOpenListsAreNotTrusted)

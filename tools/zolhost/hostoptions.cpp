@@ -1,14 +1,15 @@
 #include "hostoptions.h"
 
 CHostOptions::CHostOptions()
-    : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_json(false), m_waitSeconds(0)
+    : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_json(false), m_allowUntrustedFolder(false),
+      m_waitSeconds(0)
 {
 }
 
 const wchar_t* CHostOptions::UsageLine()
 {
     return L"usage: zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]\r\n"
-           L"               [/verbose_log] [/consoleout] PATH\\zolcomp.dll\r\n"
+           L"               [--allow-untrusted-folder] [/verbose_log] [/consoleout] PATH\\zolcomp.dll\r\n"
            L"       zolhost --help\r\n";
 }
 
@@ -45,6 +46,13 @@ std::wstring CHostOptions::HelpText()
            L"                the thread's COM apartment after the last call.\r\n"
            L"  --check       answer the questions only; do not call Install.\r\n"
            L"  --json        print one JSON object instead of the readable report.\r\n"
+           L"  --allow-untrusted-folder  run even when the component's folder or the\r\n"
+           L"                package folder is a link, is owned by another account or\r\n"
+           L"                lets accounts other than SYSTEM and Administrators change\r\n"
+           L"                it (the report then warns). Only for trying zolhost as a\r\n"
+           L"                user: run elevated from such a folder, it lets those\r\n"
+           L"                accounts swap the files it reads. Without it such a folder\r\n"
+           L"                ends the run with exit code 87 before anything is loaded.\r\n"
            L"  --help        print this text and exit.\r\n"
            L"  /verbose_log  also write the verbose log (any letter case).\r\n"
            L"  /consoleout   let the component open a console window.\r\n"
@@ -67,10 +75,13 @@ std::wstring CHostOptions::HelpText()
            L"{\"report_version\":1,\"interface_version\":N,\"properties\":{\"1\":{\"result\":R,\r\n"
            L"\"value\":\"...\"},...,\"5\":{\"result\":R,\"status\":S,\"message\":\"...\"},...},\r\n"
            L"\"install\":{\"result\":R,\"message\":\"...\",\"in_progress\":false},\"devices\":[{...}],\r\n"
-           L"\"warnings\":[\"...\"],\"host_apartment\":\"single-threaded\"} (no \"install\" with\r\n"
-           L"--check; \"result\":null and \"in_progress\":true when another installation\r\n"
-           L"was in progress; \"warnings\" only when there is one; \"host_apartment\" only\r\n"
-           L"with --sta).\r\n"
+           L"\"log\":{\"written\":true,\"reason\":null},\"warnings\":[\"...\"],\r\n"
+           L"\"host_apartment\":\"single-threaded\"} (no \"install\" with --check;\r\n"
+           L"\"result\":null, \"in_progress\":true and \"in_progress_reason\" when the\r\n"
+           L"install lock could not be taken: \"installation\" (another one holds it),\r\n"
+           L"\"not_administrator\" (a process that is not an administrator's holds it) or\r\n"
+           L"\"lock_unavailable\"; \"log\" says whether the log could be written, and why\r\n"
+           L"not; \"warnings\" only when there is one; \"host_apartment\" only with --sta).\r\n"
            L"\r\n"
            L"Logs: C:\\devavoror\\log\\zolsetup.log (shared by the host and the component);\r\n"
            L"with /verbose_log also the verbose log in the same directory (\"zolhost.log\",\r\n"
@@ -83,8 +94,10 @@ std::wstring CHostOptions::HelpText()
            L"  3010  installed, restart required (Install returned 2)\r\n"
            L"  1603  installation failed (Install returned 0), or the component could not\r\n"
            L"        be loaded or lacks one of its exports\r\n"
-           L"  1618  another installation is in progress: Install was not called\r\n"
-           L"  87    bad command line, or the --package directory cannot be entered\r\n";
+           L"  1618  the install lock could not be taken (another installation is in\r\n"
+           L"        progress, or the report says why not): Install was not called\r\n"
+           L"  87    bad command line, the --package directory cannot be entered, or\r\n"
+           L"        the component's or the package folder is not trusted\r\n";
 }
 
 CHostOptions::ParseResult CHostOptions::Fail(const std::wstring& error)
@@ -144,6 +157,8 @@ CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* ar
             m_json = true;
         } else if (arg == L"--sta") {
             m_singleThreaded = true;
+        } else if (arg == L"--allow-untrusted-folder") {
+            m_allowUntrustedFolder = true;
         } else if (arg[0] == L'-') {
             return Fail(L"unknown option " + arg);
         } else if (!m_componentPath.empty()) {

@@ -1,6 +1,6 @@
 // CHostOptions: the host's command line.
 //   zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]
-//           [/verbose_log] [/consoleout] PATH\zolcomp.dll
+//           [--allow-untrusted-folder] [/verbose_log] [/consoleout] PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
 #pragma once
@@ -30,6 +30,9 @@ public:
     bool Json() const { return m_json; }
     // How long to wait for another installation to finish, in seconds.
     unsigned WaitSeconds() const { return m_waitSeconds; }
+    // Run from a component or package folder that others may change (for
+    // trying the host as a user; never for an elevated run).
+    bool AllowUntrustedFolder() const { return m_allowUntrustedFolder; }
     const std::wstring& Error() const { return m_error; }
 
     static const wchar_t* UsageLine();
@@ -51,6 +54,7 @@ private:
     bool m_singleThreaded;
     bool m_checkOnly;
     bool m_json;
+    bool m_allowUntrustedFolder;
     unsigned m_waitSeconds;
     std::wstring m_error;
 };

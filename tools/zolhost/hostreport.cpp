@@ -6,7 +6,7 @@
 
 CHostReport::CHostReport()
     : interfaceResult(0), interfaceVersion(0), prereqStatus(0), installed(false), installResult(0),
-      installInProgress(false), exitCode(0)
+      installInProgress(false), logKnown(false), logWritten(false), exitCode(0)
 {
 }
 
@@ -151,6 +151,8 @@ std::wstring CHostReport::RenderText() const
     } else {
         out += L"Install:            not called (--check)\r\n";
     }
+    if (logKnown && !logWritten)
+        out += HostFormat(L"Log:                not written: %s\r\n", Printable(logReason).c_str());
     out += RenderDeviceTable();
     if (!hostApartment.empty())
         out += HostFormat(L"Host apartment:     %s\r\n", hostApartment.c_str());
@@ -184,11 +186,13 @@ std::wstring CHostReport::RenderJson() const
         out += HostFormat(L",\"install\":{\"result\":%d,\"message\":%s,\"in_progress\":false}", installResult,
                           JsonString(installMessage).c_str());
     else if (installInProgress)
-        out += L",\"install\":{\"result\":null,\"message\":" + JsonString(installMessage) + L",\"in_progress\":true}";
+        out += L",\"install\":{\"result\":null,\"message\":" + JsonString(installMessage) + L",\"in_progress\":true" +
+               (inProgressReason.empty() ? L"" : L",\"in_progress_reason\":" + JsonString(inProgressReason)) + L"}";
     out += L",\"devices\":[";
     for (size_t i = 0; i < devices.size(); ++i)
         out += (i ? L"," : L"") + DeviceJson(devices[i]);
     out += L"]";
+    out += LogJson();
     if (!warnings.empty()) {
         out += L",\"warnings\":[";
         for (size_t i = 0; i < warnings.size(); ++i)
@@ -199,6 +203,15 @@ std::wstring CHostReport::RenderJson() const
         out += L",\"host_apartment\":" + JsonString(hostApartment);
     out += L"}\r\n";
     return out;
+}
+
+std::wstring CHostReport::LogJson() const
+{
+    if (!logKnown)
+        return std::wstring();
+    if (logWritten)
+        return L",\"log\":{\"written\":true,\"reason\":null}";
+    return L",\"log\":{\"written\":false,\"reason\":" + JsonString(logReason) + L"}";
 }
 
 std::wstring CHostReport::DeviceJson(const Device& d)

@@ -43,9 +43,17 @@ public:
     bool installed; // Install was called
     int installResult;
     std::wstring installMessage;
-    // Install was not called: another installation held the install mutex
-    // (installMessage says so).
+    // Install was not called: the install lock could not be taken
+    // (installMessage says so), and why: "installation" (another one holds
+    // it), "not_administrator" (a process that is not an administrator's
+    // holds it) or "lock_unavailable"; empty when not known.
     bool installInProgress;
+    std::wstring inProgressReason;
+    // Whether the host's log was written (set by a run; a report without it
+    // says nothing about the log), and why not.
+    bool logKnown;
+    bool logWritten;
+    std::wstring logReason;
     std::vector<Device> devices;
     int exitCode;
     // Plain sentences about the way the component was run.
@@ -72,5 +80,7 @@ public:
 
 private:
     std::wstring RenderDeviceTable() const;
+    // ,"log":{"written":...,"reason":...} when the run looked at the log.
+    std::wstring LogJson() const;
     static std::wstring DeviceJson(const Device& device);
 };

@@ -6,6 +6,7 @@
 #include "hostoptions.h"
 #include "hostoutput.h"
 #include "hostreport.h"
+#include "support/handles.h"
 
 // Process exit codes of the host.
 const int HOST_EXIT_SUCCESS = 0;
@@ -20,6 +21,7 @@ const int HOST_EXIT_INSTALL_IN_PROGRESS = ZOL_EXIT_INSTALL_IN_PROGRESS;
 #define HOST_STUB_VERSION L"1.0.0.0"
 
 class CCmpLog;
+class CInstallLock;
 
 class CHostSession
 {
@@ -38,6 +40,9 @@ public:
     static std::wstring OutsidePackageWarning(const std::wstring& componentFolder, const std::wstring& currentFolder);
     // The COM apartment of the calling thread, in words.
     static std::wstring ApartmentName();
+    // What the report says when the install lock was not taken: Install not
+    // called, the message, the reason and exit code 1618.
+    static void NoteInstallLockRefusal(const CInstallLock& lock, CHostReport& report);
 
 private:
     void AskProperties(CComponentLibrary& library, CHostReport& report);
@@ -46,7 +51,16 @@ private:
     void LogLoadFailure(const std::wstring& error);
     // Makes the --package folder current. On failure writes why to stderr.
     bool EnterPackageFolder();
-    static void PrepareLog(CCmpLog& log);
+    // Judges the component's folder and the package folder (the current
+    // one) and keeps each trusted one pinned in pins until the run ends. A
+    // folder that is not trusted ends the run (false, why on stderr) unless
+    // --allow-untrusted-folder is given; then the report warns.
+    bool JudgeFolders(const std::wstring& componentPath, CUniqueFile (&pins)[2], CHostReport& report);
+    // Opens the log and writes its header; Open's result.
+    static int PrepareLog(CCmpLog& log);
+    // Whether the host's log was opened, and why not, into the report; the
+    // console says so too.
+    void NoteLogState(const CCmpLog& log, int opened, CHostReport& report);
 
     const CHostOptions& m_options;
     CHostOutput& m_output;
