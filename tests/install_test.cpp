@@ -250,3 +250,24 @@ TEST(InstallLock, ALockFileAnotherAccountHoldsIsNamedAndNotWaitedFor)
     lock.Release();
     SetOwnerReaderForTest(previous);
 }
+
+// A holder record that is cut short (or anything else someone wrote there)
+// names no process: the lock is busy all the same and the message says so
+// without a process ID.
+TEST(InstallLock, AHolderRecordCutShortNamesNoProcess)
+{
+    CInstallLock first;
+    ASSERT_TRUE(first.Acquire(0));
+    first.Release();
+    HANDLE held = CreateFileW(CInstallLock::LockPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    SetEndOfFile(held);
+    WriteFile(held, "\xFF\xFF\xFF", 3, &written, nullptr);
+    CInstallLock lock;
+    EXPECT_FALSE(lock.Acquire(0));
+    EXPECT_EQ(lock.BusyReason(), LOCK_BUSY_INSTALLATION);
+    EXPECT_STREQ(InstallInProgressText(lock).GetString(), L"Another installation is in progress.");
+    CloseHandle(held);
+}

@@ -148,7 +148,7 @@ TEST_F(Security, ARunWritesOnlyItsLogsStagingAndThePlatformsDriverStore)
     for (const std::wstring& path : changed) {
         bool documented = false;
         for (const wchar_t* place : {L"c:\\devavoror\\log\\", L"c:\\devavoror\\pnpdrvs\\", L"c:\\windows\\inf\\",
-                                     L"c:\\windows\\system32\\drivers\\"})
+                                     L"c:\\windows\\system32\\drivers\\", L"c:\\devavoror\\zolcomp-install.lock"})
             documented = documented || StartsWith(path, place);
         EXPECT_TRUE(documented) << zoltest::ToUtf8(path);
     }
@@ -286,7 +286,9 @@ protected:
 // A link at each folder is never written through. Wine opens what a link
 // points to even when asked for the link itself, so there the component
 // cannot move the link aside without moving the user's folder: it leaves
-// it alone and does without that folder (Windows renames the link).
+// it alone and does without that folder (Windows renames the link). Without
+// \DEVAVOROR there is no install lock either: the host does not call
+// Install and says why.
 TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
 {
     pnptest::CSimulatedDevice device({kId0E83});
@@ -294,11 +296,16 @@ TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
     struct LINKCASE {
         const wchar_t* folder;
         bool logWritten;
-        bool installs;
+        const char* outcome;
+        const char* message; // the refusal's message, or null
     };
-    for (const LINKCASE& c : {LINKCASE{L"C:\\devavoror\\log", false, true},
-                              LINKCASE{L"C:\\DEVAVOROR\\pnpdrvs", true, false},
-                              LINKCASE{L"C:\\devavoror", false, false}}) {
+    const char kLockRefused[] = "Install:            not called (another installation is in progress)";
+    for (const LINKCASE& c :
+         {LINKCASE{L"C:\\devavoror\\log", false, kInstallDone, nullptr},
+          LINKCASE{L"C:\\DEVAVOROR\\pnpdrvs", true, kInstallFailed, "An error occurred during installation."},
+          LINKCASE{L"C:\\devavoror", false, kLockRefused,
+                   "The install lock cannot be taken: its folder cannot be made one only administrators can change: "
+                   "C:\\DEVAVOROR is a link (reparse point) and cannot be moved aside."}}) {
         SCOPED_TRACE(zoltest::ToUtf8(c.folder));
         TearDown();
         m_elsewhere = zoltest::MakeTestDir(L"elsewhere");
@@ -315,11 +322,11 @@ TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
             through += zoltest::ToUtf8(name) + " ";
         EXPECT_EQ(through, "");
         EXPECT_EQ(GetFileAttributesW(c.folder), DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-        EXPECT_NE(run.output.find(c.installs ? kInstallDone : kInstallFailed), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.outcome), std::string::npos) << run.output;
         std::string log = zoltest::ReadMainLog();
         EXPECT_EQ(!log.empty(), c.logWritten) << log;
-        if (!c.installs) {
-            EXPECT_NE(run.output.find("An error occurred during installation."), std::string::npos) << run.output;
+        if (c.message) {
+            EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         }
         if (c.logWritten) {
             EXPECT_NE(log.find("\r\n**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\r\n"),
@@ -453,12 +460,13 @@ TEST_F(TrustedFolders, AHeldDevavororMakesNoSilentRun)
     zoltest::ProcessResult run = zoltest::RunHost(legacy, L"--json");
     CloseHandle(held);
     EXPECT_EQ(run.exitCode, 1618u) << run.output;
-    const std::string why = "the log folder C:\\\\devavoror cannot be made one only administrators can change: "
-                            "error 0x00000020 ";
+    const std::string why = "the log folder cannot be made one only administrators can change: C:\\\\devavoror is "
+                            "not a folder and cannot be moved aside: error 0x00000020 ";
     EXPECT_NE(run.output.find(",\"log\":{\"written\":false,\"reason\":\"" + why), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("\"in_progress\":true,\"in_progress_reason\":\"lock_unavailable\"}"), std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find("zolhost: the log cannot be written: the log folder C:\\devavoror cannot be made"),
+    EXPECT_NE(run.output.find("zolhost: the log cannot be written: the log folder cannot be made one only "
+                              "administrators can change: C:\\devavoror is not a folder"),
               std::string::npos)
         << run.output;
     EXPECT_EQ(zoltest::ReadBytes(L"C:\\devavoror"), "a user's file\r\n");
@@ -478,13 +486,14 @@ TEST_F(TrustedFolders, AHeldDevavororMakesNoSilentRun)
 TEST_F(Security, ZolhostRefusesAComponentOrPackageFolderOthersMayChange)
 {
     ASSERT_TRUE(zoltest::UnixChmod(m_dir, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(m_dir);
+    const size_t logged = zoltest::ReadMainLog().size();
     zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--check");
     EXPECT_EQ(run.exitCode, 87u) << run.output;
     EXPECT_EQ(run.output, "zolhost: the component's folder " + zoltest::ToUtf8(m_dir) +
                               " has an access list that lets other accounts change it: run it from a folder only "
                               "administrators can change (--allow-untrusted-folder runs it anyway, for trying it as "
                               "a user)\r\n");
-    EXPECT_EQ(zoltest::ReadMainLog(), "");
+    EXPECT_EQ(zoltest::ReadMainLog().size(), logged);
 
     run = zoltest::RunHost(m_dir, L"--check --allow-untrusted-folder");
     EXPECT_EQ(run.exitCode, 0u) << run.output;

@@ -349,11 +349,9 @@ bool CCmpLog::OpenRecord(LOGFILE& record, std::vector<std::wstring>* changes)
     if (IsDefaultDirectory(record.szDirectory)) {
         // The shared log folder below the drive root is used only once no
         // one but the administrators can change it.
-        std::wstring failed;
-        if (!MakeTrustedFolderPath(record.szDirectory, changes, &failed)) {
-            DWORD error = GetLastError();
-            SetOpenFailure(FormatWide(L"the log folder %s cannot be made one only administrators can change: error %s",
-                                      failed.c_str(), DescribeError(error).GetString()));
+        std::wstring why;
+        if (!MakeTrustedFolderPath(record.szDirectory, changes, &why)) {
+            SetOpenFailure(L"the log folder cannot be made one only administrators can change: " + why);
             return false;
         }
         record.hFile = OpenLogFile(path, changes);

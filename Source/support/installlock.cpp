@@ -134,12 +134,9 @@ bool CInstallLock::Acquire(DWORD timeoutMs)
     // The folder is made one only administrators can change first, so that
     // no other account can create or hold the file.
     const std::wstring folder = m_path.substr(0, m_path.rfind(L'\\'));
-    std::wstring failed;
-    if (!MakeTrustedFolderPath(folder, nullptr, &failed)) {
-        DWORD error = GetLastError();
-        return Unavailable(FormatWide(L"the folder %s cannot be made one only administrators can change: error %s",
-                                      failed.c_str(), DescribeError(error).GetString()));
-    }
+    std::wstring why;
+    if (!MakeTrustedFolderPath(folder, nullptr, &why))
+        return Unavailable(L"its folder cannot be made one only administrators can change: " + why);
     const ULONGLONG start = GetTickCount64();
     for (;;) {
         if (TryTake())

@@ -1,13 +1,12 @@
 #include "support/trustedfolder.h"
 
+#include "support/errortext.h"
 #include "support/handles.h"
 #include "support/wformat.h"
 
 #include <aclapi.h>
 #include <ntsecapi.h>
 #include <sddl.h>
-
-#include <wchar.h>
 
 namespace {
 
@@ -365,7 +364,17 @@ bool MoveAside(const std::wstring& path, std::wstring* newPath)
     return false;
 }
 
-bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* changes)
+namespace {
+
+// " error 0x... text" for the thread's last error, or nothing when it has none.
+std::wstring LastErrorText()
+{
+    DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? std::wstring() : L": error " + std::wstring(DescribeError(error).GetString());
+}
+
+// MakeTrustedFolder, saying in why what could not be done.
+bool MakeTrustedFolderSaying(const std::wstring& path, std::vector<std::wstring>* changes, std::wstring* why)
 {
     const std::wstring clean = WithoutTrailingSeparators(path);
     std::vector<BYTE> selfStorage;
@@ -376,13 +385,16 @@ bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* chan
         CUniqueLocal sd;
         std::vector<BYTE> owner;
         GatherFacts(clean, facts, handle, sd, owner);
-        switch (JudgeFolder(facts, self)) {
+        const FolderVerdict verdict = JudgeFolder(facts, self);
+        switch (verdict) {
         case FOLDER_TRUSTED:
             return true;
         case FOLDER_MISSING:
             // Another process may create it first: it is judged again.
-            if (!CreateProtectedFolder(clean) && GetLastError() != ERROR_ALREADY_EXISTS)
+            if (!CreateProtectedFolder(clean) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                *why = clean + L" cannot be created" + LastErrorText();
                 return false;
+            }
             break;
         case FOLDER_MOVE_ASIDE:
         case FOLDER_PROTECT: {
@@ -390,24 +402,37 @@ bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* chan
             // (folders they own, files they keep open): none of it is kept.
             handle.reset();
             std::wstring aside;
-            if (!MoveAside(clean, &aside))
+            SetLastError(ERROR_SUCCESS);
+            if (!MoveAside(clean, &aside)) {
+                *why = clean + L" " + VerdictReason(facts, verdict) + L" and cannot be moved aside" + LastErrorText();
                 return false;
+            }
             if (changes)
                 changes->push_back(FormatWide(L"Untrusted folder moved aside: %s -> %s", clean.c_str(), aside.c_str()));
             break;
         }
         }
     }
+    *why = clean + L" keeps being replaced";
     return false;
 }
 
-bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes, std::wstring* failed)
+} // namespace
+
+bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* changes)
 {
-    if (failed != nullptr)
-        *failed = path;
+    std::wstring why;
+    return MakeTrustedFolderSaying(path, changes, &why);
+}
+
+bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes, std::wstring* why)
+{
+    std::wstring reason;
+    if (why == nullptr)
+        why = &reason;
     // Only a folder below a drive root: "X:\..." .
     if (path.size() < 4 || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) {
-        SetLastError(ERROR_BAD_PATHNAME);
+        *why = path + L" is not a folder below a drive's root";
         return false;
     }
     const std::wstring clean = WithoutTrailingSeparators(path);
@@ -418,12 +443,10 @@ bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* 
             next = clean.size();
         const std::wstring part = clean.substr(pos, next - pos);
         if (part.empty() || part == L"." || part == L"..") {
-            SetLastError(ERROR_BAD_PATHNAME);
+            *why = path + L" is not a folder below a drive's root";
             return false;
         }
-        if (failed != nullptr)
-            *failed = clean.substr(0, next);
-        if (!MakeTrustedFolder(clean.substr(0, next), changes))
+        if (!MakeTrustedFolderSaying(clean.substr(0, next), changes, why))
             return false;
         pos = next + 1;
     }

@@ -81,10 +81,11 @@ bool MoveAside(const std::wstring& path, std::wstring* newPath);
 bool MakeTrustedFolder(const std::wstring& path, std::vector<std::wstring>* changes);
 // The same for every level of a folder path below the drive root
 // ("C:\a\b" makes "C:\a", then "C:\a\b"); a trailing separator is allowed.
-// On failure, failed (when given) names the level that could not be made
-// trusted, and the thread's last error is the platform's reason.
+// On failure, why (when given) names the level that could not be made
+// trusted and says why ("C:\a is a link (reparse point) and cannot be moved
+// aside: error ...").
 bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* changes,
-                           std::wstring* failed = nullptr);
+                           std::wstring* why = nullptr);
 
 // Renames the file or folder a handle (opened with DELETE access) holds to
 // a full path; never replaces what is there.
