@@ -3,14 +3,12 @@
 // program, so each test looks only at what it appended.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <regex>
 #include <string>
 
 #include "log/cmplog.h"
-#include "support/trustedfolder.h"
 #include "testsupport.h"
 
 namespace {
@@ -56,6 +54,22 @@ protected:
         return all.size() >= m_mainMark ? all.substr(m_mainMark) : all;
     }
     std::string Read(const std::wstring& name) const { return zoltest::ReadBytes(m_dir + name); }
+    // The main log was moved aside with content, and the new one holds the
+    // WARNING that names where it went and then "mine"; the aside file goes.
+    static void ExpectMovedAsideHolding(const std::string& content)
+    {
+        std::vector<std::wstring> aside;
+        for (const std::wstring& path : zoltest::VerboseLogPaths())
+            if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
+                aside.push_back(path);
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(zoltest::ReadBytes(aside[0]), content);
+        static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
+                                      "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
+                                      "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8}\r\nmine\r\n");
+        EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
+        DeleteFileW(aside[0].c_str());
+    }
 
     std::wstring m_dir;
     size_t m_mainMark = 0;
@@ -473,39 +487,12 @@ TEST_F(CmpLogTest, AHardLinkedLogIsMovedAsideAndANewOneStarted)
     log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
     log.Close();
     EXPECT_EQ(Read(L"other.txt"), "theirs\r\n");
-    std::vector<std::wstring> aside;
-    for (const std::wstring& path : zoltest::VerboseLogPaths())
-        if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
-            aside.push_back(path);
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(zoltest::ReadBytes(aside[0]), "theirs\r\n");
-    static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
-                                  "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
-                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8}\r\nmine\r\n");
-    EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
-    DeleteFileW(aside[0].c_str());
+    ExpectMovedAsideHolding("theirs\r\n");
 }
 
 // A log file another account owns (one a user made in the log folder while
 // it was open to everyone) is moved aside and a new one started: its owner
-// could read, change or delete what is logged. Wine reports every owner as
-// its own account, so the owner seam names another one for that file.
-BY_HANDLE_FILE_INFORMATION g_theirs;
-bool OwnedByAUserIfTheirs(HANDLE handle, std::vector<BYTE>& sid)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    std::vector<BYTE> selfStorage;
-    PSID owner = ProcessUserSid(selfStorage);
-    PSID user = nullptr;
-    if (GetFileInformationByHandle(handle, &info) && info.nFileIndexLow == g_theirs.nFileIndexLow &&
-        info.nFileIndexHigh == g_theirs.nFileIndexHigh && ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &user))
-        owner = user;
-    const BYTE* bytes = static_cast<const BYTE*>(owner);
-    sid.assign(bytes, bytes + GetLengthSid(owner));
-    LocalFree(user);
-    return true;
-}
-
+// could read, change or delete what is logged.
 TEST_F(CmpLogTest, ALogFileAnotherAccountOwnsIsMovedAsideAndANewOneStarted)
 {
     CCmpLog first;
@@ -513,29 +500,16 @@ TEST_F(CmpLogTest, ALogFileAnotherAccountOwnsIsMovedAsideAndANewOneStarted)
     first.Close();
     DeleteFileW(zoltest::MainLogPath().c_str());
     ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "theirs\r\n"));
-    HANDLE theirs = CreateFileW(zoltest::MainLogPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_TRUE(GetFileInformationByHandle(theirs, &g_theirs));
-    CloseHandle(theirs);
 
-    PFN_READ_OWNER previous = SetOwnerReaderForTest(OwnedByAUserIfTheirs);
     CCmpLog log;
-    int opened = log.Open();
+    {
+        zoltest::CForeignOwnerScope theirs(zoltest::MainLogPath());
+        ASSERT_TRUE(theirs.Valid());
+        ASSERT_EQ(log.Open(), 0);
+    }
     log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
     log.Close();
-    SetOwnerReaderForTest(previous);
-    ASSERT_EQ(opened, 0);
-    std::vector<std::wstring> aside;
-    for (const std::wstring& path : zoltest::VerboseLogPaths())
-        if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
-            aside.push_back(path);
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(zoltest::ReadBytes(aside[0]), "theirs\r\n");
-    static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
-                                  "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
-                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8}\r\nmine\r\n");
-    EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
-    DeleteFileW(aside[0].c_str());
+    ExpectMovedAsideHolding("theirs\r\n");
 }
 
 // The hand-over merges into the host's file only when that file is a real

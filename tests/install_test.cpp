@@ -9,14 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include <sddl.h>
-
 #include "basecomp.h"
 #include "hostreport.h"
 #include "hostsession.h"
 #include "messages.h"
 #include "support/installlock.h"
-#include "support/trustedfolder.h"
 #include "testsupport.h"
 
 namespace {
@@ -179,30 +176,6 @@ TEST(InstallLock, AHostHoldingTheMutexOnTheSameThreadLetsInstallRunAndKeepsItsRe
     EXPECT_EQ(zoltest::RunDevsim(L"hold-install-lock 0").exitCode, 0u);
 }
 
-namespace {
-
-// The lock file another process holds, reported as another account's: Wine
-// reports every owner as its own account, so the owner seam names another
-// one for that file (found by its file ID, so that a file made anew in its
-// place is the administrators' again).
-BY_HANDLE_FILE_INFORMATION g_squatted;
-bool OwnedByAUserIfSquatted(HANDLE handle, std::vector<BYTE>& sid)
-{
-    std::vector<BYTE> selfStorage;
-    PSID owner = ProcessUserSid(selfStorage);
-    PSID user = nullptr;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(handle, &info) && info.nFileIndexLow == g_squatted.nFileIndexLow &&
-        info.nFileIndexHigh == g_squatted.nFileIndexHigh && ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &user))
-        owner = user;
-    const BYTE* bytes = static_cast<const BYTE*>(owner);
-    sid.assign(bytes, bytes + GetLengthSid(owner));
-    LocalFree(user);
-    return true;
-}
-
-} // namespace
-
 // A lock held by a process that is not an administrator's is squatting, not
 // a busy server: Install says so at once instead of waiting, the host's
 // report gives the reason, and once the squatter lets go its file is moved
@@ -211,12 +184,10 @@ TEST(InstallLock, ALockFileAnotherAccountHoldsIsNamedAndNotWaitedFor)
 {
     zoltest::CInstallLockHolder holder(8);
     ASSERT_TRUE(holder.Holding());
-    HANDLE lockFile = CreateFileW(CInstallLock::LockPath().c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-    ASSERT_TRUE(GetFileInformationByHandle(lockFile, &g_squatted));
-    CloseHandle(lockFile);
-    PFN_READ_OWNER previous = SetOwnerReaderForTest(OwnedByAUserIfSquatted);
+    // Wine reports every owner as its own account: the lock file is
+    // reported as another account's.
+    zoltest::CForeignOwnerScope squatter(CInstallLock::LockPath());
+    ASSERT_TRUE(squatter.Valid());
 
     zoltest::ClearLogs();
     CDispatchComponent component;
@@ -248,7 +219,6 @@ TEST(InstallLock, ALockFileAnotherAccountHoldsIsNamedAndNotWaitedFor)
     EXPECT_TRUE(lock.Acquire(0));
     EXPECT_EQ(lock.ReadOwner(), GetCurrentProcessId());
     lock.Release();
-    SetOwnerReaderForTest(previous);
 }
 
 // A holder record that is cut short (or anything else someone wrote there)

@@ -123,6 +123,25 @@ bool UnixChmod(const std::wstring& path, const char* mode, const std::string& re
 // back ("O:...D:..."); empty when they cannot be read.
 std::string ReadSecurity(const std::wstring& path);
 
+// For the scope's life, the owner checks of the component's folder and file
+// routines see another account (a plain user, S-1-5-21-1-2-3-1001) as the
+// owner of the file or folder at path, found by its file ID: Wine reports
+// every owner as its own account. Everything else, a file made anew under
+// the same name included, keeps the account the process runs as.
+class CForeignOwnerScope
+{
+public:
+    explicit CForeignOwnerScope(const std::wstring& path);
+    ~CForeignOwnerScope();
+    CForeignOwnerScope(const CForeignOwnerScope&) = delete;
+    CForeignOwnerScope& operator=(const CForeignOwnerScope&) = delete;
+    bool Valid() const { return m_valid; }
+
+private:
+    void* m_previous;
+    bool m_valid;
+};
+
 // Text helpers for assertions.
 std::vector<std::string> Lines(const std::string& text); // split on CR LF / LF
 // The bytes of a verbose log line with its time prefix replaced by [T].
