@@ -119,7 +119,7 @@ public:
     // asks for one, or a file or the device install was deferred to the
     // next restart).
     int InstallInfFile(int isVirtual, wchar_t* message, const wchar_t* language);
-    // Takes the machine-wide install mutex for Install, waiting at most
+    // Takes the machine-wide install lock for Install, waiting at most
     // GetInstallWaitMs; logs the wait and, when it gives up, the holder.
     bool AcquireInstallLock(CInstallLock& lock);
     // Before the driver updates: waits at most 60 s while the platform has

@@ -323,7 +323,8 @@ TEST_F(PnPHost, BusyMachineExits1618WithoutInstallingAndDevicesShowTheirDrivers)
         HostRun busy = Host(L"--json --wait 0");
         EXPECT_EQ(busy.exitCode, 1618u) << busy.report;
         EXPECT_NE(busy.report.find(",\"install\":{\"result\":null,\"message\":\"Another installation is in progress "
-                                   "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true}," +
+                                   "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true,"
+                                   "\"in_progress_reason\":\"installation\"}," +
                                    present + "\"outcome\":\"present\",\"error\":null,\"reason\":null,\"restart\":false,"
                                    "\"service\":null,\"inf\":null,\"driver_version\":null}]"),
                   std::string::npos)

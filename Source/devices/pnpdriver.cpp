@@ -7,6 +7,7 @@
 #include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
 #include "support/componentdirectory.h"
+#include "support/emptyfolder.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
@@ -22,9 +23,6 @@ namespace {
 // Hardware IDs are at most 255 characters.
 const size_t kHardwareIdChars = 256;
 const DWORD kCatalogFieldChars = MAX_PATH;
-// How deep the emptying of the staging folder goes into subfolders left
-// there; deeper ones are removed only when empty.
-const int kEmptyDepth = 8;
 const DWORD kCopyChunk = 64 * 1024;
 
 const wchar_t* const kCatalogKeys[] = {
@@ -94,24 +92,6 @@ bool GetField(INFCONTEXT* context, DWORD index, wchar_t* buffer, DWORD chars)
         return false;
     }
     return true;
-}
-
-// Deletes one file through a handle on the entry itself (a link is deleted
-// as the link); a read-only attribute is cleared first.
-void DeleteEntry(const std::wstring& path)
-{
-    CUniqueFile entry(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!entry)
-        return;
-    FILE_BASIC_INFO basic = {};
-    if (GetFileInformationByHandleEx(entry.get(), FileBasicInfo, &basic, sizeof(basic)) &&
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof(basic));
-    }
-    DeleteOpenFile(entry.get());
 }
 
 } // namespace
@@ -252,42 +232,28 @@ bool CWin2000PnPDriver::PrepareStagingFolder(const wchar_t* folder)
         return false;
     // Nothing an earlier run (or anyone else) left there stands in for a
     // package file.
-    EmptyFolder(folder, 0);
-    return true;
+    return EmptyStagingFolder(folder);
 }
 
-void CWin2000PnPDriver::EmptyFolder(const std::wstring& folder, int depth)
+bool CWin2000PnPDriver::EmptyStagingFolder(const wchar_t* folder)
 {
-    std::vector<std::pair<std::wstring, DWORD>> entries;
-    WIN32_FIND_DATAW entry;
-    CUniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find)
-        return;
-    do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
-            entries.push_back({folder + L"\\" + entry.cFileName, entry.dwFileAttributes});
-    } while (FindNextFileW(find.get(), &entry));
-    find.reset();
-
-    for (const auto& item : entries) {
-        const std::wstring& path = item.first;
-        if (!(item.second & FILE_ATTRIBUTE_DIRECTORY)) {
-            DeleteEntry(path);
-            continue;
-        }
-        // A link to a folder is removed as the link, never entered; one
-        // that cannot be removed is moved aside (where the platform allows
-        // it without following the link).
-        if (item.second & FILE_ATTRIBUTE_REPARSE_POINT) {
-            if (!RemoveDirectoryW(path.c_str()))
-                MoveAside(path, nullptr);
-            continue;
-        }
-        if (depth < kEmptyDepth)
-            EmptyFolder(path, depth + 1);
-        if (!RemoveDirectoryW(path.c_str()))
-            MoveAside(path, nullptr);
-    }
+    std::vector<std::wstring> kept;
+    if (EmptyTrustedFolder(folder, &kept))
+        return true;
+    // What the folder holds that is not plainly ours is neither entered nor
+    // deleted: the folder goes aside whole, with it, and a new one is made.
+    // The note names the first such entry (its name is anyone's text).
+    std::wstring aside;
+    if (!MoveAside(folder, &aside))
+        return false;
+    CStr first = EscapeControlChars(kept.empty() ? L"" : kept.front().c_str());
+    m_vNotes.push_back(CStr(FormatWide(L"Untrusted folder moved aside: %s -> %s (%s)", folder, aside.c_str(),
+                                       first.GetString()).c_str()));
+    std::vector<std::wstring> changes;
+    bool trusted = MakeTrustedFolder(folder, &changes);
+    for (const std::wstring& change : changes)
+        m_vNotes.push_back(CStr(change.c_str()));
+    return trusted;
 }
 
 bool CWin2000PnPDriver::EmptyStagingFolder()

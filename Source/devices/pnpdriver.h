@@ -121,7 +121,9 @@ private:
     // Makes the staging folder trusted and empties it; false when it
     // cannot be made trusted.
     bool PrepareStagingFolder(const wchar_t* folder);
-    void EmptyFolder(const std::wstring& folder, int depth);
+    // Empties the trusted staging folder; one that holds what it will not
+    // remove is moved aside whole and made anew. False when that fails.
+    bool EmptyStagingFolder(const wchar_t* folder);
     // Stages with the folder prepared.
     int CopyStageFiles(const wchar_t* folder);
     // Copies one package file (relativePath, read from source) into a new

@@ -13,6 +13,7 @@
 #include "support/folderpath.h"
 #include "support/handles.h"
 #include "support/plainname.h"
+#include "support/trustedfolder.h"
 #include "support/wformat.h"
 
 namespace {
@@ -80,6 +81,22 @@ static bool JoinListedName(CInf* inf, const CStr& folder, const CStr& name, CStr
         }
     }
     inf->AddFailure(UnsafeFileNameText(name.GetString()));
+    return false;
+}
+
+// The folder a file operation creates or writes into is either below the
+// Windows folder or Program Files, or one only administrators can change
+// at every level (missing levels of a copy's folder are created so): a
+// link, another account's folder or one open to others is never written
+// through, and the operation is refused with a failure naming the folder.
+// The operation then acts by path on what was checked: no one but an
+// administrator can change those folders in between.
+static bool CheckDestinationFolder(CInf* inf, const CStr& directory, bool createMissing)
+{
+    std::wstring why;
+    if (PrepareDestinationFolder(directory.GetString(), createMissing, &why))
+        return true;
+    inf->AddFailure(why);
     return false;
 }
 
@@ -164,6 +181,10 @@ int CInf::CopyFileList(const wchar_t* section)
         }
         CStr target;
         if (!JoinListedName(this, directory, destName, &target)) {
+            result = 0;
+            break;
+        }
+        if (infutil::FitsPath(target) && !CheckDestinationFolder(this, directory, true)) {
             result = 0;
             break;
         }
@@ -267,6 +288,11 @@ int CInf::DeleteFileList(const wchar_t* section)
             break;
         }
 
+        if (!CheckDestinationFolder(this, directory, false)) {
+            result = 0;
+            break;
+        }
+
         int flags = 0;
         bool atRestart = infutil::ReadIntField(&context, 4, &flags) &&
                          (flags == kDeleteAtRestart || flags == kDeleteAtRestartHighWord);
@@ -339,6 +365,11 @@ int CInf::RenameFileList(const wchar_t* section)
             break;
         }
         if (!NoteFileRemoval(oldPath) || !NoteFileChange(newPath, false)) {
+            result = 0;
+            break;
+        }
+
+        if (!CheckDestinationFolder(this, directory, false)) {
             result = 0;
             break;
         }

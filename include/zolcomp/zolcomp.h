@@ -65,7 +65,7 @@ typedef int(WINAPI* PFN_ZOL_INSTALL)(int a, void* b, wchar_t* message, int d, co
    holds ZOL_UNINSTALL_* flags, `b` and `d` are not interpreted (pass NULL,
    0), `message` receives a message in the host's language on failure and
    must hold ZOL_MESSAGE_CHARS characters, `language` is a ZOL_LANG_* code.
-   It holds the install mutex (below) for its whole run, as Install does.
+   It holds the install lock (below) for its whole run, as Install does.
    What it would do is asked first, without changing anything, through
    ZOL_PROP_UNINSTALL_PLAN; what it did, afterwards, through
    ZOL_PROP_DEVICE_RESULTS.
@@ -209,7 +209,7 @@ enum ZolDeviceReason {
     ZOL_REASON_PACKAGE_REFUSED = 1,     /* the package lacks a file the update needs */
     ZOL_REASON_LIBRARY_MISSING = 2,     /* the device installation library did not load */
     ZOL_REASON_FUNCTION_MISSING = 3,    /* the library lacks the driver update function */
-    ZOL_REASON_INSTALL_IN_PROGRESS = 4, /* another installation held the install mutex */
+    ZOL_REASON_INSTALL_IN_PROGRESS = 4, /* the install lock could not be taken */
     ZOL_REASON_STAGING_UNSAFE = 5,      /* the staging folder could not be made administrators' only */
     ZOL_REASON_NO_DRIVER_LEFT = 6,      /* Uninstall: no driver would be left and force was not given */
     ZOL_REASON_NOT_REACHED = 7,         /* Uninstall: stopped by an earlier failure before this device */
@@ -263,19 +263,40 @@ typedef struct ZOL_DEVICE_RESULTS {
 
 /* ---- One installation at a time --------------------------------------- */
 
-/* A machine-wide named mutex (CreateMutexW / OpenMutexW). Install (and
-   Uninstall) holds it for its whole run and waits at most ZOL_INSTALL_WAIT_MS for it; when it cannot
-   take it Install returns ZOL_INSTALL_FAILED with its "error during
-   installation" message and logs "Another installation is in progress". A
-   host may take it itself before calling Install, on the thread that calls
-   Install: the component's wait then succeeds at once. */
-#define ZOL_INSTALL_MUTEX_NAME L"Global\\ZolcompInstallInProgress"
-/* Beside the mutex, a named shared-memory section (CreateFileMappingW on the
-   paging file) of ZOL_INSTALL_OWNER_BYTES bytes. Its first 32-bit value is
-   the process ID of the mutex's holder, 0 when unknown: a holder writes its
-   ID once it holds the mutex (unless its own process holds it already) and
-   writes 0 before it releases it. It only names the holder in messages. */
-#define ZOL_INSTALL_OWNER_NAME L"Global\\ZolcompInstallOwner"
+/* A machine-wide lock file, ZOL_INSTALL_LOCK_PATH on the drive of the system
+   folder (C:\DEVAVOROR\zolcomp-install.lock). Install (and Uninstall) holds
+   it for its whole run and waits at most ZOL_INSTALL_WAIT_MS for it; when it cannot take it
+   Install returns ZOL_INSTALL_FAILED with its "error during installation"
+   message and logs why: "Another installation is in progress", or that a
+   process that is not an administrator's holds the lock, or that the lock
+   cannot be taken at all.
+
+   The lock lives in the component's own folder, which it makes one only
+   SYSTEM and Administrators can change (an existing folder that is a link,
+   another account's, or open to others is moved aside first), so that no
+   other account can create the file first or hold it. (A private object
+   namespace bounded by the Administrators group would do the same for a
+   named mutex, but cannot be created under Wine, where the component is
+   tested: CreateBoundaryDescriptorW returns NULL and
+   AddSIDToBoundaryDescriptor ends the process.)
+
+   Holding the lock means having the file open with CreateFileW(path,
+   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, ..., OPEN_ALWAYS, ...): no
+   one else can then open it for writing, rename or delete it, and the system
+   lets it go when the holder closes the handle or ends. A holder that is not
+   an administrator's (a file at the name that another account owns) is not
+   waited for. The first ZOL_INSTALL_OWNER_BYTES bytes of the file name the
+   holder: its process ID, then its thread ID (32 bits each), 0 when unknown.
+   A holder writes them once it holds the lock and writes zeros before it
+   lets go; a reader opens the file with GENERIC_READ and all three sharing
+   flags. A host may take the lock itself before calling Install, on the
+   thread that calls Install: the component sees its own process and thread
+   in the record and goes on at once.
+
+   Components before this lock file used a named mutex instead
+   ("Global\\ZolcompInstallInProgress"), which any account could create
+   first; the two do not exclude each other. */
+#define ZOL_INSTALL_LOCK_PATH L"\\DEVAVOROR\\zolcomp-install.lock"
 #define ZOL_INSTALL_OWNER_BYTES 8
 #define ZOL_INSTALL_WAIT_MS 60000
 /* The platform's exit code for "another installation is in progress"

@@ -2,14 +2,15 @@
 
 CHostOptions::CHostOptions()
     : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_uninstall(false), m_force(false),
-      m_json(false), m_waitSeconds(0)
+      m_json(false), m_allowUntrustedFolder(false), m_waitSeconds(0)
 {
 }
 
 const wchar_t* CHostOptions::UsageLine()
 {
     return L"usage: zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]\r\n"
-           L"               [--uninstall [--force]] [/verbose_log] [/consoleout] PATH\\zolcomp.dll\r\n"
+           L"               [--uninstall [--force]] [--allow-untrusted-folder] [/verbose_log] [/consoleout]\r\n"
+           L"               PATH\\zolcomp.dll\r\n"
            L"       zolhost --help\r\n";
 }
 
@@ -56,6 +57,13 @@ std::wstring CHostOptions::HelpText()
            L"                is left without one (without --force Uninstall refuses and\r\n"
            L"                changes nothing).\r\n"
            L"  --json        print one JSON object instead of the readable report.\r\n"
+           L"  --allow-untrusted-folder  run even when the component's folder or the\r\n"
+           L"                package folder is a link, is owned by another account or\r\n"
+           L"                lets accounts other than SYSTEM and Administrators change\r\n"
+           L"                it (the report then warns). Only for trying zolhost as a\r\n"
+           L"                user: run elevated from such a folder, it lets those\r\n"
+           L"                accounts swap the files it reads. Without it such a folder\r\n"
+           L"                ends the run with exit code 87 before anything is loaded.\r\n"
            L"  --help        print this text and exit.\r\n"
            L"  /verbose_log  also write the verbose log (any letter case).\r\n"
            L"  /consoleout   let the component open a console window.\r\n"
@@ -83,10 +91,14 @@ std::wstring CHostOptions::HelpText()
            L"{\"report_version\":2,\"interface_version\":N,\"properties\":{\"1\":{\"result\":R,\r\n"
            L"\"value\":\"...\"},...,\"5\":{\"result\":R,\"status\":S,\"message\":\"...\"},...},\r\n"
            L"\"install\":{\"result\":R,\"message\":\"...\",\"in_progress\":false},\"devices\":[{...}],\r\n"
-           L"\"warnings\":[\"...\"],\"host_apartment\":\"single-threaded\"} (no \"install\" with\r\n"
-           L"--check; \"result\":null and \"in_progress\":true when another installation\r\n"
-           L"was in progress; \"warnings\" only when there is one; \"host_apartment\" only\r\n"
-           L"with --sta). With --uninstall \"uninstall\" takes the place of \"install\":\r\n"
+           L"\"log\":{\"written\":true,\"reason\":null},\"warnings\":[\"...\"],\r\n"
+           L"\"host_apartment\":\"single-threaded\"} (no \"install\" with --check;\r\n"
+           L"\"result\":null, \"in_progress\":true and \"in_progress_reason\" when the\r\n"
+           L"install lock could not be taken: \"installation\" (another one holds it),\r\n"
+           L"\"not_administrator\" (a process that is not an administrator's holds it) or\r\n"
+           L"\"lock_unavailable\"; \"log\" says whether the log could be written, and why\r\n"
+           L"not; \"warnings\" only when there is one; \"host_apartment\" only with --sta).\r\n"
+           L"With --uninstall \"uninstall\" takes the place of \"install\":\r\n"
            L"{\"result\":R,\"message\":\"...\",\"in_progress\":false,\"package_state\":\"installed\",\r\n"
            L"\"forced\":false,\"check\":false,\"plan\":[{...}]} (\"result\":null when Uninstall\r\n"
            L"was not called), and each device also has \"action\", \"target_inf\" and\r\n"
@@ -107,9 +119,12 @@ std::wstring CHostOptions::HelpText()
            L"        component could not be loaded or lacks one of its exports\r\n"
            L"  1605  --uninstall: the package is not installed (the what-if said so and\r\n"
            L"        Uninstall returned 0); nothing was changed\r\n"
-           L"  1618  another installation is in progress: Install (Uninstall) was not called\r\n"
-           L"  87    bad command line (--force without --uninstall, for one), or the\r\n"
-           L"        --package directory cannot be entered\r\n";
+           L"  1618  the install lock could not be taken (another installation is in\r\n"
+           L"        progress, or the report says why not): Install (Uninstall) was not\r\n"
+           L"        called\r\n"
+           L"  87    bad command line (--force without --uninstall, for one), the --package\r\n"
+           L"        directory cannot be entered, or the component's or the package folder\r\n"
+           L"        is not trusted\r\n";
 }
 
 CHostOptions::ParseResult CHostOptions::Fail(const std::wstring& error)
@@ -173,6 +188,8 @@ CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* ar
             m_json = true;
         } else if (arg == L"--sta") {
             m_singleThreaded = true;
+        } else if (arg == L"--allow-untrusted-folder") {
+            m_allowUntrustedFolder = true;
         } else if (arg[0] == L'-') {
             return Fail(L"unknown option " + arg);
         } else if (!m_componentPath.empty()) {

@@ -1,6 +1,7 @@
 // CHostOptions: the host's command line.
 //   zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]
-//           [--uninstall [--force]] [/verbose_log] [/consoleout] PATH\zolcomp.dll
+//           [--uninstall [--force]] [--allow-untrusted-folder] [/verbose_log] [/consoleout]
+//           PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
 #pragma once
@@ -35,6 +36,9 @@ public:
     bool Json() const { return m_json; }
     // How long to wait for another installation to finish, in seconds.
     unsigned WaitSeconds() const { return m_waitSeconds; }
+    // Run from a component or package folder that others may change (for
+    // trying the host as a user; never for an elevated run).
+    bool AllowUntrustedFolder() const { return m_allowUntrustedFolder; }
     const std::wstring& Error() const { return m_error; }
 
     static const wchar_t* UsageLine();
@@ -58,6 +62,7 @@ private:
     bool m_uninstall;
     bool m_force;
     bool m_json;
+    bool m_allowUntrustedFolder;
     unsigned m_waitSeconds;
     std::wstring m_error;
 };

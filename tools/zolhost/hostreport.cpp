@@ -62,7 +62,7 @@ Json DevicesJson(const std::vector<CHostReport::Device>& list, bool uninstallRun
 
 CHostReport::CHostReport()
     : interfaceResult(0), interfaceVersion(0), prereqStatus(0), installed(false), installResult(0),
-      installInProgress(false), exitCode(0)
+      installInProgress(false), logKnown(false), logWritten(false), exitCode(0)
 {
 }
 
@@ -220,6 +220,8 @@ std::wstring CHostReport::RenderText() const
     } else {
         out += L"Install:            not called (--check)\r\n";
     }
+    if (logKnown && !logWritten)
+        out += HostFormat(L"Log:                not written: %s\r\n", Printable(logReason).c_str());
     out += RenderDeviceTable(L"Devices:            ", devices);
     if (!hostApartment.empty())
         out += HostFormat(L"Host apartment:     %s\r\n", hostApartment.c_str());
@@ -277,6 +279,8 @@ std::wstring CHostReport::RenderJson() const
         run["result"] = uninstall.called ? Json(uninstall.result) : Json(nullptr);
         run["message"] = Text(uninstall.message);
         run["in_progress"] = uninstall.inProgress;
+        if (uninstall.inProgress && !inProgressReason.empty())
+            run["in_progress_reason"] = Text(inProgressReason);
         run["package_state"] = uninstall.planResult ? Text(PackageStateName(uninstall.packageState)) : Json(nullptr);
         run["forced"] = uninstall.forced;
         run["check"] = uninstall.check;
@@ -287,9 +291,18 @@ std::wstring CHostReport::RenderJson() const
         install["result"] = installed ? Json(installResult) : Json(nullptr);
         install["message"] = Text(installMessage);
         install["in_progress"] = !installed && installInProgress;
+        if (!installed && installInProgress && !inProgressReason.empty())
+            install["in_progress_reason"] = Text(inProgressReason);
         report["install"] = install;
     }
     report["devices"] = DevicesJson(devices, uninstallRun);
+    // Whether the run's log was written, when the run looked at it.
+    if (logKnown) {
+        Json log = Json::object();
+        log["written"] = logWritten;
+        log["reason"] = logWritten ? Json(nullptr) : Text(logReason);
+        report["log"] = log;
+    }
     if (!warnings.empty()) {
         Json list = Json::array();
         for (const std::wstring& warning : warnings)

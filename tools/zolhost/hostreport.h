@@ -65,10 +65,18 @@ public:
     bool installed; // Install was called
     int installResult;
     std::wstring installMessage;
-    // Install was not called: another installation held the install mutex
-    // (installMessage says so).
+    // Install was not called: the install lock could not be taken
+    // (installMessage says so), and why: "installation" (another one holds
+    // it), "not_administrator" (a process that is not an administrator's
+    // holds it) or "lock_unavailable"; empty when not known.
     bool installInProgress;
     UninstallRun uninstall;
+    std::wstring inProgressReason;
+    // Whether the host's log was written (set by a run; a report without it
+    // says nothing about the log), and why not.
+    bool logKnown;
+    bool logWritten;
+    std::wstring logReason;
     std::vector<Device> devices;
     int exitCode;
     // Plain sentences about the way the component was run.

@@ -3,6 +3,7 @@
 #include "zolcomp/zolcomp.h"
 #include "log/cmplog.h"
 #include "support/installlock.h"
+#include "support/trustedfolder.h"
 #include "hostsupport.h"
 
 #include <objbase.h>
@@ -70,6 +71,16 @@ std::wstring NormalFolder(const std::wstring& folder)
     return out;
 }
 
+// The report's word for why the install lock was not taken.
+const wchar_t* InProgressReason(InstallLockBusy busy)
+{
+    switch (busy) {
+    case LOCK_BUSY_NOT_ADMINISTRATOR: return L"not_administrator";
+    case LOCK_BUSY_UNAVAILABLE: return L"lock_unavailable";
+    default: return L"installation";
+    }
+}
+
 const int kTextCapacity = ZOL_TEXT_CHARS;       // characters, for properties 1 to 4
 const int kMessageCapacity = ZOL_MESSAGE_CHARS; // characters, for Install's message
 
@@ -110,6 +121,14 @@ std::wstring CHostSession::OutsidePackageWarning(const std::wstring& componentFo
                       currentFolder.c_str(), componentFolder.c_str());
 }
 
+void CHostSession::NoteInstallLockRefusal(const CInstallLock& lock, CHostReport& report)
+{
+    report.installInProgress = true;
+    report.inProgressReason = InProgressReason(lock.BusyReason());
+    report.installMessage = InstallInProgressText(lock).GetString();
+    report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+}
+
 std::wstring CHostSession::ApartmentName()
 {
     APTTYPE type = APTTYPE_CURRENT;
@@ -143,15 +162,56 @@ bool CHostSession::EnterPackageFolder()
     return false;
 }
 
-void CHostSession::PrepareLog(CCmpLog& log)
+int CHostSession::PrepareLog(CCmpLog& log)
 {
     // The same switch rule as the component's: anywhere on the command line,
     // in any letter case.
     if (ContainsIgnoringCase(GetCommandLineW(), L"/verbose_log"))
         log.SetVerbose(1);
     log.SetStubVersion(HOST_STUB_VERSION);
-    log.Open();
+    int opened = log.Open();
     log.WriteHeader();
+    return opened;
+}
+
+void CHostSession::NoteLogState(const CCmpLog& log, int opened, CHostReport& report)
+{
+    // The component's log lies in the same folder: when the host cannot
+    // write there, the run goes unlogged, and the caller is told.
+    report.logKnown = true;
+    report.logWritten = opened == 0 && log.GetRecordCount() > 0;
+    if (report.logWritten)
+        return;
+    report.logReason = log.GetRecordCount() == 0 ? L"the log folder's name is too long" : CCmpLog::GetOpenFailure();
+    m_output.WriteError(L"zolhost: the log cannot be written: " + report.logReason + L"\r\n");
+}
+
+bool CHostSession::JudgeFolders(const std::wstring& componentPath, CUniqueFile (&pins)[2], CHostReport& report)
+{
+    // A folder others may change lets them swap the component, install.xml
+    // or the INF between the reads of an elevated run.
+    const std::wstring folders[2] = {FolderOf(componentPath), CurrentFolder()};
+    const wchar_t* const names[2] = {L"the component's folder", L"the package folder"};
+    for (int i = 0; i < 2; ++i) {
+        if (folders[i].empty() || (i == 1 && IsInFolder(componentPath, folders[i])))
+            continue;
+        std::wstring why;
+        FolderVerdict verdict = JudgeFolderAt(folders[i], &why, &pins[i]);
+        // A missing component folder is left to the load, which says so.
+        if (verdict == FOLDER_TRUSTED || verdict == FOLDER_MISSING)
+            continue;
+        std::wstring text = HostFormat(L"%s %s %s", names[i], folders[i].c_str(), why.c_str());
+        if (m_options.AllowUntrustedFolder()) {
+            report.warnings.push_back(HostFormat(L"The run goes on (--allow-untrusted-folder) although %s: other "
+                                                 L"accounts may change the files it reads.",
+                                                 text.c_str()));
+            continue;
+        }
+        m_output.WriteError(L"zolhost: " + text + L": run it from a folder only administrators can change "
+                            L"(--allow-untrusted-folder runs it anyway, for trying it as a user)\r\n");
+        return false;
+    }
+    return true;
 }
 
 void CHostSession::LogLoadFailure(const std::wstring& error)
@@ -245,11 +305,14 @@ int CHostSession::AskDevices(CComponentLibrary& library, int type, std::vector<C
     return result;
 }
 
-bool CHostSession::TakeInstallLock(CInstallLock& lock, CCmpLog& log, std::wstring& message) const
+bool CHostSession::TakeInstallLock(CInstallLock& lock, CCmpLog& log, CHostReport& report, std::wstring& message) const
 {
     if (lock.Acquire(m_options.WaitSeconds() * 1000))
         return true;
-    message = InstallInProgressText(lock.ReadOwner()).GetString();
+    // Why not: another installation, a holder that is not an
+    // administrator's, or a lock that cannot be taken at all.
+    report.inProgressReason = InProgressReason(lock.BusyReason());
+    message = InstallInProgressText(lock).GetString();
     log.WriteLine(LOG_MAIN, SEV_ERROR, nullptr, 0, L"%s\r\n", message.c_str());
     return false;
 }
@@ -263,7 +326,7 @@ int CHostSession::RunInstall(CComponentLibrary& library, CCmpLog& log, CHostRepo
         // One installation at a time: held on this thread until Install has
         // returned, so the component's own wait for it succeeds at once.
         CInstallLock lock;
-        if (!TakeInstallLock(lock, log, report.installMessage)) {
+        if (!TakeInstallLock(lock, log, report, report.installMessage)) {
             report.installInProgress = true;
             report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
             footerCode = HOST_EXIT_INSTALL_IN_PROGRESS;
@@ -295,9 +358,9 @@ int CHostSession::RunUninstall(CComponentLibrary& library, CCmpLog& log, CHostRe
         return run.planResult;
     }
     {
-        // The install mutex, as for Install.
+        // The install lock, as for Install.
         CInstallLock lock;
-        if (!TakeInstallLock(lock, log, run.message)) {
+        if (!TakeInstallLock(lock, log, report, run.message)) {
             run.inProgress = true;
             report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
             return HOST_EXIT_INSTALL_IN_PROGRESS;
@@ -332,6 +395,9 @@ int CHostSession::Run()
         componentPath = m_options.ComponentPath();
     if (!EnterPackageFolder())
         return HOST_EXIT_BAD_ARGUMENTS;
+    CUniqueFile pins[2];
+    if (!JudgeFolders(componentPath, pins, report))
+        return HOST_EXIT_BAD_ARGUMENTS;
     const std::wstring current = CurrentFolder();
     if (!IsInFolder(componentPath, current))
         report.warnings.push_back(OutsidePackageWarning(FolderOf(componentPath), current));
@@ -363,7 +429,7 @@ int CHostSession::Run()
     // The host's log. Once handed over, the component writes through it; it
     // must outlive every call into the component.
     CCmpLog log(HOST_VERBOSE_LOG_NAME);
-    PrepareLog(log);
+    NoteLogState(log, PrepareLog(log), report);
     library.GetProperty(ZOL_PROP_HOST_LOG, &log, 0, nullptr);
 
     report.interfaceResult = library.GetInterfaceVersion(&report.interfaceVersion);

@@ -6,6 +6,7 @@
 #include "hostoptions.h"
 #include "hostoutput.h"
 #include "hostreport.h"
+#include "support/handles.h"
 
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ public:
     static std::wstring OutsidePackageWarning(const std::wstring& componentFolder, const std::wstring& currentFolder);
     // The COM apartment of the calling thread, in words.
     static std::wstring ApartmentName();
+    // What the report says when the install lock was not taken: Install not
+    // called, the message, the reason and exit code 1618.
+    static void NoteInstallLockRefusal(const CInstallLock& lock, CHostReport& report);
 
 private:
     void AskProperties(CComponentLibrary& library, CHostReport& report);
@@ -54,20 +58,29 @@ private:
     // component does not answer it.
     static int AskDevices(CComponentLibrary& library, int type, std::vector<CHostReport::Device>& devices,
                           int* packageState);
-    // Install, or Uninstall with its what-if, under the install mutex unless
+    // Install, or Uninstall with its what-if, under the install lock unless
     // --check; both fill the report and return the log footer's code.
     int RunInstall(CComponentLibrary& library, CCmpLog& log, CHostReport& report);
     int RunUninstall(CComponentLibrary& library, CCmpLog& log, CHostReport& report);
-    // Takes the install mutex, waiting as --wait says. When another
-    // installation holds it for the whole wait, message says so, the log
-    // gets the ERROR line and the result is false.
-    bool TakeInstallLock(CInstallLock& lock, CCmpLog& log, std::wstring& message) const;
+    // Takes the install lock, waiting as --wait says. When it cannot (another
+    // installation holds it for the whole wait, or the report's reason),
+    // message says so, the log gets the ERROR line and the result is false.
+    bool TakeInstallLock(CInstallLock& lock, CCmpLog& log, CHostReport& report, std::wstring& message) const;
     // The language code, terminated, for the component's calls.
     std::vector<wchar_t> LanguageCode() const;
     void LogLoadFailure(const std::wstring& error);
     // Makes the --package folder current. On failure writes why to stderr.
     bool EnterPackageFolder();
-    static void PrepareLog(CCmpLog& log);
+    // Judges the component's folder and the package folder (the current
+    // one) and keeps each trusted one pinned in pins until the run ends. A
+    // folder that is not trusted ends the run (false, why on stderr) unless
+    // --allow-untrusted-folder is given; then the report warns.
+    bool JudgeFolders(const std::wstring& componentPath, CUniqueFile (&pins)[2], CHostReport& report);
+    // Opens the log and writes its header; Open's result.
+    static int PrepareLog(CCmpLog& log);
+    // Whether the host's log was opened, and why not, into the report; the
+    // console says so too.
+    void NoteLogState(const CCmpLog& log, int opened, CHostReport& report);
 
     const CHostOptions& m_options;
     CHostOutput& m_output;
