@@ -395,7 +395,7 @@ TEST_F(PnPHost, UninstallThroughTheHost)
               std::string::npos)
         << check.report;
     EXPECT_NE(check.report.find("\"action\":\"restore_previous\",\"target_inf\":\"zolchip.inf\","
-                                "\"target_version\":\"1.2.3.0\"}]},\"devices\":[]}"),
+                                "\"target_version\":\"1.2.3.0\"}]},\"devices\":[],\"log\":{\"written\":true,\"reason\":null}}"),
               std::string::npos)
         << check.report;
     EXPECT_EQ(MachineState(), before);
@@ -407,7 +407,7 @@ TEST_F(PnPHost, UninstallThroughTheHost)
         EXPECT_EQ(busy.exitCode, 1618u) << busy.report;
         EXPECT_NE(busy.report.find(",\"uninstall\":{\"result\":null,\"message\":\"Another installation is in progress "
                                    "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true,"
-                                   "\"package_state\":\"installed\",\"forced\":false,\"check\":false," + planned),
+                                   "\"in_progress_reason\":\"installation\",\"package_state\":\"installed\",\"forced\":false,\"check\":false," + planned),
                   std::string::npos)
             << busy.report;
         EXPECT_EQ(MachineState(), before);

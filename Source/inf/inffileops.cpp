@@ -184,7 +184,9 @@ int CInf::CopyFileList(const wchar_t* section)
             result = 0;
             break;
         }
-        if (infutil::FitsPath(target) && !CheckDestinationFolder(this, directory, true)) {
+        // The folders the check creates are recorded first, as created.
+        if (infutil::FitsPath(target) && (!NoteFolders(directory.GetString()) ||
+                                          !CheckDestinationFolder(this, directory, true))) {
             result = 0;
             break;
         }
