@@ -47,6 +47,17 @@ start_server() {
     "$WINE64" wineboot "${@:2}" </dev/null >/dev/null 2>&1
 }
 
+# Adds one chipset device with the hardware ID $2 to the server $1; on
+# failure says how devsim ended and what it printed.
+add_device() {
+    local out rc
+    out=$("$WINE64" "$BIN/devsim.exe" add "$2&REV_04" "$2" 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}")
+    rc=$?
+    [ $rc != 0 ] || return 0
+    echo "fleet-hosts: $1: devsim add failed (exit code $rc): $out" >&2
+    return 1
+}
+
 # Makes the server $1 in state $2.
 create_server() {
     local name=$1 state=$2 id
@@ -56,13 +67,14 @@ create_server() {
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     cp -a "$ZOL_WINE_ROOT/pristine/." "$WINEPREFIX/"
-    start_server 5
+    # Kept a minute: a shorter wait lets Wine shut its system processes down
+    # between two steps on a loaded machine, and a step that starts then fails.
+    start_server 60
     case "$state" in
     chipset|older)
         for id in "PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9" "PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9" \
                   "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9"; do
-            win "$BIN/devsim.exe" add "$id&REV_04" "$id" >/dev/null ||
-                { echo "fleet-hosts: $name: devsim add failed" >&2; return 1; }
+            add_device "$name" "$id" || return 1
         done
         ;;
     bare) ;;
