@@ -142,7 +142,11 @@ int CBaseComponent::GetProperty(int type, void* out, int capacity, void* extra)
         AttachHostLog(static_cast<CCmpLog*>(out));
         return 1;
     case ZOL_PROP_DEVICE_RESULTS:
-        return GetDeviceResults(static_cast<ZOL_DEVICE_RESULT*>(out), capacity, static_cast<int*>(extra));
+        // extra is only ever read, and not by this property: a host may pass
+        // its language code to every property.
+        return GetDeviceResults(static_cast<ZOL_DEVICE_RESULTS*>(out), capacity);
+    case ZOL_PROP_UNINSTALL_PLAN:
+        return GetUninstallPlan(static_cast<ZOL_DEVICE_RESULTS*>(out), capacity);
     default:
         return 0;
     }

@@ -19,6 +19,9 @@
 class CZolXMLReader;
 class CWmiQuery;
 class CInstallLock;
+class CInstallRecord;
+class CWin2000PnPDriver;
+struct UNINSTALLPLAN;
 
 // One supported operating system from the package definition.
 struct SUPPORTEDOS {
@@ -89,6 +92,12 @@ public:
     virtual void AddSupportedOperatingSystem(const SUPPORTEDOS& os);
     virtual const wchar_t* GetInfFileName();
     virtual int Is64BitOperatingSystem();
+    // Taking the package off again: the export, then one path per INF type,
+    // each given the package's install record and the ZOL_UNINSTALL_* flags.
+    virtual int Uninstall(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+    virtual int UninstallPnP(CInstallRecord& record, int flags, wchar_t* message, const wchar_t* language);
+    virtual int UninstallLegacy(CInstallRecord& record, int flags, wchar_t* message, const wchar_t* language);
+    virtual int UninstallVirtual(CInstallRecord& record, int flags, wchar_t* message, const wchar_t* language);
 
     // Non-virtual operations.
     void AttachHostLog(CCmpLog* hostLog);
@@ -114,7 +123,7 @@ public:
     // asks for one, or a file or the device install was deferred to the
     // next restart).
     int InstallInfFile(int isVirtual, wchar_t* message, const wchar_t* language);
-    // Takes the machine-wide install mutex for Install, waiting at most
+    // Takes the machine-wide install lock for Install, waiting at most
     // GetInstallWaitMs; logs the wait and, when it gives up, the holder.
     bool AcquireInstallLock(CInstallLock& lock);
     // Before the driver updates: waits at most 60 s while the platform has
@@ -122,14 +131,32 @@ public:
     void WaitForPendingDeviceInstalls();
     // Property 10: the records of the last PnP install, or before one the
     // supported devices present (see ZOL_PROP_DEVICE_RESULTS).
-    int GetDeviceResults(ZOL_DEVICE_RESULT* out, int capacity, int* count);
+    int GetDeviceResults(ZOL_DEVICE_RESULTS* out, int capacity);
     void RecordDeviceOutcomes(int pnpInstallCode, const std::vector<UPDATEOUTCOME>& outcomes);
+
+    // The key of this package's install record: its INF file name and its
+    // version; empty when either is unknown.
+    CStr GetPackageKey();
+    // Property 11: what Uninstall would do (see ZOL_PROP_UNINSTALL_PLAN).
+    int GetUninstallPlan(ZOL_DEVICE_RESULTS* out, int capacity);
+    // What Uninstall would do now, changing nothing.
+    void PlanUninstall(UNINSTALLPLAN* plan);
+    // Before the first driver update of a PnP install: the record of what
+    // the updates change (see CInstallRecord). False, with a failure line,
+    // when it cannot be written.
+    bool RecordPnPInstall(CWin2000PnPDriver& driver, const wchar_t* stagedInf);
+    // After the updates: the INF as the system holds it now, and (when every
+    // update succeeded) the record marked installed.
+    void FinishPnPRecord(int pnpInstallCode);
 
     static int FindSubstring(const wchar_t* text, const wchar_t* pattern);
     static WORD GetEditionCode(const wchar_t* name);
     static WORD GetSystemEditionCode(DWORD productType);
     static int GetLanguageColumn(const wchar_t* language);
     static const wchar_t* SelectInstallMessage(int message, const wchar_t* language);
+    // A message in the host's language column itself (the uninstallation's
+    // messages are read this way).
+    static const wchar_t* SelectMessage(int message, const wchar_t* language);
 
     // Accessors for the owner and for tests.
     CCmpLog* GetLog() const { return m_pLog; }
@@ -197,4 +224,11 @@ private:
     CSupportedDevices m_vDeviceResults;
     int m_bDeviceResultsRecorded;
     CStrList m_vRefusedNames;
+    // The record a PnP install is writing, while it runs.
+    CStr m_strRecordKey;
+    // A later version's record that this install replaces back (an install
+    // of a version that a later one had superseded); removed once the
+    // install succeeds.
+    CStr m_strCollapsedKey;
+    CStrList m_vRecordFailures;
 };

@@ -83,6 +83,11 @@ int WINAPI Install(int a, void* b, wchar_t* message, int d, const wchar_t* langu
     return Guarded(L"Install", [=] { return g_Component.Install(a, b, message, d, language); });
 }
 
+int WINAPI Uninstall(int a, void* b, wchar_t* message, int d, const wchar_t* language)
+{
+    return Guarded(L"Uninstall", [=] { return g_Component.Uninstall(a, b, message, d, language); });
+}
+
 #ifdef ZOL_EXPORT_FAULTS
 void WINAPI ZolFailNextCall(int fault)
 {

@@ -44,6 +44,11 @@ bool CBaseComponent::AcquireInstallLock(CInstallLock& lock)
 {
     if (lock.Acquire(0))
         return true;
+    // A lock no installation holds is not waited for: it says why at once.
+    if (lock.BusyReason() != LOCK_BUSY_INSTALLATION) {
+        m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n", InstallInProgressText(lock).GetString());
+        return false;
+    }
     m_pLog->WriteLine(LOG_BOTH, SEV_INFO, BASECOMP_SOURCE, 262, L"Waiting for another installation to finish... ");
     DWORD waitMs = GetInstallWaitMs();
     if (lock.Acquire(waitMs)) {
@@ -52,8 +57,7 @@ bool CBaseComponent::AcquireInstallLock(CInstallLock& lock)
     }
     m_pLog->WriteLine(LOG_BOTH_CONT, SEV_INFO, nullptr, 0, L"Gave up after %lu s.\r\n",
                       static_cast<unsigned long>(waitMs / 1000));
-    m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n",
-                      InstallInProgressText(lock.ReadOwner()).GetString());
+    m_pLog->WriteLine(LOG_BOTH_CONT, SEV_ERROR, nullptr, 0, L"%s\r\n", InstallInProgressText(lock).GetString());
     return false;
 }
 

@@ -57,7 +57,14 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
         WaitForPendingDeviceInstalls();
     }
 
+    // What the updates change is recorded before the first of them, so that
+    // Uninstall can take it back.
+    m_strRecordKey.Empty();
+    m_strCollapsedKey.Empty();
+    m_vRecordFailures.clear();
+    driver.SetBeforeUpdates([this, &driver](const wchar_t* stagedInf) { return RecordPnPInstall(driver, stagedInf); });
     int code = driver.InstallDrivers();
+    FinishPnPRecord(code);
     RecordDeviceOutcomes(code, driver.GetUpdateOutcomes());
     // What the staging changed to make its folder safe is named whatever
     // the outcome.
@@ -68,6 +75,7 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
 
     // A failed install says what failed; a successful one writes nothing.
     WriteErrorLines(driver.GetFailures());
+    WriteErrorLines(m_vRecordFailures);
     switch (code) {
     case PNP_INSTALL_NO_DEVICES:
         CopyMessageText(message, SelectInstallMessage(MSG_NO_DEVICES_FOUND, language));
@@ -76,6 +84,7 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
     case PNP_INSTALL_NO_FUNCTION:
     case PNP_INSTALL_INCOMPLETE:
     case PNP_INSTALL_UNSAFE_STAGING:
+    case PNP_INSTALL_NOT_RECORDED:
         CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
         return ZOL_INSTALL_FAILED;
     default:
@@ -91,15 +100,16 @@ void CBaseComponent::RecordDeviceOutcomes(int code, const std::vector<UPDATEOUTC
     case PNP_INSTALL_NO_FUNCTION: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_FUNCTION_MISSING); break;
     case PNP_INSTALL_INCOMPLETE: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_PACKAGE_REFUSED); break;
     case PNP_INSTALL_UNSAFE_STAGING: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_STAGING_UNSAFE); break;
+    case PNP_INSTALL_NOT_RECORDED: MarkNotAttempted(m_vDeviceResults, ZOL_REASON_NOT_RECORDED); break;
     default: ApplyUpdateOutcomes(m_vDeviceResults, outcomes); break;
     }
 }
 
-int CBaseComponent::GetDeviceResults(ZOL_DEVICE_RESULT* out, int capacity, int* count)
+int CBaseComponent::GetDeviceResults(ZOL_DEVICE_RESULTS* out, int capacity)
 {
     if (!m_bDeviceResultsRecorded)
-        return CopyDeviceResults(FindSupportedDevices(m_vSupportedHardwareIds), out, capacity, count);
+        return CopyDeviceResults(FindSupportedDevices(m_vSupportedHardwareIds), out, capacity);
     // The driver each device has now, after the install.
     ReadCurrentDrivers(m_vDeviceResults);
-    return CopyDeviceResults(m_vDeviceResults, out, capacity, count);
+    return CopyDeviceResults(m_vDeviceResults, out, capacity);
 }

@@ -3,6 +3,9 @@
 // Italian column repeats the English text where no translation exists.
 #include "messages.h"
 
+#include "support/wformat.h"
+#include "zolcomp/zolcomp.h"
+
 #include <wchar.h>
 
 namespace {
@@ -89,6 +92,51 @@ const wchar_t* const kMessages[MSG_COUNT][LANG_COL_COUNT] = {
         L"An error occurred during the ShellExecute command.", // Spanish
         L"An error occurred during the ShellExecute command.", // Japanese
     },
+    // 9 MSG_NOT_INSTALLED
+    {
+        L"This package is not installed.", // English
+        L"Ce package n'est pas install\u00E9.", // French
+        L"Questo pacchetto non \u00E8 installato.", // Italian
+        L"Dieses Paket ist nicht installiert.", // German
+        L"Este paquete no est\u00E1 instalado.", // Spanish
+        L"\u3053\u306E\u30D1\u30C3\u30B1\u30FC\u30B8\u306F\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3055\u308C\u3066\u3044\u307E\u305B\u3093\u3002", // Japanese
+    },
+    // 10 MSG_UNINSTALL_ERROR
+    {
+        L"An error occurred during uninstallation.", // English
+        L"Erreur lors de la d\u00E9sinstallation", // French
+        L"Si \u00E8 verificato un errore durante la disinstallazione.", // Italian
+        L"W\u00E4hrend der Deinstallation ist ein Fehler aufgetreten", // German
+        L"Se produjo un error durante la desinstalaci\u00F3n.", // Spanish
+        L"\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u4E2D\u306B\u30A8\u30E9\u30FC\u304C\u767A\u751F\u3057\u307E\u3057\u305F\u3002", // Japanese
+    },
+    // 11 MSG_UNINSTALL_PARTIAL
+    {
+        L"The package was removed only in part. Run the uninstallation again to finish it.", // English
+        L"Le package n'a \u00E9t\u00E9 supprim\u00E9 qu'en partie. Relancez la d\u00E9sinstallation pour l'achever.", // French
+        L"Il pacchetto \u00E8 stato rimosso solo in parte. Eseguire di nuovo la disinstallazione per completarla.", // Italian
+        L"Das Paket wurde nur teilweise entfernt. F\u00FChren Sie die Deinstallation erneut aus, um sie abzuschlie\u00DFen.", // German
+        L"El paquete solo se quit\u00F3 en parte. Vuelva a ejecutar la desinstalaci\u00F3n para finalizarla.", // Spanish
+        L"\u30D1\u30C3\u30B1\u30FC\u30B8\u306F\u4E00\u90E8\u3057\u304B\u524A\u9664\u3055\u308C\u307E\u305B\u3093\u3067\u3057\u305F\u3002\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3092\u3082\u3046\u4E00\u5EA6\u5B9F\u884C\u3057\u3066\u5B8C\u4E86\u3057\u3066\u304F\u3060\u3055\u3044\u3002", // Japanese
+    },
+    // 12 MSG_NO_DRIVER_LEFT
+    {
+        L"No other driver is available for device %s. The package was not uninstalled; uninstall it with force to leave the device without a driver.", // English
+        L"Aucun autre pilote n'est disponible pour le p\u00E9riph\u00E9rique %s. Le package n'a pas \u00E9t\u00E9 d\u00E9sinstall\u00E9 ; forcez la d\u00E9sinstallation pour laisser le p\u00E9riph\u00E9rique sans pilote.", // French
+        L"Nessun altro driver \u00E8 disponibile per il dispositivo %s. Il pacchetto non \u00E8 stato disinstallato; forzare la disinstallazione per lasciare il dispositivo senza driver.", // Italian
+        L"F\u00FCr das Ger\u00E4t %s ist kein anderer Treiber verf\u00FCgbar. Das Paket wurde nicht deinstalliert; erzwingen Sie die Deinstallation, um das Ger\u00E4t ohne Treiber zu lassen.", // German
+        L"No hay otro controlador disponible para el dispositivo %s. El paquete no se desinstal\u00F3; fuerce la desinstalaci\u00F3n para dejar el dispositivo sin controlador.", // Spanish
+        L"\u30C7\u30D0\u30A4\u30B9 %s \u306B\u4F7F\u7528\u3067\u304D\u308B\u4ED6\u306E\u30C9\u30E9\u30A4\u30D0\u30FC\u304C\u3042\u308A\u307E\u305B\u3093\u3002\u30D1\u30C3\u30B1\u30FC\u30B8\u306F\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3055\u308C\u307E\u305B\u3093\u3067\u3057\u305F\u3002\u30C7\u30D0\u30A4\u30B9\u3092\u30C9\u30E9\u30A4\u30D0\u30FC\u306A\u3057\u306E\u307E\u307E\u306B\u3059\u308B\u306B\u306F\u3001\u5F37\u5236\u7684\u306B\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3057\u3066\u304F\u3060\u3055\u3044\u3002", // Japanese
+    },
+    // 13 MSG_LATER_VERSION_INSTALLED
+    {
+        L"Version %s of this package is installed over this one. Uninstall it first.", // English
+        L"La version %s de ce package est install\u00E9e par-dessus celle-ci. D\u00E9sinstallez-la d'abord.", // French
+        L"La versione %s di questo pacchetto \u00E8 installata sopra questa. Disinstallarla prima.", // Italian
+        L"Version %s dieses Pakets ist \u00FCber dieser installiert. Deinstallieren Sie sie zuerst.", // German
+        L"La versi\u00F3n %s de este paquete est\u00E1 instalada sobre esta. Desinst\u00E1lela primero.", // Spanish
+        L"\u3053\u306E\u30D1\u30C3\u30B1\u30FC\u30B8\u306E\u30D0\u30FC\u30B8\u30E7\u30F3 %s \u304C\u3053\u306E\u30D0\u30FC\u30B8\u30E7\u30F3\u306E\u4E0A\u306B\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3055\u308C\u3066\u3044\u307E\u3059\u3002\u5148\u306B\u305D\u308C\u3092\u30A2\u30F3\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u3057\u3066\u304F\u3060\u3055\u3044\u3002", // Japanese
+    },
 };
 
 } // namespace
@@ -100,6 +148,15 @@ const wchar_t* GetMessageText(int message, int column)
     if (column < 0 || column >= LANG_COL_COUNT)
         column = LANG_COL_ENGLISH;
     return kMessages[message][column];
+}
+
+void FormatMessageText(wchar_t* buffer, const wchar_t* format, const wchar_t* argument)
+{
+    if (buffer == nullptr || format == nullptr)
+        return;
+    // The longest argument (a device instance ID) leaves the texts well
+    // inside the host's buffer.
+    FormatWideBuffer(buffer, ZOL_MESSAGE_CHARS, format, argument ? argument : L"");
 }
 
 void CopyMessageText(wchar_t* buffer, const wchar_t* text)

@@ -1,4 +1,5 @@
-// The component's localized messages: nine messages in six languages.
+// The component's localized messages in six languages: the nine of the
+// installation and its checks, then those of the uninstallation.
 #pragma once
 
 enum InstallMessage {
@@ -11,6 +12,12 @@ enum InstallMessage {
     MSG_NO_DEVICES_FOUND = 6,
     MSG_DEVICE_INSTALL_FAILED = 7,
     MSG_SHELLEXECUTE_FAILED = 8,
+    // The uninstallation's messages, read in the host's own language column.
+    MSG_NOT_INSTALLED = 9,
+    MSG_UNINSTALL_ERROR = 10,
+    MSG_UNINSTALL_PARTIAL = 11,
+    MSG_NO_DRIVER_LEFT = 12,          // %s: the device's instance ID
+    MSG_LATER_VERSION_INSTALLED = 13, // %s: the later version
     MSG_COUNT
 };
 
@@ -29,3 +36,6 @@ const wchar_t* GetMessageText(int message, int column);
 // Copies a message with its terminator into the host's message buffer (the
 // host sizes it for the longest message); nothing for a null buffer or text.
 void CopyMessageText(wchar_t* buffer, const wchar_t* text);
+// Formats a message that takes one text argument (%s) into the host's
+// message buffer (ZOL_MESSAGE_CHARS characters).
+void FormatMessageText(wchar_t* buffer, const wchar_t* format, const wchar_t* argument);

@@ -12,14 +12,20 @@
 # without any, srv4 with the older package 1.2.3.0 installed. Each run's
 # playbook output, JSON reports and summary stay in BUILD/fleet/check, run1
 # and run2;
-# the servers are removed at the end unless ZOL_KEEP_DEMO=1 is set.
-# Exit code: 0 when the three runs succeeded and the last changed nothing.
+# the servers are removed at the end unless ZOL_KEEP_DEMO=1 is set. After
+# each run it prints the tasks that reached each server (goals: a new
+# installation in at most 8, a server already at the version in at most 5,
+# a check-mode run in at most 5), the time of those tasks and of the bare
+# zolhost runs among them (scripts/ansible-callbacks/fleet_tasks.py).
+# Exit code: 0 when the three runs succeeded, the last changed nothing and
+# every server kept to its goal.
 set -uo pipefail
 BUILD=$(realpath -m "${1:?usage: scripts/demo-fleet.sh BUILD_DIR}")
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 source "$HERE/scripts/demo-common.sh"
 FLEET="$BUILD/fleet"
 export ANSIBLE_CONFIG="$HERE/deploy/ansible/ansible.cfg" ANSIBLE_LOCAL_TEMP="$FLEET/ansible-tmp"
+export ANSIBLE_CALLBACK_PLUGINS="$HERE/scripts/ansible-callbacks" ANSIBLE_CALLBACKS_ENABLED=fleet_tasks
 for p in chipset chipset-1.2.4.0; do
     [ -d "$BUILD/packages/$p" ] || { echo "demo: $BUILD/packages/$p is missing; run 'make build'" >&2; exit 2; }
 done
@@ -37,17 +43,26 @@ heading "1. The servers (Wine prefixes in $FLEET/servers)"
     sed 's/^fleet-hosts: //; s/ ready in .*//' | indent
 [ "${PIPESTATUS[0]}" = 0 ] || exit 1
 
-# Runs the playbook once; shows its recap and the fleet summary.
+# Runs the playbook once; shows its recap, the fleet summary and the tasks
+# that reached each server. GOALS ends up 1 when a server took more tasks
+# than its goal.
+GOALS=0
 run() {
     local dir="$FLEET/$1"
     mkdir -p "$dir"
-    ansible-playbook -i "$HERE/deploy/ansible/inventories/simulated" "$HERE/deploy/ansible/fleet.yml" \
-        -e "zol_build_dir=$BUILD" -e "zol_report_dir=$dir" "${@:2}" >"$dir/playbook.log" 2>&1
+    ZOL_FLEET_TASKS="$dir/tasks.json" ansible-playbook -i "$HERE/deploy/ansible/inventories/simulated" \
+        "$HERE/deploy/ansible/fleet.yml" -e "zol_build_dir=$BUILD" -e "zol_report_dir=$dir" "${@:2}" >"$dir/playbook.log" 2>&1
     local rc=$?
     echo "    ansible-playbook -i inventories/simulated fleet.yml${2:+ $2}: exit code $rc (output in $dir/playbook.log)"
     sed -n '/^PLAY RECAP/,$p' "$dir/playbook.log" | sed '/^$/d' | indent
     echo
     if [ -f "$dir/fleet-summary.md" ]; then indent <"$dir/fleet-summary.md"; else echo "    (no summary)"; fi
+    if [ -f "$dir/fleet-summary.csv" ] && [ -f "$dir/tasks.json" ]; then
+        echo
+        echo "    Tasks that reached each server, the time they took and the bare zolhost runs among them:"
+        "$HERE/scripts/fleet-task-counts.py" "$dir/fleet-summary.csv" "$dir/tasks.json" "${@:2}" | indent
+        [ "${PIPESTATUS[0]}" = 0 ] || GOALS=1
+    fi
     return $rc
 }
 
@@ -64,5 +79,5 @@ CHANGED=$(grep -cE '^srv[0-9] +: .* changed=[1-9]' "$FLEET/run2/playbook.log")
 
 heading "Outcome"
 echo "    Check run exit code $CHECK; first run exit code $FIRST; second run exit code $SECOND, servers changed:" \
-     "$CHANGED; demo ran $(elapsed) s"
-[ "$CHECK" = 0 ] && [ "$FIRST" = 0 ] && [ "$SECOND" = 0 ] && [ "$CHANGED" = 0 ]
+     "$CHANGED; task goals $([ $GOALS = 0 ] && echo met || echo missed); demo ran $(elapsed) s"
+[ "$CHECK" = 0 ] && [ "$FIRST" = 0 ] && [ "$SECOND" = 0 ] && [ "$CHANGED" = 0 ] && [ "$GOALS" = 0 ]

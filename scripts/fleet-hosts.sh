@@ -11,16 +11,26 @@
 #   scripts/fleet-hosts.sh start PREFIX
 #       starts one server: its Wine server, kept for two idle minutes, and
 #       its system processes, so that the programs run in it next return
-#       as soon as they end
-#   scripts/fleet-hosts.sh restart PREFIX
-#       restarts one server: a fresh Wine server and wineboot -r
+#       as soon as they end (nothing changes when it runs already)
+#   scripts/fleet-hosts.sh run PREFIX [--pnp DEVSIM] PROGRAM [ARGS...]
+#       starts the server as start does, then runs PROGRAM in it and exits
+#       with its exit code; with --pnp, after PROGRAM (an installation),
+#       starts the driver of every device bound to one (DEVSIM start), as
+#       Windows' PnP manager does. A program started while no Wine server
+#       runs would hand its output to Wine's system processes, and its
+#       caller would wait for them: run every program of a server this way.
+#   scripts/fleet-hosts.sh restart PREFIX [DEVSIM]
+#       restarts one server: a fresh Wine server and wineboot -r; then, with
+#       DEVSIM, starts the bound devices' driver as a Windows start does
 #   scripts/fleet-hosts.sh stop ROOT
 #       stops the Wine server of every server in ROOT
-# start, restart and stop need ZOL_WINE_ROOT (the build's wine directory).
+# start, run, restart and stop need ZOL_WINE_ROOT (the build's wine
+# directory). A program's output is its own; the Wine server's and
+# devsim's go to /dev/null.
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { sed -n '2,19s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,28s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 # Stops the Wine server of the prefix WINEPREFIX and waits for it.
 stop_server() {
@@ -94,16 +104,34 @@ create)
     while [ $running -gt 0 ]; do wait -n || failed=1; running=$((running - 1)); done
     exit $failed
     ;;
-start|restart)
+start|run|restart)
     : "${ZOL_WINE_ROOT:?ZOL_WINE_ROOT must name the wine directory of the build tree}"
     export WINEPREFIX=$(realpath -m "$2")
     source "$HERE/scripts/wine-env.sh"
-    if [ "$COMMAND" = restart ]; then
+    shift 2
+    case "$COMMAND" in
+    start)
+        start_server 120
+        ;;
+    run)
+        devsim=
+        if [ "${1:-}" = --pnp ]; then devsim=${2:-}; shift 2; fi
+        [ $# -ge 1 ] || usage
+        start_server 120
+        "$WINE64" "$@"
+        rc=$?
+        if [ -n "$devsim" ]; then
+            "$WINE64" "$devsim" start </dev/null >/dev/null 2>&1 || echo "fleet-hosts: devsim start failed" >&2
+        fi
+        exit $rc
+        ;;
+    restart)
         stop_server
         start_server 120 -r
-    else
-        start_server 120
-    fi
+        [ $# = 0 ] || "$WINE64" "$1" start </dev/null >/dev/null 2>&1 ||
+            { echo "fleet-hosts: devsim start failed" >&2; exit 1; }
+        ;;
+    esac
     ;;
 stop)
     : "${ZOL_WINE_ROOT:?ZOL_WINE_ROOT must name the wine directory of the build tree}"

@@ -1,6 +1,7 @@
 #!/bin/bash
-# Installs what the build needs (and clang, the tests' second compiler) and
-# builds Expat (UTF-16) for the target.
+# Installs what the build needs (nlohmann-json's headers for zolhost's JSON
+# report among it, and clang, the tests' second compiler) and builds Expat
+# (UTF-16) for the target.
 # Idempotent and quiet when everything is in place already.
 # Usage: scripts/setup.sh BUILD_DIR [fleet]
 # With "fleet", also Ansible with its Windows collection and ansible-lint,
@@ -11,7 +12,7 @@ HERE=$(cd "$(dirname "$0")/.." && pwd)
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
  mingw-w64-x86-64-dev wine64 wine cmake make googletest dpkg-dev debian-archive-keyring
- ca-certificates python3 python3-jsonschema osslsigncode openssl clang"
+ ca-certificates python3 python3-jsonschema osslsigncode openssl clang nlohmann-json3-dev"
 [ "${2:-}" != fleet ] || PACKAGES="$PACKAGES ansible ansible-lint"
 missing=()
 for p in $PACKAGES; do

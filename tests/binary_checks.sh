@@ -1,5 +1,5 @@
 #!/bin/bash
-# The component exports exactly its three functions, undecorated, every
+# The component exports exactly its four functions, undecorated, every
 # binary imports only Windows system DLLs (the runtimes are linked
 # statically), and the released ones only the known DLLs of known-dlls.txt.
 # With PACKAGES_DIR: each sample package's driver is a 64-bit native image
@@ -11,7 +11,7 @@ OBJDUMP=x86_64-w64-mingw32-objdump
 fail=0
 
 exports=$($OBJDUMP -p "$BIN/zolcomp.dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF} t&&/^$/{t=0}' | sort | tr '\n' ' ')
-if [ "$exports" != "GetInterfaceVersion GetProperty Install " ]; then
+if [ "$exports" != "GetInterfaceVersion GetProperty Install Uninstall " ]; then
     echo "FAIL: zolcomp.dll exports '$exports'"; fail=1
 else
     echo "ok: zolcomp.dll exports $exports"

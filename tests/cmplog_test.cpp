@@ -54,6 +54,22 @@ protected:
         return all.size() >= m_mainMark ? all.substr(m_mainMark) : all;
     }
     std::string Read(const std::wstring& name) const { return zoltest::ReadBytes(m_dir + name); }
+    // The main log was moved aside with content, and the new one holds the
+    // WARNING that names where it went and then "mine"; the aside file goes.
+    static void ExpectMovedAsideHolding(const std::string& content)
+    {
+        std::vector<std::wstring> aside;
+        for (const std::wstring& path : zoltest::VerboseLogPaths())
+            if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
+                aside.push_back(path);
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(zoltest::ReadBytes(aside[0]), content);
+        static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
+                                      "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
+                                      "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8}\r\nmine\r\n");
+        EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
+        DeleteFileW(aside[0].c_str());
+    }
 
     std::wstring m_dir;
     size_t m_mainMark = 0;
@@ -471,17 +487,29 @@ TEST_F(CmpLogTest, AHardLinkedLogIsMovedAsideAndANewOneStarted)
     log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
     log.Close();
     EXPECT_EQ(Read(L"other.txt"), "theirs\r\n");
-    std::vector<std::wstring> aside;
-    for (const std::wstring& path : zoltest::VerboseLogPaths())
-        if (path.find(L"zolsetup.log.untrusted-") != std::wstring::npos)
-            aside.push_back(path);
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(zoltest::ReadBytes(aside[0]), "theirs\r\n");
-    static const std::regex moved("\\*\\*WARNING\\*\\* - Untrusted log file moved aside: "
-                                  "C:\\\\devavoror\\\\log\\\\zolsetup\\.log -> C:\\\\devavoror\\\\log\\\\"
-                                  "zolsetup\\.log\\.untrusted-[0-9]{8}T[0-9]{6}\r\nmine\r\n");
-    EXPECT_TRUE(std::regex_match(zoltest::ReadMainLog(), moved)) << zoltest::ReadMainLog();
-    DeleteFileW(aside[0].c_str());
+    ExpectMovedAsideHolding("theirs\r\n");
+}
+
+// A log file another account owns (one a user made in the log folder while
+// it was open to everyone) is moved aside and a new one started: its owner
+// could read, change or delete what is logged.
+TEST_F(CmpLogTest, ALogFileAnotherAccountOwnsIsMovedAsideAndANewOneStarted)
+{
+    CCmpLog first;
+    ASSERT_EQ(first.Open(), 0);
+    first.Close();
+    DeleteFileW(zoltest::MainLogPath().c_str());
+    ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "theirs\r\n"));
+
+    CCmpLog log;
+    {
+        zoltest::CForeignOwnerScope theirs(zoltest::MainLogPath());
+        ASSERT_TRUE(theirs.Valid());
+        ASSERT_EQ(log.Open(), 0);
+    }
+    log.WriteLine(LOG_MAIN, SEV_INFO, nullptr, 0, L"mine\r\n");
+    log.Close();
+    ExpectMovedAsideHolding("theirs\r\n");
 }
 
 // The hand-over merges into the host's file only when that file is a real

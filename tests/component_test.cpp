@@ -76,7 +76,7 @@ TEST_F(HostRunTest, LoadsInAnEmptyDirectoryAndReportsInterfaceVersion100)
 {
     zoltest::ProcessResult r = Host(L"--json --check");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_EQ(r.output.rfind("{\"report_version\":1,\"interface_version\":100,\"properties\":{", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.rfind("{\"report_version\":2,\"interface_version\":100,\"properties\":{", 0), 0u) << r.output;
     // No package definition: the package getters answer 0 and have no value.
     EXPECT_NE(r.output.find("\"1\":{\"result\":0,\"value\":null}"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"2\":{\"result\":0,\"value\":null}"), std::string::npos) << r.output;
@@ -244,7 +244,7 @@ TEST_F(HostRunTest, SlashArgumentsAreLeftToTheComponent)
     // streams; the host's report still reaches its caller.
     zoltest::ProcessResult r = Host(L"--json --check /consoleout /anything_else");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_NE(r.output.find("{\"report_version\":1,\"interface_version\":100,"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("{\"report_version\":2,\"interface_version\":100,"), std::string::npos) << r.output;
 }
 
 TEST(HostCommandLine, HelpUsageAndLoadFailures)
@@ -253,12 +253,13 @@ TEST(HostCommandLine, HelpUsageAndLoadFailures)
     zoltest::ProcessResult help = zoltest::RunProcess(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
     for (const char* word : {"usage: zolhost", "--lang CODE", "--package DIR", "--sta", "--check", "--json",
-                             "/verbose_log", "/consoleout",
-                             "3010", "1603", "87", "zolsetup.log"})
+                             "--uninstall", "--force", "/verbose_log", "/consoleout",
+                             "3010", "1603", "1605", "1618", "87", "zolsetup.log"})
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
 
     for (const wchar_t* bad :
-         {L" --bogus x.dll", L" --json", L"", L" --lang", L" a.dll b.dll", L" -x a.dll", L" x.dll --package"}) {
+         {L" --bogus x.dll", L" --json", L"", L" --lang", L" a.dll b.dll", L" -x a.dll", L" x.dll --package",
+          L" --force x.dll", L" --check --force x.dll", L" --uninstall"}) {
         zoltest::ProcessResult r = zoltest::RunProcess(host + bad);
         EXPECT_EQ(r.exitCode, 87u) << zoltest::ToUtf8(bad);
         EXPECT_NE(r.output.find("usage: zolhost"), std::string::npos) << r.output;
@@ -280,6 +281,29 @@ TEST(HostCommandLine, HelpUsageAndLoadFailures)
     zoltest::ProcessResult relative = zoltest::RunProcess(host + L" --check zolcomp.dll", dir);
     EXPECT_EQ(relative.exitCode, 0u) << relative.output;
     EXPECT_NE(relative.output.find(zoltest::ToUtf8(dir) + "\\zolcomp.dll"), std::string::npos) << relative.output;
+}
+
+// A component made before Uninstall: --uninstall calls nothing in it, not
+// even the questions.
+TEST(HostCommandLine, UninstallOfAComponentWithoutTheExportCallsNothing)
+{
+    const std::wstring host = L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\"";
+    std::wstring dir = zoltest::MakeTestDir(L"host_noremove");
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), dir));
+    const std::wstring component = dir + L"\\zolcomp_noremove.dll";
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolcomp_noremove.dll").c_str(), component.c_str(), FALSE));
+    const std::string error = zoltest::ToUtf8(component) + " cannot uninstall its package: it has no export Uninstall";
+    for (const wchar_t* args : {L" --uninstall --json ", L" --uninstall --check --force "}) {
+        zoltest::ClearLogs();
+        zoltest::ProcessResult r = zoltest::RunProcess(host + args + L"\"" + component + L"\"", dir);
+        EXPECT_EQ(r.exitCode, 1603u) << r.output;
+        EXPECT_EQ(r.output, "zolhost: " + error + "\r\n");
+        std::string log = zoltest::ReadMainLog();
+        EXPECT_NE(log.find("**ERROR** - " + error + "\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("Return Code (0)"), std::string::npos) << log;
+        // Property 5 writes its checklist to the main log: it was not asked.
+        EXPECT_EQ(log.find("Is operating system supported"), std::string::npos) << log;
+    }
 }
 
 TEST(HostCommandLine, ComponentOutsideThePackageFolderIsWarnedAbout)
@@ -620,6 +644,16 @@ TEST(HostParts, OptionsParsing)
         ASSERT_EQ(options.Parse(4, argv), CHostOptions::PARSE_RUN);
         EXPECT_EQ(options.PackageDir(), L"D:\\p q");
         EXPECT_TRUE(options.SingleThreaded());
+        EXPECT_FALSE(options.Uninstall());
+        EXPECT_FALSE(options.Force());
+    }
+    {
+        const wchar_t* argv[] = {L"zolhost", L"--force", L"--uninstall", L"--check", L"x.dll"};
+        CHostOptions options;
+        ASSERT_EQ(options.Parse(5, argv), CHostOptions::PARSE_RUN);
+        EXPECT_TRUE(options.Uninstall());
+        EXPECT_TRUE(options.Force());
+        EXPECT_TRUE(options.CheckOnly());
     }
 }
 
@@ -641,6 +675,10 @@ TEST(HostParts, ExitCodes)
     EXPECT_EQ(CHostSession::ExitCodeForInstallResult(2), 3010);
     EXPECT_EQ(CHostSession::ExitCodeForInstallResult(0), 1603);
     EXPECT_EQ(CHostSession::ExitCodeForInstallResult(7), 1603);
+    // 1605 only when the what-if answered "not installed" and Uninstall failed.
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(0, 1, ZOL_PACKAGE_NOT_INSTALLED), 1605);
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(0, 0, ZOL_PACKAGE_NOT_INSTALLED), 1603);
+    EXPECT_EQ(CHostSession::ExitCodeForUninstallResult(0, 1, ZOL_PACKAGE_PARTIAL), 1603);
 }
 
 TEST(HostParts, JsonEscapingAndRendering)
@@ -662,7 +700,7 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.installResult = 2;
     report.installMessage = L"";
     EXPECT_EQ(report.RenderJson(),
-              L"{\"report_version\":1,\"interface_version\":100,\"properties\":{"
+              L"{\"report_version\":2,\"interface_version\":100,\"properties\":{"
               L"\"1\":{\"result\":1,\"value\":\"Chipset \\\"X\\\"\"},"
               L"\"2\":{\"result\":0,\"value\":null},"
               L"\"3\":{\"result\":0,\"value\":null},"
@@ -694,7 +732,7 @@ TEST(HostParts, JsonEscapingAndRendering)
     report.interfaceResult = 0;
     report.installed = false;
     std::wstring json = report.RenderJson();
-    EXPECT_EQ(json.rfind(L"{\"report_version\":1,\"interface_version\":null,", 0), 0u);
+    EXPECT_EQ(json.rfind(L"{\"report_version\":2,\"interface_version\":null,", 0), 0u);
     EXPECT_EQ(json.find(L"install"), std::wstring::npos);
 
     // Install not called for another installation; devices with each outcome.
@@ -734,6 +772,52 @@ TEST(HostParts, JsonEscapingAndRendering)
                         L"zolchip  -         -\r\n"
                         L"  ROOT\\SYSTEM\\0001  PCI\\VEN_8086&DEV_0E83  not_attempted (library missing)  no       "
                         L"zolchip  oem3.inf  9.3.0.1019\r\n"),
+              std::wstring::npos)
+        << zoltest::ToUtf8(text);
+}
+
+// An uninstall run's report: "uninstall" in place of "install", with the
+// plan, and the uninstall fields on each device. Text goes through the
+// library: DEL and a surrogate pair as they are, a lone surrogate as U+FFFD.
+TEST(HostParts, UninstallReport)
+{
+    CHostReport report;
+    report.uninstall.requested = true;
+    report.uninstall.planResult = 1;
+    report.uninstall.packageState = ZOL_PACKAGE_INSTALLED;
+    CHostReport::Device device;
+    device.instanceId = L"ROOT\\SYSTEM\\0001";
+    device.hardwareId = std::wstring(L"\x7F\x1B") + wchar_t(0xD83D) + wchar_t(0xDE00) + wchar_t(0xDC00);
+    device.outcome = ZOL_DEVICE_PLANNED;
+    device.inf = L"zolchip.inf";
+    device.action = ZOL_ACTION_NO_DRIVER;
+    report.uninstall.plan = {device};
+    report.uninstall.called = true;
+    report.uninstall.message = L"No other driver.";
+    device.outcome = ZOL_DEVICE_NOT_ATTEMPTED;
+    device.reason = ZOL_REASON_NO_DRIVER_LEFT;
+    device.action = ZOL_ACTION_RESTORE_PREVIOUS;
+    device.targetInf = L"zolchip.inf";
+    device.targetVersion = L"1.2.3.0";
+    report.devices = {device};
+    const std::wstring head = L"{\"instance_id\":\"ROOT\\\\SYSTEM\\\\0001\",\"hardware_id\":\"\x7F\\u001b\U0001F600\uFFFD\",";
+    std::wstring json = report.RenderJson();
+    EXPECT_EQ(json.substr(json.find(L"}},")),
+              L"}},\"uninstall\":{\"result\":0,\"message\":\"No other driver.\",\"in_progress\":false,"
+              L"\"package_state\":\"installed\",\"forced\":false,\"check\":false,\"plan\":[" + head +
+                  L"\"outcome\":\"planned\",\"error\":null,\"reason\":null,\"restart\":false,\"service\":null,"
+                  L"\"inf\":\"zolchip.inf\",\"driver_version\":null,\"action\":\"no_driver\",\"target_inf\":null,"
+                  L"\"target_version\":null}]},\"devices\":[" + head +
+                  L"\"outcome\":\"not_attempted\",\"error\":null,\"reason\":\"no driver left\",\"restart\":false,"
+                  L"\"service\":null,\"inf\":\"zolchip.inf\",\"driver_version\":null,\"action\":\"restore_previous\","
+                  L"\"target_inf\":\"zolchip.inf\",\"target_version\":\"1.2.3.0\"}]}\r\n");
+    std::wstring text = report.RenderText();
+    EXPECT_NE(text.find(L"Package state:      installed\r\nUninstall plan:     1\r\n"), std::wstring::npos);
+    // The readable report shows control characters as escapes; the output's
+    // conversion to UTF-8 makes the lone surrogate U+FFFD.
+    EXPECT_NE(text.find(L"  ROOT\\SYSTEM\\0001  \\x7f\\x1b\U0001F600" + std::wstring(1, wchar_t(0xDC00)) +
+                        L"  not_attempted (no driver left)  no       -        zolchip.inf  -               "
+                        L"restore_previous  zolchip.inf  1.2.3.0\r\n"),
               std::wstring::npos)
         << zoltest::ToUtf8(text);
 }

@@ -77,6 +77,15 @@ TEST(ChipsetPackage, HostInCAnswersLikeZolhost)
                              "5 prerequisites: result 1 status " + status + " message \"\"",
                              std::string("6 silent capable: result 1 value 1"),
                              std::string("7 silent capable (2): result 1 value 1"),
-                             std::string("8 flag 8: result 1 value 1")})
+                             std::string("8 flag 8: result 1 value 1"),
+                             std::string("10 devices: result 1 count 0"), std::string("uninstall: supported"),
+                             std::string("11 uninstall plan: result 1 count 0 package state 0")})
         EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+
+    // A component made before Uninstall: the example finds no export.
+    ASSERT_TRUE(CopyFileW(BinPath(L"zolcomp_noremove.dll").c_str(), (dir + L"\\zolcomp_noremove.dll").c_str(), FALSE));
+    r = RunProcess(L"\"" + BinPath(L"host-c.exe") + L"\" zolcomp_noremove.dll de", dir);
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_NE(r.output.find("uninstall: not supported"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("11 uninstall plan"), std::string::npos) << r.output;
 }

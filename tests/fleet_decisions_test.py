@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-# The fleet role's decisions from zolhost's JSON, without Wine (python3-yaml comes with Ansible):
+# The fleet role's decisions from zolhost's JSON, without Wine:
 #   python3 tests/fleet_decisions_test.py SOURCE_DIR
+import csv
 import importlib.util
+import io
 import json
 import sys
 import unittest
 
-import yaml
 
 ROLE = sys.argv.pop(1) + "/deploy/ansible/roles/zol_driver_package"
 found = importlib.util.spec_from_file_location("zol", ROLE + "/filter_plugins/zol.py")
@@ -27,13 +28,30 @@ def installed(result, message="", devices=None):
     return report
 
 
-def looked(**facts):
-    """A look at the deployment folder, as the transports print it."""
-    facts.setdefault("user", "S-1-5-21-0-0-0-1000")
-    return {"stdout": json.dumps(facts) + "\r\n", "rc": 0}
+def looked(leaf, parents=None, key="deploy", path=None, created=()):
+    """A look at a folder's levels, as the transports print it: the drive's
+    root and C:\\Program Files as Windows has them unless parents are
+    given, then the folder itself (leaf)."""
+    if parents is None:
+        parents = [dict(exists=True, attributes=0x16, sddl=WINDOWS_ROOT), dict(exists=True, attributes=0x11, sddl=PROGRAM_FILES)]
+    path = path or DIR
+    names = ["C:\\"] + ["C:\\" + "\\".join(path.split("\\")[1:i + 1]) for i in range(1, path.count("\\") + 1)]
+    levels = [dict(level, path=name) for level, name in zip(parents + [leaf], names)]
+    return {"stdout": json.dumps({"user": "S-1-5-21-0-0-0-1000", key: {"path": path, "levels": levels,
+                                                                       "created": list(created)}}) + "\r\n", "rc": 0}
 
 
 DIR = "C:\\Program Files\\zolfleet"
+# The access lists of C:\\ and C:\\Program Files on Windows Server: users may
+# add files and folders to the root and inherit-only entries give them more
+# below it; TrustedInstaller owns both.
+WINDOWS_ROOT = ("O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
+                "(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;LC;;;BU)(A;CI;DC;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)")
+PROGRAM_FILES = ("O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:PAI"
+                 "(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;CIIO;GA;;;S-1-5-80-956008885-"
+                 "3418522649-1831038044-1853292631-2271478464)(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)"
+                 "(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)")
+WINE_OPEN = "(A;OICI;0x1301ff;;;WD)"
 
 
 class Decisions(unittest.TestCase):
@@ -79,39 +97,97 @@ class Decisions(unittest.TestCase):
     def test_deployment_folder_must_be_the_administrators_alone(self):
         wine_closed = "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)"
         windows_closed = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)"
-        for fine in (looked(exists=False), looked(exists=True, attributes=0x10, sddl=wine_closed),
-                     looked(exists=True, attributes=0x10, sddl=windows_closed),
-                     looked(exists=True, attributes=0x10, sddl=wine_closed + "(A;OICI;0x1200a9;;;WD)")):
-            self.assertEqual(zol.zol_folder_problem(fine, DIR), "", fine)
+        for fine in (looked(dict(exists=False)), looked(dict(exists=True, attributes=0x10, sddl=wine_closed)),
+                     looked(dict(exists=True, attributes=0x10, sddl=windows_closed)),
+                     looked(dict(exists=True, attributes=0x10, sddl=wine_closed + "(A;OICI;0x1200a9;;;WD)"))):
+            self.assertEqual(zol.zol_folder_problem(fine), "", fine)
         problems = {
-            "is a link (reparse point)": looked(exists=True, attributes=0x410, sddl=""),
-            "is not a folder": looked(exists=True, attributes=0x20, sddl=wine_closed),
-            "grants write access to Everyone": looked(exists=True, attributes=0x10,
-                                                      sddl=wine_closed + "(A;OICI;0x1301ff;;;WD)"),
-            "grants write access to Authenticated Users, Users": looked(
+            "is a link (reparse point)": dict(exists=True, attributes=0x410, sddl=""),
+            "is not a folder": dict(exists=True, attributes=0x20, sddl=wine_closed),
+            "grants write access to Everyone": dict(exists=True, attributes=0x10, sddl=wine_closed + WINE_OPEN),
+            "grants write access to Authenticated Users, Users": dict(
                 exists=True, attributes=0x10, sddl=windows_closed + "(A;OICIIO;SDGWGR;;;AU)(A;;DC;;;BU)"),
-            "is owned by S-1-5-21-7-7-7-1001, not by the administrators": looked(
+            "is owned by S-1-5-21-7-7-7-1001, not by the administrators": dict(
                 exists=True, attributes=0x10, sddl="O:S-1-5-21-7-7-7-1001D:PAI(A;OICI;FA;;;SY)"),
-            "has no access list, so anyone may write to it": looked(exists=True, attributes=0x10, sddl="O:BAD:NO_ACCESS_CONTROL"),
-            "could not be examined: no answer (exit code 5): denied": {"stdout": "", "stderr": "denied", "rc": 5},
+            "has no access list, so anyone may write to it": dict(exists=True, attributes=0x10, sddl="O:BAD:NO_ACCESS_CONTROL"),
         }
-        for why, run in problems.items():
-            self.assertEqual(zol.zol_folder_problem(run, DIR),
-                             "the deployment folder %s %s%s" % (DIR, why, "" if "examined" in why else
-                                                                 "; nothing was copied or run"))
+        for why, leaf in problems.items():
+            self.assertEqual(zol.zol_folder_problem(looked(leaf)),
+                             "the deployment folder %s %s; nothing was copied or run" % (DIR, why))
+        self.assertEqual(zol.zol_folder_problem({"stdout": "", "stderr": "denied", "rc": 5}, "deploy", True, DIR),
+                         "the deployment folder %s could not be examined: no answer (exit code 5): denied" % DIR)
+
+    def test_every_level_of_the_folders_path_is_judged(self):
+        closed = dict(exists=True, attributes=0x10, sddl="O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")
+        wine = dict(exists=True, attributes=0x10, sddl="O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)")
+        deep = "C:\\zol\\fleet"
+        self.assertEqual(zol.zol_folder_problem(looked(closed, [wine, wine], path=deep)), "")
+        # Others may add to a level above; they may not remove or replace what it holds.
+        self.assertEqual(zol.zol_folder_problem(looked(closed, [wine, dict(wine, sddl=wine["sddl"] + "(A;;0x6;;;BU)")],
+                                                       path=deep)), "")
+        above = {
+            "is a link (reparse point)": dict(exists=True, attributes=0x410, sddl=""),
+            "lets Everyone remove or replace what it holds": dict(wine, sddl=wine["sddl"] + WINE_OPEN),
+            "lets Users remove or replace what it holds": dict(wine, sddl=wine["sddl"] + "(A;;DT;;;BU)"),
+            "is owned by S-1-5-21-7-7-7-1001, not by the administrators": dict(wine, sddl="O:S-1-5-21-7-7-7-1001D:(A;;FA;;;SY)"),
+            "has no access list, so anyone may change it": dict(wine, sddl="O:SYD:NO_ACCESS_CONTROL"),
+        }
+        for why, level in above.items():
+            # The level's own problem wins over whatever lies below it.
+            self.assertEqual(zol.zol_folder_problem(looked(dict(exists=False), [wine, level], path=deep)),
+                             "the deployment folder C:\\zol\\fleet lies in C:\\zol, which %s; nothing was copied or run" % why)
+        # The check's temporary folder, and a folder the step had to make.
+        temp = "C:\\Users\\deploy\\AppData\\Local\\Temp\\zolfleet-check.x"
+        run = looked(closed, [wine] * 5 + [dict(wine, sddl=wine["sddl"] + WINE_OPEN)], key="temp", path=temp)
+        self.assertEqual(zol.zol_folder_problem(run, "temp", True),
+                         "the check's temporary folder %s lies in C:\\Users\\deploy\\AppData\\Local\\Temp, which lets Everyone "
+                         "remove or replace what it holds; nothing was copied or run" % temp)
+        self.assertEqual(zol.zol_folder_problem(looked(dict(exists=False)), "deploy", True),
+                         "the deployment folder %s could not be created; nothing was copied or run" % DIR)
+        failed = json.loads(looked(dict(exists=False))["stdout"])
+        failed["deploy"]["error"] = "cannot create %s: Access is denied.\r\n" % DIR
+        self.assertEqual(zol.zol_folder_problem({"stdout": json.dumps(failed), "rc": 0}, "deploy", True),
+                         "the deployment folder %s could not be created: cannot create %s: Access is denied.; "
+                         "nothing was copied or run" % (DIR, DIR))
+        self.assertEqual(zol.zol_folder_created(looked(closed, key="temp", created=[DIR]), "temp"), [DIR])
+        self.assertEqual(zol.zol_folder_created(looked(closed, key="temp"), "deploy"), [])
+
+    def test_plain_paths_and_names(self):
+        for path in ("C:\\Program Files\\zolfleet", "D:\\", "c:\\zol fleet\\v1.2"):
+            self.assertTrue(zol.zol_plain_path(path), path)
+        for path in ("C:\\Program Files\\..\\Users\\Public", "C:\\zol.\\x", "C:\\zol\\", "C:zol", "\\\\srv\\share\\zol",
+                     "C:\\zol\\\\x", "C:\\zol/x", "C:\\NUL", "C:\\lpt\u00b9.txt", "C:\\com0", "C:\\zol?", None):
+            self.assertFalse(zol.zol_plain_path(path), path)
+        self.assertEqual([zol.zol_plain_name(n) for n in ("chipset-1.2.4.0", "..", "a\\b", "con.xml", "")],
+                         [True, False, False, False, False])
 
     def test_copied_files_are_checked_against_the_package_sums(self):
         package = {"chipset\\install.xml": "a" * 64, "zolhost.exe": "b" * 64}
-        copied = zol.zol_sums_from_lines(["%s  chipset/install.xml" % ("A" * 64), "%s  zolhost.exe" % ("b" * 64),
-                                          "sha256sum: x: No such file or directory"])
-        self.assertEqual(copied, package)
+
+        def sums(*lines):
+            return {"stdout_lines": list(lines), "rc": 0}
+
+        copied = sums("%s  ./chipset/install.xml" % ("A" * 64), "%s  zolhost.exe\r" % ("b" * 64),
+                      "find: './x': No such file or directory")
+        self.assertEqual(zol.zol_sums_from_lines(copied["stdout_lines"]), package)
         self.assertEqual(zol.zol_integrity_problem(copied, package, DIR), "")
-        copied["chipset\\install.xml"] = "c" * 64
-        del copied["zolhost.exe"]
-        self.assertEqual(zol.zol_integrity_problem(copied, package, DIR),
+        # Windows keeps a name's case as it was copied, and compares without it.
+        self.assertEqual(zol.zol_integrity_problem(sums("%s  Chipset\\INSTALL.xml" % ("a" * 64), "%s  zolhost.exe" % ("b" * 64)),
+                                                   package, DIR), "")
+        changed = sums("%s  chipset\\install.xml" % ("c" * 64))
+        self.assertEqual(zol.zol_integrity_problem(changed, package, DIR),
                          "the copied files do not match the package: %s\\chipset\\install.xml (SHA-256 %s, expected %s); "
                          "%s\\zolhost.exe (SHA-256 none: missing, expected %s); zolhost was not run"
                          % (DIR, "c" * 64, "a" * 64, DIR, "b" * 64))
+        # Files that are not the package's, a link among them, fail it too.
+        extra = sums("%s  chipset\\install.xml" % ("a" * 64), "%s  zolhost.exe" % ("b" * 64),
+                     "%s  chipset\\qx999999.xml" % ("d" * 64), "link chipset\\old", "link ./chipset/zolcomp.dll")
+        self.assertEqual(zol.zol_integrity_problem(extra, dict(package, **{"chipset\\zolcomp.dll": "e" * 64}), DIR),
+                         "the copied files do not match the package: %s\\chipset\\zolcomp.dll (a link, expected SHA-256 %s); "
+                         "the package folder holds files that are not the package's: %s\\chipset\\old (a link), "
+                         "%s\\chipset\\qx999999.xml; zolhost was not run" % (DIR, "e" * 64, DIR, DIR))
+        self.assertEqual(zol.zol_integrity_problem({"stdout_lines": [], "stderr": "Access is denied.\r\n", "rc": 1}, package, DIR),
+                         "the sums of the copied files could not be read (exit code 1): Access is denied.; zolhost was not run")
 
     def test_report_is_found_in_output_or_error_given(self):
         run = {"stdout": "noise\r\n" + json.dumps(check(5)) + "\r\n", "rc": 0}
@@ -119,15 +195,14 @@ class Decisions(unittest.TestCase):
         bad = zol.zol_report({"stdout": "{truncated", "stderr": "cannot load\r\n zolcomp.dll", "rc": 67})
         self.assertEqual(bad["error"], "zolhost gave no JSON report (exit code 67): cannot load zolcomp.dll")
 
-    def test_devices_counted_by_the_package_pattern(self):
-        with open(ROLE + "/defaults/main.yml") as defaults:
-            pattern = yaml.safe_load(defaults)["zol_device_match"]
-        simulated = [" PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9&REV_04 PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9\r",
-                     " pci\\ven_8086&dev_0ea8&subsys_7c41a2e9", " MONITOR\\Default_Monitor",
-                     " PCI\\VEN_8086&DEV_0F00&SUBSYS_7C41A2E9 PCI\\VEN_8087&DEV_0E83&SUBSYS_7C41A2E9"]
-        self.assertEqual(zol.zol_count_devices(simulated, pattern), 2)
-        windows = ["PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9&REV_04\\3&2411E6FE&0&00", "ROOT\\SYSTEM\\0000", ""]
-        self.assertEqual(zol.zol_count_devices(windows, pattern), 1)
+    def test_devices_found_are_those_the_check_lists(self):
+        listed = dict(check(1), report_version=2, devices=[{"outcome": "present", "added_later": 1}, {"outcome": "present"},
+                                                           {"outcome": "updated"}, "noise"])
+        hosts = {"listed": {"zol_attempted": True, "zol_checks": {"before": listed},
+                            "zol_decision": zol.zol_check_decision(listed)},
+                 "unlisted": {"zol_attempted": True, "zol_checks": {"before": check(1)},
+                              "zol_decision": zol.zol_check_decision(check(1))}}
+        self.assertEqual([r["devices found"] for r in zol.zol_fleet_rows(["listed", "unlisted"], hosts)], ["2", ""])
 
     def test_report_files_keep_every_step(self):
         hosts = {"a": {"zol_attempted": True, "zol_outputs": {"check before": json.dumps(check(5)), "install": "not json"}},
@@ -140,15 +215,15 @@ class Decisions(unittest.TestCase):
 
     def test_rows_and_tables(self):
         hosts = {
-            "new": {"zol_devices": 3, "zol_checks": {"before": check(5), "after": check(1)},
+            "new": {"zol_checks": {"before": check(5), "after": check(1)},
                     "zol_decision": zol.zol_check_decision(check(5)),
                     "zol_install": zol.zol_install_outcome(installed(2), 194)},
-            "broken": {"zol_devices": 3, "zol_checks": {"before": check(5)},
+            "broken": {"zol_checks": {"before": check(5)},
                        "zol_decision": zol.zol_check_decision(check(5)),
                        "zol_install": zol.zol_install_outcome(installed(0, "Error | 5"), 67)},
             "down": {"zol_error": "copy failed"},
             "later": {},
-            "partly": {"zol_devices": 3, "zol_checks": {"before": check(5), "after": check(1)},
+            "partly": {"zol_checks": {"before": check(5), "after": check(1)},
                        "zol_decision": zol.zol_check_decision(check(5)),
                        "zol_install": zol.zol_install_outcome(installed(1, "", ["updated", "failed", "not_attempted",
                                                                                "updated"]), 0)},
@@ -174,19 +249,28 @@ class Decisions(unittest.TestCase):
         self.assertEqual([f["path"] for f in zol.zol_report_files(["new", "later"], hosts)], ["new.json"])
         self.assertIn('"2 success, restart required"', zol.zol_table(rows, "csv"))
         self.assertIn("| Error \\| 5 |", zol.zol_table(rows, "markdown"))
+        # A cell a spreadsheet would take for a formula is written as text.
+        formulas = [dict(rows[2], message=m) for m in ("=HYPERLINK(\"http://x\")", "+1", "-2+3", "@SUM(A1)", "a=b")]
+        self.assertEqual([r[-1] for r in list(csv.reader(io.StringIO(zol.zol_table(formulas, "csv"))))[1:]],
+                         ["'=HYPERLINK(\"http://x\")", "'+1", "'-2+3", "'@SUM(A1)", "a=b"])
+        self.assertIn("| =HYPERLINK", zol.zol_table(formulas, "markdown"))
 
     def test_check_mode_rows_say_what_an_install_would_do(self):
-        present = dict(check(2), devices=[{"outcome": "present"}, {"outcome": "present"}])
-        cases = {"up": (present, False, 3), "new": (check(5), False, 1), "down": (check(3), True, 3),
-                 "same": (check(1), False, 3), "refused": (check(7, "Not supported"), False, 3)}
-        hosts = {h: {"zol_attempted": True, "zol_check_mode": True, "zol_devices": n, "zol_checks": {"before": r},
-                     "zol_decision": zol.zol_check_decision(r, down)} for h, (r, down, n) in cases.items()}
+        def present(report, n):
+            return dict(report, devices=[{"outcome": "present"}] * n)
+
+        cases = {"up": (present(check(2), 2), False), "new": (present(check(5), 1), False),
+                 "down": (present(check(3), 3), True), "same": (present(check(1), 3), False),
+                 "refused": (check(7, "Not supported"), False), "unlisted": (check(5), False)}
+        hosts = {h: {"zol_attempted": True, "zol_check_mode": True, "zol_checks": {"before": r},
+                     "zol_decision": zol.zol_check_decision(r, down)} for h, (r, down) in cases.items()}
         rows = zol.zol_fleet_rows(list(cases), hosts)
         self.assertEqual([(r["outcome"], r["message"]) for r in rows],
                          [("would upgrade", "upgrade from 1.2.3.0 to 1.2.4.0 on 2 devices"),
                           ("would install", "new installation of 1.2.4.0 on 1 device"),
                           ("would downgrade", "downgrade from 1.2.3.0 to 1.2.4.0 on 3 devices"),
-                          ("ok", "version 1.2.3.0 is installed"), ("failed", "Not supported")])
+                          ("ok", "version 1.2.3.0 is installed"), ("failed", "Not supported"),
+                          ("would install", "new installation of 1.2.4.0")])
 
 
 if __name__ == "__main__":

@@ -1,27 +1,35 @@
 #!/bin/bash
-# The fleet playbook on eight simulated servers: a new installation, a server
-# without the chipset's devices, an upgrade whose package asks for a restart,
-# a server whose install lock another process holds for a while, a second
-# new installation, and three that must fail before anything runs there: a
-# deployment folder that is a link, one open to Everyone, and a copied file
-# changed after the copy. In the order the test runs the playbook:
+# The fleet playbook on eleven simulated servers: a new installation, a
+# server without the chipset's devices, an upgrade whose package asks for a
+# restart, a server whose install lock another process holds for a while, a
+# second new installation, and those that must fail before anything runs
+# there: a deployment folder that is a link, one open to Everyone, one whose
+# parent is a link, one whose parent is open to Everyone, a copied file
+# changed after the copy, and (in check mode) a temporary folder open to
+# Everyone. In the order the test runs the playbook:
 #   canary  default batches: the first server (the link) fails, the rollout
 #           stops, the other servers are untouched and listed as not attempted
 #   check   --check on all eight: what an install would do, nothing changed
 #   first   all eight in one batch; the deployment folder's access list is
 #           read back
 #   second  must change nothing
-#   third   a downgrade allowed on purpose, and a server whose driver service
-#           is marked for removal, which must fail with the component's message
+#   third   a downgrade allowed on purpose, a server whose driver service is
+#           marked for removal, which must fail with the component's message,
+#           and one whose package folder holds a file that is not the
+#           package's
 # Each server's outcome is read from the summary's CSV; every zolhost report
-# is validated against the report schema. Also: syntax
-# check on both transports' inventories and ansible-lint.
+# is validated against the report schema; the tasks that reach each server
+# are counted (scripts/ansible-callbacks/fleet_tasks.py) against the goals:
+# a new installation in at most 8, a server already at the version in at
+# most 5, a check-mode run in at most 5. Also: syntax check on both
+# transports' inventories and ansible-lint.
 #   tests/fleet_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 SRC=$(realpath "$1")
 BUILD=$(realpath "$2")
 ANSIBLE="$SRC/deploy/ansible"
 export ZOL_WINE_ROOT="$BUILD/wine" ANSIBLE_CONFIG="$ANSIBLE/ansible.cfg" ANSIBLE_NOCOLOR=1
+export ANSIBLE_CALLBACK_PLUGINS="$SRC/scripts/ansible-callbacks" ANSIBLE_CALLBACKS_ENABLED=fleet_tasks
 WORK=$(mktemp -d "$BUILD/fleet-test.XXXXXX")
 export ANSIBLE_LOCAL_TEMP="$WORK/ansible-tmp"
 # ZOL_KEEP_FLEET=1 keeps the playbook's output, the reports and the servers.
@@ -43,9 +51,10 @@ cp -r "$BUILD/packages/chipset-1.2.4.0" "$WORK/packages/chipset-restart"
 sed -i 's|<reboot_required value="no"/>|<reboot_required value="yes"/>|' "$WORK"/packages/chipset-restart/qx*.xml
 grep -q '<reboot_required value="yes"/>' "$WORK"/packages/chipset-restart/qx*.xml || fail "making the restart package"
 
-SERVERS="link fresh bare older busy open tamper second"
+SERVERS="link fresh bare older busy open tamper second uplink upopen tmpopen"
 "$SRC/scripts/fleet-hosts.sh" create "$BUILD" "$WORK/servers" link=chipset fresh=chipset bare=bare older=older \
-    busy=chipset open=chipset tamper=chipset second=chipset >/dev/null || { fail "creating the servers"; exit 1; }
+    busy=chipset open=chipset tamper=chipset second=chipset uplink=bare upopen=bare tmpopen=bare >/dev/null ||
+    { fail "creating the servers"; exit 1; }
 # The deployment folder, as C:\Program Files\zolfleet is seen from here.
 deployed() { echo "$WORK/servers/$1/drive_c/Program Files/zolfleet"; }
 # A link to a folder anyone may write to, and a folder open to Everyone
@@ -53,6 +62,13 @@ deployed() { echo "$WORK/servers/$1/drive_c/Program Files/zolfleet"; }
 mkdir -p "$WORK/servers/link/drive_c/users/Public/planted"
 ln -s "$WORK/servers/link/drive_c/users/Public/planted" "$(deployed link)"
 mkdir "$(deployed open)" && chmod 777 "$(deployed open)"
+# The same one level up (C:\zolup a link, C:\zolopen open to Everyone), and
+# the account's temporary folder open to Everyone.
+mkdir -p "$WORK/servers/uplink/drive_c/users/Public/planted"
+ln -s "$WORK/servers/uplink/drive_c/users/Public/planted" "$WORK/servers/uplink/drive_c/zolup"
+mkdir "$WORK/servers/upopen/drive_c/zolopen" && chmod 777 "$WORK/servers/upopen/drive_c/zolopen"
+TEMP_DIR="drive_c/users/$(id -un)/Temp"
+chmod 777 "$WORK/servers/tmpopen/$TEMP_DIR" || fail "opening the temporary folder"
 # Another local user acting between the copy and its check changes
 # install.xml; another process holds the install lock for a while when the
 # installation is about to start.
@@ -81,6 +97,9 @@ zol_servers:
     open: {}
     tamper: {zol_sim_hooks: {after copy: ["$WORK/tamper.sh"]}}
     second: {}
+    uplink: {zol_remote_dir: 'C:\zolup\zolfleet'}
+    upopen: {zol_remote_dir: 'C:\zolopen\zolfleet'}
+    tmpopen: {}
   vars: {zol_package: chipset-1.2.4.0, zol_allow_reboot: true, zol_busy_delay: 3}
 EOF
 
@@ -89,12 +108,25 @@ run() {
     local name=$1
     shift
     local start=$(date +%s) rc
-    ansible-playbook -i "$WORK/inventory" "$ANSIBLE/fleet.yml" -e "zol_build_dir=$BUILD" \
-        -e "zol_fleet_root=$WORK/servers" -e "zol_packages_dir=$WORK/packages" -e "zol_report_dir=$WORK/$name" \
-        "$@" >"$WORK/$name.log" 2>&1
+    ZOL_FLEET_TASKS="$WORK/$name-tasks.json" ansible-playbook -i "$WORK/inventory" "$ANSIBLE/fleet.yml" \
+        -e "zol_build_dir=$BUILD" -e "zol_fleet_root=$WORK/servers" -e "zol_packages_dir=$WORK/packages" \
+        -e "zol_report_dir=$WORK/$name" "$@" >"$WORK/$name.log" 2>&1
     rc=$?
     echo "fleet: $name run: exit code $rc, $(($(date +%s) - start)) s"
     return $rc
+}
+# The tasks of run $1 that reached each server, against the goal of each
+# server named (NAME=GOAL...); the count of every server is shown.
+tasks() {
+    "$SRC/scripts/fleet-task-counts.py" "$WORK/$1/fleet-summary.csv" "$WORK/$1-tasks.json" \
+        $([ "$1" = check ] && echo --check) | sed "s/^/fleet: $1 run: /"
+    python3 - "$WORK/$1-tasks.json" "${@:2}" <<'EOF' || fail "$1 run: more tasks than the goal"
+import json, sys
+counts = json.load(open(sys.argv[1]))
+over = ["%s: %s tasks, goal %s" % (h, counts.get(h, {}).get("tasks"), g)
+        for h, g in (a.split("=") for a in sys.argv[2:]) if counts.get(h, {}).get("tasks", 99) > int(g)]
+sys.exit("\n".join(over) or None)
+EOF
 }
 EVERY_SERVER=(-e '{"zol_batches": ["100%"], "zol_max_fail_percentage": 100}')
 # The summary's rows without the message column, "|" between the fields.
@@ -154,13 +186,26 @@ busy|not attempted||||||||
 open|not attempted||||||||
 tamper|not attempted||||||||
 second|not attempted||||||||
+uplink|not attempted||||||||
+upopen|not attempted||||||||
+tmpopen|not attempted||||||||
 EOF
 [ "$(message canary link)" = 'the deployment folder C:\Program Files\zolfleet is a link (reparse point); nothing was copied or run' ] ||
     fail "canary run: the link's message: $(message canary link)"
 [ -z "$(ls -A "$WORK/servers/link/drive_c/users/Public/planted")" ] || fail "canary run: something was copied through the link"
-for s in fresh bare older busy tamper second; do
+for s in fresh bare older busy tamper second tmpopen; do
     [ ! -e "$(deployed $s)" ] || fail "canary run: $s was touched"
 done
+# Nothing is made through a link on the deployment folder's path, and
+# nothing is copied below a level of it that is open to others (the folder
+# step may have made the empty, closed deployment folder there).
+untouched() {
+    [ -z "$(find "$WORK/servers/uplink/drive_c/users/Public/planted" -mindepth 1)" ] ||
+        fail "$1 run: something was made through the link C:\zolup"
+    [ -z "$(find "$WORK/servers/upopen/drive_c/zolopen" -mindepth 2)" ] ||
+        fail "$1 run: something was copied below C:\zolopen"
+}
+untouched canary
 grep -E '^[a-z]+ +: ' "$WORK/canary.log" | grep -v '^link ' && fail "canary run: other servers in the recap"
 
 # Check mode: what an install would do, on every server, and no change.
@@ -180,10 +225,24 @@ busy|would install|3|5 new installation||||||
 open|failed||||||||
 tamper|would install|3|5 new installation||||||
 second|would install|3|5 new installation||||||
+uplink|failed||||||||
+upopen|failed||||||||
+tmpopen|failed||||||||
 EOF
 [ "$(message check older)" = "upgrade from 1.2.3.0 to 1.2.4.0 on 3 devices" ] || fail "check run: older: $(message check older)"
 [ "$(message check open)" = 'the deployment folder C:\Program Files\zolfleet grants write access to Everyone; nothing was copied or run' ] ||
     fail "check run: the open folder's message: $(message check open)"
+[ "$(message check uplink)" = 'the deployment folder C:\zolup\zolfleet lies in C:\zolup, which is a link (reparse point); nothing was copied or run' ] ||
+    fail "check run: the linked parent's message: $(message check uplink)"
+temp="C:\\users\\$(id -un)\\Temp"
+case "$(message check tmpopen)" in
+"the check's temporary folder $temp\\zolfleet-check."*" lies in $temp, which lets Everyone remove or replace what it holds; nothing was copied or run") ;;
+*) fail "check run: the open temporary folder's message: $(message check tmpopen)" ;;
+esac
+# The check's temporary folders are gone, the refused one too.
+ls -d "$WORK"/servers/*/"$TEMP_DIR"/zolfleet-check.* 2>/dev/null && fail "check run: a temporary folder was left"
+untouched check
+tasks check fresh=5 bare=5 older=5 busy=5 tamper=5 second=5 link=5 open=5 uplink=5 upopen=5 tmpopen=5
 validate check
 
 run first "${EVERY_SERVER[@]}"
@@ -197,7 +256,15 @@ busy|changed|3|5 new installation|1 success|0|1 same version installed|3|0|0
 open|failed||||||||
 tamper|failed||||||||
 second|changed|3|5 new installation|1 success|0|1 same version installed|3|0|0
+uplink|failed||||||||
+upopen|failed||||||||
+tmpopen|skipped|0|6 not applicable||||||
 EOF
+[ "$(message first upopen)" = 'the deployment folder C:\zolopen\zolfleet lies in C:\zolopen, which lets Everyone remove or replace what it holds; nothing was copied or run' ] ||
+    fail "first run: the open parent's message: $(message first upopen)"
+untouched first
+# A new installation, and one with a restart (and the check after it).
+tasks first fresh=8 second=8 older=8
 grep -q '^older,.*upgrade from 1\.2\.3\.0 to 1\.2\.4\.0; restarted' "$WORK/first/fleet-summary.csv" ||
     { cat "$WORK/first.log"; fail "first run: the upgrade's message"; }
 case "$(message first tamper)" in
@@ -232,9 +299,12 @@ older|ok|3|1 same version installed||||||
 EOF
 [ "$(grep -cE '^(fresh|bare|older) +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0' "$WORK/second.log")" = 3 ] ||
     { cat "$WORK/second.log"; fail "second run: something changed"; }
+tasks second fresh=5 older=5
 
-# The older package over the newer one on purpose, and a server that must
-# fail with the component's message.
+# The older package over the newer one on purpose, a server that must fail
+# with the component's message, and one whose deployed package folder holds
+# a package definition left from elsewhere, which the component would read.
+echo '<zol_package/>' >"$(deployed second)/chipset-1.2.4.0/qx999999.xml"
 TEST_WINEPREFIX="$WORK/servers/fresh" "$SRC/scripts/wine-run.sh" reg add \
     'HKLM\System\CurrentControlSet\Services\zolchip' /v DeleteFlag /t REG_DWORD /d 1 /f >/dev/null 2>&1
 "$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
@@ -243,6 +313,7 @@ zol_servers:
   hosts:
     older: {zol_package: chipset, zol_allow_downgrade: true}
     fresh: {}
+    second: {}
   vars: {zol_package: chipset-1.2.4.0}
 EOF
 run third "${EVERY_SERVER[@]}"
@@ -254,13 +325,16 @@ run third "${EVERY_SERVER[@]}"
 expect_rows third <<'EOF'
 older|failed|3|3 newer version installed|1 success|0|3 newer version installed|3|0|0
 fresh|failed|3|7 cannot install||||||
+second|failed||||||||
 EOF
+[ "$(message third second)" = "the package folder holds files that are not the package's: C:\Program Files\zolfleet\chipset-1.2.4.0\qx999999.xml; zolhost was not run" ] ||
+    fail "third run: the extra file's message: $(message third second)"
 [ "$(message third older)" = "the installation reported success, but the check after it finds: a newer version (1.2.4.0) is installed (status 3)" ] ||
     fail "third run: older: $(message third older)"
 grep -q 'fatal: \[fresh\]: FAILED! => {"changed": false, "msg": "The component is marked for removal' "$WORK/third.log" ||
     { cat "$WORK/third.log"; fail "third run: the component's message"; }
 validate third
 
-echo "fleet: 8 servers, 5 runs of the playbook in $(($(date +%s) - START)) s"
+echo "fleet: 11 servers, 5 runs of the playbook in $(($(date +%s) - START)) s"
 [ $FAILURES = 0 ] && echo "fleet: all checks passed"
 exit $((FAILURES > 0))

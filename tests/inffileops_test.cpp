@@ -411,3 +411,55 @@ TEST_F(InfFileOps, OverlongNamesFailTheLine)
     EXPECT_EQ(ops.ProcessRenFiles(L"E"), 0);
     EXPECT_EQ(ops.IsRebootNeeded(), 0);
 }
+
+// A destination outside the system folders, here the drive root's folder
+// of DIRID 24, that a user made a link to a folder of theirs: the copy,
+// the delete and the rename are each refused with a failure naming it,
+// and nothing is written through the link. One open to everyone is
+// refused likewise; missing levels are created for SYSTEM and
+// Administrators alone.
+TEST_F(InfFileOps, DestinationsOutsideTheSystemFoldersMustBeTheAdministrators)
+{
+    Begin(L"ops_dirid24");
+    const std::wstring theirs = zoltest::MakeTestDir(L"ops_dirid24_theirs");
+    ASSERT_TRUE(zoltest::WriteBytes(theirs + L"\\victim.dll", "theirs"));
+    ASSERT_TRUE(zoltest::WriteBytes(theirs + L"\\old.dll", "old"));
+    zoltest::RemoveTree(L"C:\\zolx");
+    ASSERT_TRUE(zoltest::MakeUnixLink(theirs, L"C:\\zolx"));
+    const std::wstring lists = L"[Install]\r\nCopyFiles=Files\r\nDelFiles=Gone\r\nRenFiles=Moved\r\n"
+                               L"[Files]\r\nzol.dll\r\n[Gone]\r\nvictim.dll\r\n[Moved]\r\nnew.dll,old.dll\r\n";
+    {
+        CInf inf(Package(L"[DestinationDirs]\r\nDefaultDestDir=24,zolx\r\n" + lists, {{L"zol.dll", "zol"}}).c_str());
+        EXPECT_EQ(inf.ProcessCopyFiles(L"Install"), 0);
+        EXPECT_EQ(inf.ProcessDelFiles(L"Install"), 0);
+        EXPECT_EQ(inf.ProcessRenFiles(L"Install"), 0);
+        const CStr refused(L"Destination folder not trusted: C:\\zolx is a link (reparse point)");
+        EXPECT_EQ(inf.GetFailures(), (CStrList{refused, refused, refused}));
+    }
+    EXPECT_TRUE(zoltest::RemoveUnixLink(L"C:\\zolx"));
+    EXPECT_EQ(zoltest::ReadBytes(theirs + L"\\victim.dll"), "theirs");
+    EXPECT_EQ(zoltest::ReadBytes(theirs + L"\\old.dll"), "old");
+    EXPECT_FALSE(zoltest::FileExists(theirs + L"\\zol.dll"));
+    EXPECT_FALSE(zoltest::FileExists(theirs + L"\\new.dll"));
+
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\zolx", nullptr));
+    ASSERT_TRUE(zoltest::UnixChmod(L"C:\\zolx", "777", "(A;OICI;0x1301ff;;;WD)"));
+    {
+        CInf inf(Package(L"[DestinationDirs]\r\nDefaultDestDir=24,zolx\r\n" + lists, {{L"zol.dll", "zol"}}).c_str());
+        EXPECT_EQ(inf.ProcessCopyFiles(L"Install"), 0);
+        EXPECT_EQ(inf.GetFailures(), (CStrList{CStr(L"Destination folder not trusted: C:\\zolx has an access list that "
+                                                     L"lets other accounts change it")}));
+    }
+    EXPECT_FALSE(zoltest::FileExists(L"C:\\zolx\\zol.dll"));
+    zoltest::RemoveTree(L"C:\\zolx");
+
+    {
+        CInf inf(Package(L"[DestinationDirs]\r\nDefaultDestDir=24,zolx\\sub\r\n" + lists, {{L"zol.dll", "zol"}}).c_str());
+        EXPECT_EQ(inf.ProcessCopyFiles(L"Install"), 1);
+        EXPECT_TRUE(inf.GetFailures().empty());
+    }
+    EXPECT_EQ(zoltest::ReadBytes(L"C:\\zolx\\sub\\zol.dll"), "zol");
+    for (const wchar_t* level : {L"C:\\zolx", L"C:\\zolx\\sub"})
+        EXPECT_EQ(zoltest::ReadSecurity(level), "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)");
+    zoltest::RemoveTree(L"C:\\zolx");
+}

@@ -9,11 +9,13 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "basecomp.h"
 #include "inf/inf.h"
+#include "inf/infjournal.h"
 #include "inf/infplatform.h"
 #include "legacyhelpers.h"
 #include "pnphelpers.h"
@@ -468,4 +470,124 @@ TEST_F(InfInstall, EveryStepRunsAfterAFailureAndOnlyFileSectionsAreInstalledWhol
                      .c_str());
     EXPECT_EQ(badName.InstallSoftwareSettings(L"B.SoftwareSettings"), 0);
     EXPECT_FALSE(KeyExists(std::wstring(kServices) + L"zolbad"));
+}
+
+namespace {
+
+// Lists what the engine tells it, one line per call ("FILE path", "FOLDER
+// path", "SERVICE name", "KEY root\key", "VALUE root\key [name]", "DEVICE
+// id", "SHORTCUT path"); refuses the call numbered refuseAt and every later
+// one (0: none).
+class CListingJournal : public IInfJournal
+{
+public:
+    bool FileChanging(const wchar_t* path) override { return Tell(L"FILE " + std::wstring(path)); }
+    bool FolderCreating(const wchar_t* path) override { return Tell(L"FOLDER " + std::wstring(path)); }
+    bool ServiceCreating(const wchar_t* name) override { return Tell(L"SERVICE " + std::wstring(name)); }
+    bool RegistryCreating(const wchar_t* root, const wchar_t* key, const wchar_t* value) override
+    {
+        std::wstring where = std::wstring(root) + L"\\" + key;
+        return Tell(value ? L"VALUE " + where + L" [" + value + L"]" : L"KEY " + where);
+    }
+    bool ShortcutCreating(const wchar_t* path) override { return Tell(L"SHORTCUT " + std::wstring(path)); }
+    bool RootDeviceCreating(const wchar_t* id) override { return Tell(L"DEVICE " + std::wstring(id)); }
+    CStr Failure() const override { return CStr(L"Install record not written: listing journal"); }
+
+    std::vector<std::wstring> calls;
+    size_t refuseAt = 0;
+
+private:
+    bool Tell(const std::wstring& line)
+    {
+        calls.push_back(line);
+        return refuseAt == 0 || calls.size() < refuseAt;
+    }
+};
+
+// A package in dir whose Install section copies into a folder that is not
+// there yet, keeps, deletes and renames files in dir\out, adds registry
+// entries under HKLM\<key> and installs service `service` with an event-log
+// entry.
+std::wstring WriteJournalInf(const std::wstring& dir, const std::wstring& key, const std::wstring& service)
+{
+    const std::wstring out = dir + L"\\out";
+    std::wstring text =
+        L"[Version]\r\nSignature=\"$Windows NT$\"\r\n[DestinationDirs]\r\nDefaultDestDir=" + out +
+        L"\r\nFiles=" + out + L"\\deep\\er\r\n"
+        L"[Install]\r\nCopyFiles=Files,Keep\r\nDelFiles=Gone\r\nRenFiles=Moves\r\nAddReg=Reg\r\n"
+        L"[Files]\r\nnew.txt\r\n[Keep]\r\nkept.txt,,,0x10\r\n[Gone]\r\nthere.txt\r\nabsent.txt\r\n"
+        L"[Moves]\r\nrenamed.txt,old.txt\r\n"
+        L"[Reg]\r\nHKLM,\"" + key + L"\\Sub\",Made,,\"x\"\r\nHKLM,\"" + key + L"\",Known,0x10001,2\r\n"
+        L"HKLM,\"" + key + L"\",Known,0x4\r\nHKR,\"" + key + L"\\Keyed\",,0x10\r\n"
+        L"[Install.Services]\r\nAddService=" + service + L",0x2,Svc,EventLog\r\n"
+        L"[Svc]\r\nDisplayName=\"" + service + L"\"\r\nServiceType=1\r\nStartType=3\r\nErrorControl=1\r\n"
+        L"ServiceBinary=%12%\\" + service + L".sys\r\n"
+        L"[EventLog]\r\nAddReg=EventLog.Reg\r\n[EventLog.Reg]\r\nHKR,,TypesSupported,0x10001,7\r\n";
+    EXPECT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    for (const wchar_t* name : {L"kept.txt", L"there.txt", L"old.txt"})
+        EXPECT_TRUE(zoltest::WriteBytes(out + L"\\" + name, "before"));
+    EXPECT_TRUE(zoltest::WriteBytes(dir + L"\\new.txt", "new"));
+    EXPECT_TRUE(zoltest::WriteBytes(dir + L"\\kept.txt", "package"));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    EXPECT_TRUE(SetDword(key, L"Known", 1));
+    EXPECT_TRUE(zoltest::WriteUtf8(dir + L"\\pkg.inf", text));
+    return dir + L"\\pkg.inf";
+}
+
+} // namespace
+
+TEST_F(InfInstall, JournalIsToldEachChangeBeforeItAndItsRefusalStopsTheInstall)
+{
+    std::wstring dir = zoltest::MakeTestDir(L"inst_journal");
+    const std::wstring key = L"Software\\ZOL\\Journal", out = dir + L"\\out";
+    CInf inf(WriteJournalInf(dir, key, L"zoljournal").c_str());
+    CListingJournal journal;
+    inf.SetJournal(&journal);
+    ASSERT_EQ(inf.InstallFromSection(L"Install", nullptr), 1);
+    // What is there already (a kept file, a missing one to delete, an
+    // existing key and value, a deleted value) is not told as created.
+    const std::wstring eventLog = L"HKLM\\System\\CurrentControlSet\\Services\\EventLog\\System\\zoljournal";
+    EXPECT_EQ(journal.calls, (std::vector<std::wstring>{
+                                 L"FOLDER " + out + L"\\deep", L"FOLDER " + out + L"\\deep\\er",
+                                 L"FILE " + out + L"\\deep\\er\\new.txt", L"FILE " + out + L"\\there.txt",
+                                 L"FILE " + out + L"\\old.txt", L"FILE " + out + L"\\renamed.txt",
+                                 L"KEY HKLM\\" + key + L"\\Sub", L"VALUE HKLM\\" + key + L"\\Sub [Made]",
+                                 L"KEY HKLM\\" + key + L"\\Keyed", L"SERVICE zoljournal", L"KEY " + eventLog,
+                                 L"VALUE " + eventLog + L" [TypesSupported]"}));
+    EXPECT_EQ(zoltest::ReadBytes(out + L"\\deep\\er\\new.txt"), "new");
+    EXPECT_TRUE(ServiceKnown(L"zoljournal"));
+
+    // Refused at the first change: none is made, the failure is named once,
+    // and no later step changes anything either.
+    std::wstring refused = zoltest::MakeTestDir(L"inst_journal_refused");
+    CInf stopped(WriteJournalInf(refused, key + L"2", L"zoljournal2").c_str());
+    CListingJournal refusing;
+    refusing.refuseAt = 1;
+    stopped.SetJournal(&refusing);
+    EXPECT_EQ(stopped.InstallFromSection(L"Install", nullptr), 0);
+    EXPECT_EQ(stopped.IsJournalStopped(), 1);
+    EXPECT_EQ(refusing.calls.size(), 1u);
+    EXPECT_EQ(std::count(stopped.GetFailures().begin(), stopped.GetFailures().end(),
+                         CStr(L"Install record not written: listing journal")),
+              1);
+    EXPECT_FALSE(zoltest::FileExists(refused + L"\\out\\deep"));
+    EXPECT_EQ(zoltest::ReadBytes(refused + L"\\out\\there.txt"), "before");
+    EXPECT_FALSE(KeyExists(key + L"2\\Sub"));
+    EXPECT_FALSE(ServiceKnown(L"zoljournal2"));
+
+    // A root device is told by its instance ID before it is registered; a
+    // refusal leaves no device behind.
+    std::wstring devices = zoltest::MakeTestDir(L"inst_journal_device");
+    CInf device(WriteInf(devices, kSystemClass,
+                         OneModel(L"ZOLJRNLDEV") + L"[Install]\r\n" +
+                             ServiceSections(L"Install.Services", L"zoljrnldev", L"ZOL Journal Device"))
+                    .c_str());
+    CListingJournal deviceJournal;
+    deviceJournal.refuseAt = 2;
+    device.SetJournal(&deviceJournal);
+    EXPECT_EQ(device.CreateRootDevice(nullptr), 0);
+    EXPECT_EQ(deviceJournal.calls,
+              (std::vector<std::wstring>{L"SERVICE zoljrnldev", L"DEVICE ROOT\\LEGACY_ZOLJRNLDEV\\0000"}));
+    EXPECT_FALSE(KeyExists(std::wstring(kEnumRoot) + L"LEGACY_ZOLJRNLDEV"));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
 }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "basecomp.h"
+#include "hostreport.h"
+#include "hostsession.h"
 #include "messages.h"
 #include "support/installlock.h"
 #include "testsupport.h"
@@ -104,7 +106,7 @@ TEST(InstallDispatch, EachTypeRunsItsPathWithTheHostsArgumentsAndLogsItsType)
     }
 }
 
-// The install mutex, held by another process for longer than Install's wait
+// The install lock, held by another process for longer than Install's wait
 // (shortened here to 1 s through its seam), and then for less than it.
 TEST(InstallLock, AnotherInstallationHoldingTheMutexStopsInstallWithMessage5AndItsProcessId)
 {
@@ -172,4 +174,70 @@ TEST(InstallLock, AHostHoldingTheMutexOnTheSameThreadLetsInstallRunAndKeepsItsRe
     EXPECT_EQ(host.ReadOwner(), 0u);
     EXPECT_TRUE(takenElsewhere());
     EXPECT_EQ(zoltest::RunDevsim(L"hold-install-lock 0").exitCode, 0u);
+}
+
+// A lock held by a process that is not an administrator's is squatting, not
+// a busy server: Install says so at once instead of waiting, the host's
+// report gives the reason, and once the squatter lets go its file is moved
+// aside and the lock made anew.
+TEST(InstallLock, ALockFileAnotherAccountHoldsIsNamedAndNotWaitedFor)
+{
+    zoltest::CInstallLockHolder holder(8);
+    ASSERT_TRUE(holder.Holding());
+    // Wine reports every owner as its own account: the lock file is
+    // reported as another account's.
+    zoltest::CForeignOwnerScope squatter(CInstallLock::LockPath());
+    ASSERT_TRUE(squatter.Valid());
+
+    zoltest::ClearLogs();
+    CDispatchComponent component;
+    component.SetType(INF_TYPE_PNP);
+    component.GetLog()->Open();
+    wchar_t message[256] = L"";
+    EXPECT_EQ(component.Install(0, nullptr, message, 0, L"en"), 0);
+    component.GetLog()->Close();
+    EXPECT_TRUE(component.paths.empty());
+    EXPECT_STREQ(message, GetMessageText(MSG_INSTALL_ERROR, LANG_COL_ENGLISH));
+    const std::string squatting = "The install lock C:\\DEVAVOROR\\zolcomp-install.lock is held by a process that is "
+                                  "not an administrator's: process ID " + std::to_string(holder.ProcessId()) + ".";
+    EXPECT_EQ(zoltest::ReadMainLog(), "**ERROR** - " + squatting + "\r\n");
+
+    CInstallLock lock;
+    EXPECT_FALSE(lock.Acquire(10000));
+    EXPECT_EQ(lock.BusyReason(), LOCK_BUSY_NOT_ADMINISTRATOR);
+    CHostReport report;
+    CHostSession::NoteInstallLockRefusal(lock, report);
+    EXPECT_EQ(report.exitCode, ZOL_EXIT_INSTALL_IN_PROGRESS);
+    std::string json = zoltest::ToUtf8(report.RenderJson());
+    EXPECT_NE(json.find(",\"install\":{\"result\":null,\"message\":\"" +
+                        zoltest::ToUtf8(CHostReport::JsonString(zoltest::FromUtf8(squatting)).substr(1)) +
+                        ",\"in_progress\":true,\"in_progress_reason\":\"not_administrator\"}"),
+              std::string::npos)
+        << json;
+
+    EXPECT_EQ(holder.Wait(), 0u);
+    EXPECT_TRUE(lock.Acquire(0));
+    EXPECT_EQ(lock.ReadOwner(), GetCurrentProcessId());
+    lock.Release();
+}
+
+// A holder record that is cut short (or anything else someone wrote there)
+// names no process: the lock is busy all the same and the message says so
+// without a process ID.
+TEST(InstallLock, AHolderRecordCutShortNamesNoProcess)
+{
+    CInstallLock first;
+    ASSERT_TRUE(first.Acquire(0));
+    first.Release();
+    HANDLE held = CreateFileW(CInstallLock::LockPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    SetEndOfFile(held);
+    WriteFile(held, "\xFF\xFF\xFF", 3, &written, nullptr);
+    CInstallLock lock;
+    EXPECT_FALSE(lock.Acquire(0));
+    EXPECT_EQ(lock.BusyReason(), LOCK_BUSY_INSTALLATION);
+    EXPECT_STREQ(InstallInProgressText(lock).GetString(), L"Another installation is in progress.");
+    CloseHandle(held);
 }

@@ -13,6 +13,7 @@
 #include "basecomp.h"
 #include "devices/installevents.h"
 #include "devices/pnpdriver.h"
+#include "support/emptyfolder.h"
 #include "inf/infdriversection.h"
 #include "messages.h"
 #include "pnphelpers.h"
@@ -65,18 +66,33 @@ protected:
         m_after = Devices(component);
         return result;
     }
-    // Property 10, asked as a host asks it: the count first.
+    // Property 10, asked as a host asks it: the header first, then room for
+    // every record. A language code passed as extra is never written.
     static std::vector<ZOL_DEVICE_RESULT> Devices(CBaseComponent& component)
     {
-        int count = -1;
-        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, nullptr), 0);
-        int answered = component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, &count);
-        std::vector<ZOL_DEVICE_RESULT> records(static_cast<size_t>(count > 0 ? count : 0));
+        wchar_t language[] = L"en";
+        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, language), 0);
+        std::vector<BYTE> block(ZOL_DEVICE_RESULTS_BYTES(0));
+        auto header = [&block] { return reinterpret_cast<ZOL_DEVICE_RESULTS*>(block.data()); };
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT) + 1;
+        header()->nCount = -1;
+        EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), language),
+                  0);
+        EXPECT_EQ(header()->nCount, -1) << "a block of unknown records is not written";
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+        int answered =
+            component.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()), language);
+        const int count = header()->nCount;
         EXPECT_EQ(answered, count == 0 ? 1 : 0);
+        EXPECT_STREQ(language, L"en");
+        std::vector<ZOL_DEVICE_RESULT> records;
         if (count > 0) {
-            EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, records.data(),
-                                            static_cast<int>(records.size() * sizeof(ZOL_DEVICE_RESULT)), &count),
+            block.assign(ZOL_DEVICE_RESULTS_BYTES(count), 0);
+            header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+            EXPECT_EQ(component.GetProperty(ZOL_PROP_DEVICE_RESULTS, block.data(), static_cast<int>(block.size()),
+                                            language),
                       1);
+            records.assign(header()->Devices, header()->Devices + count);
         }
         return records;
     }
@@ -321,20 +337,80 @@ TEST_F(PnPInstall, StagingStartsFromAnEmptyFolder)
     SetFileAttributesW((StagingFolder() + L"\\stale.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_TRUE(CreateDirectoryW((StagingFolder() + L"\\sub").c_str(), nullptr));
     ASSERT_TRUE(zoltest::WriteBytes(StagingFolder() + L"\\sub\\zolchip.inf", "planted"));
-    ASSERT_TRUE(zoltest::MakeUnixLink(outside, StagingFolder() + L"\\link"));
 
     CWin2000PnPDriver driver(L"zolchip.inf", 1);
     EXPECT_EQ(driver.StageDriverFiles(StagingFolder().c_str()), 0);
+    driver.ReleaseStagedFiles();
     EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\zolchip.sys"), zoltest::ReadBytes(m_dir + L"\\zolchip.sys"));
     EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\stale.txt"));
     EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\sub"));
-    EXPECT_EQ(zoltest::ReadBytes(outside + L"\\kept.txt"), "kept");
-    // (Wine's platform calls follow the Linux link whatever they are asked:
-    // there the link is left in place rather than removed through.)
-    EXPECT_EQ(FilesIn(StagingFolder()), (std::vector<std::wstring>{L"zolchip.cfg", L"zolchip.inf", L"zolchip.sys", L"zolchip_amd64.cat",
-                                                L"zolchip_src.dat", L"zolchip_x86.cat"}));
+    const std::vector<std::wstring> staged{L"zolchip.cfg", L"zolchip.inf", L"zolchip.sys", L"zolchip_amd64.cat",
+                                           L"zolchip_src.dat", L"zolchip_x86.cat"};
+    EXPECT_EQ(FilesIn(StagingFolder()), staged);
     EXPECT_TRUE(driver.GetNotes().empty());
-    EXPECT_TRUE(zoltest::RemoveUnixLink(StagingFolder() + L"\\link"));
+
+    // A link is removed as the link. Wine's platform calls follow the Linux
+    // link whatever they are asked, so there it cannot be: the folder holding
+    // it goes aside whole instead, and what it points to stays.
+    ASSERT_TRUE(zoltest::MakeUnixLink(outside, StagingFolder() + L"\\link"));
+    CWin2000PnPDriver again(L"zolchip.inf", 1);
+    EXPECT_EQ(again.StageDriverFiles(StagingFolder().c_str()), 0);
+    EXPECT_EQ(zoltest::ReadBytes(outside + L"\\kept.txt"), "kept");
+    EXPECT_EQ(FilesIn(StagingFolder()), staged);
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\link"));
+    ASSERT_EQ(again.GetNotes().size(), 1u);
+    EXPECT_NE(zoltest::ToUtf8(again.GetNotes()[0].GetString()).find("\\link is a link"), std::string::npos)
+        << zoltest::ToUtf8(again.GetNotes()[0].GetString());
+}
+
+// The race a user who owns a subfolder of an old staging folder can run:
+// between the listing and the entry, the subfolder is swapped for a link to
+// a folder elsewhere (here by the emptying's seam). Nothing outside the
+// staging folder changes: the swapped entry is not the one listed, so it is
+// neither entered nor deleted, and the staging folder goes aside whole.
+namespace {
+std::wstring g_swapEntry, g_swapTarget;
+void SwapForLink(const std::wstring& entry)
+{
+    if (_wcsicmp(entry.c_str(), g_swapEntry.c_str()) != 0)
+        return;
+    ASSERT_TRUE(MoveFileW(entry.c_str(), (entry + L".moved").c_str()));
+    ASSERT_TRUE(zoltest::MakeUnixLink(g_swapTarget, entry));
+}
+} // namespace
+
+TEST_F(PnPInstall, AStagingSubfolderSwappedForALinkIsNeitherEnteredNorDeletedThrough)
+{
+    CWin2000PnPDriver first(L"zolchip.inf", 1);
+    ASSERT_EQ(first.StageDriverFiles(StagingFolder().c_str()), 0);
+    first.ReleaseStagedFiles();
+    const std::wstring outside = zoltest::MakeTestDir(L"outside");
+    ASSERT_TRUE(CreateDirectoryW((outside + L"\\inner").c_str(), nullptr));
+    ASSERT_TRUE(zoltest::WriteBytes(outside + L"\\victim.txt", "victim"));
+    ASSERT_TRUE(zoltest::WriteBytes(outside + L"\\inner\\victim2.txt", "victim2"));
+    ASSERT_TRUE(CreateDirectoryW((StagingFolder() + L"\\sub").c_str(), nullptr));
+    ASSERT_TRUE(zoltest::WriteBytes(StagingFolder() + L"\\sub\\old.txt", "old"));
+
+    g_swapEntry = StagingFolder() + L"\\sub";
+    g_swapTarget = outside;
+    PFN_EMPTY_FOLDER_HOOK previous = SetEmptyFolderHookForTest(SwapForLink);
+    CWin2000PnPDriver driver(L"zolchip.inf", 1);
+    int staged = driver.StageDriverFiles(StagingFolder().c_str());
+    SetEmptyFolderHookForTest(previous);
+    zoltest::RemoveUnixLink(g_swapEntry);
+
+    EXPECT_EQ(zoltest::ReadBytes(outside + L"\\victim.txt"), "victim");
+    EXPECT_EQ(zoltest::ReadBytes(outside + L"\\inner\\victim2.txt"), "victim2");
+    // The folder with the link went aside; the package was staged in a new one.
+    EXPECT_EQ(staged, 0); // the sample names files the package does not hold
+    EXPECT_EQ(zoltest::ReadBytes(StagingFolder() + L"\\zolchip.sys"), zoltest::ReadBytes(m_dir + L"\\zolchip.sys"));
+    EXPECT_FALSE(zoltest::FileExists(StagingFolder() + L"\\sub.moved"));
+    ASSERT_EQ(driver.GetNotes().size(), 1u);
+    std::string note = zoltest::ToUtf8(driver.GetNotes()[0].GetString());
+    EXPECT_EQ(note.rfind("Untrusted folder moved aside: C:\\DEVAVOROR\\pnpdrvs -> C:\\DEVAVOROR\\pnpdrvs.untrusted-", 0), 0u)
+        << note;
+    EXPECT_NE(note.find("(C:\\DEVAVOROR\\pnpdrvs\\sub is a link or changed after the listing)"), std::string::npos)
+        << note;
 }
 
 TEST_F(PnPInstall, RestartRequestsAndFailedUpdatesDecideTheResult)

@@ -142,6 +142,21 @@ private:
 
 inline std::wstring StagingFolder() { return L"C:\\DEVAVOROR\\pnpdrvs"; }
 
+// The registry an uninstall changes, as the platform's reg tool exports it:
+// the component's records, the root devices, the devices' driver keys and
+// the package's service.
+inline std::string ExportUninstallKeys()
+{
+    std::string out;
+    for (const wchar_t* key : {L"HKLM\\SOFTWARE\\zolcomp", L"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT",
+                               L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class",
+                               L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\zolchip"}) {
+        zoltest::RunProcess(std::wstring(L"reg export ") + key + L" C:\\zoltest\\keys.reg /y");
+        out += zoltest::ReadBytes(L"C:\\zoltest\\keys.reg");
+    }
+    return out;
+}
+
 // The names of the files in a folder, sorted.
 inline std::vector<std::wstring> FilesIn(const std::wstring& dir)
 {

@@ -6,10 +6,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "hostreport.h"
+#include "inf/servicecontrol.h"
 #include "messages.h"
 #include "pnphelpers.h"
 #include "testsupport.h"
@@ -61,6 +63,33 @@ std::string DeviceBlock(const std::string& list, const std::wstring& instance)
     return block;
 }
 
+// What an uninstall changes, as text: its registry keys and every file below
+// the folders an install writes, with a digest of its bytes.
+std::string MachineState()
+{
+    std::string state = ExportUninstallKeys();
+    std::vector<std::wstring> folders{L"C:\\DEVAVOROR\\packages", StagingFolder(), L"C:\\windows\\inf",
+                                      L"C:\\windows\\system32\\drivers"};
+    while (!folders.empty()) {
+        std::wstring folder = folders.back();
+        folders.pop_back();
+        for (const std::wstring& name : FilesIn(folder)) {
+            std::string bytes = zoltest::ReadBytes(folder + L"\\" + name);
+            state += zoltest::ToUtf8(folder + L"\\" + name) + " " + std::to_string(std::hash<std::string>()(bytes)) +
+                     "\n";
+        }
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+        for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &fd)) {
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && fd.cFileName[0] != L'.')
+                folders.push_back(folder + L"\\" + fd.cFileName);
+        }
+        if (h != INVALID_HANDLE_VALUE)
+            FindClose(h);
+    }
+    return state;
+}
+
 class PnPHost : public ::testing::Test
 {
 protected:
@@ -73,9 +102,10 @@ protected:
         zoltest::ClearLogs();
     }
 
-    HostRun Host(const std::wstring& args, DWORD timeoutMs = 120000)
+    HostRun Host(const std::wstring& args, DWORD timeoutMs = 120000) { return HostIn(m_dir, args, timeoutMs); }
+    HostRun HostIn(const std::wstring& dir, const std::wstring& args, DWORD timeoutMs = 120000)
     {
-        zoltest::ProcessResult r = zoltest::RunHost(m_dir, args, timeoutMs);
+        zoltest::ProcessResult r = zoltest::RunHost(dir, args, timeoutMs);
         HostRun run{r.exitCode, r.output, After(r.output, "Install:            result "), ""};
         std::string message = After(r.output, "Install message:    ");
         if (message.size() >= 2 && message.front() == '"' && message.back() == '"')
@@ -293,7 +323,8 @@ TEST_F(PnPHost, BusyMachineExits1618WithoutInstallingAndDevicesShowTheirDrivers)
         HostRun busy = Host(L"--json --wait 0");
         EXPECT_EQ(busy.exitCode, 1618u) << busy.report;
         EXPECT_NE(busy.report.find(",\"install\":{\"result\":null,\"message\":\"Another installation is in progress "
-                                   "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true}," +
+                                   "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true,"
+                                   "\"in_progress_reason\":\"installation\"}," +
                                    present + "\"outcome\":\"present\",\"error\":null,\"reason\":null,\"restart\":false,"
                                    "\"service\":null,\"inf\":null,\"driver_version\":null}]"),
                   std::string::npos)
@@ -324,4 +355,92 @@ TEST_F(PnPHost, BusyMachineExits1618WithoutInstallingAndDevicesShowTheirDrivers)
                                 "9.3.0.1019\r\n"),
               std::string::npos)
         << check.report;
+}
+
+// Uninstall through zolhost, from a machine this package never touched (the
+// other tests here install it): not installed (1605); 1.2.4.0 over 1.2.3.0
+// taken off, where the what-if and a busy machine (1618) change nothing and
+// the uninstall puts the device back on 1.2.3.0; then 1.2.3.0, the only
+// version, refused without --force and taken off with it.
+TEST_F(PnPHost, UninstallThroughTheHost)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zolcomp");
+    zoltest::RemoveTree(L"C:\\DEVAVOROR\\packages");
+    const std::wstring driverFile = L"C:\\windows\\system32\\drivers\\zolchip.sys";
+    for (const std::wstring& file : {std::wstring(L"C:\\windows\\inf\\zolchip.inf"), driverFile})
+        DeleteFileW(file.c_str());
+    StopAndDeleteService(L"zolchip", nullptr);
+    const std::wstring newer = zoltest::MakeTestDir(L"UninstallThroughTheHost_1.2.4.0");
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset-1.2.4.0"), newer));
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    const std::string notInstalled = ",\"uninstall\":{\"result\":0,\"message\":\"This package is not installed.\","
+                                     "\"in_progress\":false,\"package_state\":\"not_installed\",\"forced\":";
+    HostRun never = Host(L"--uninstall --json");
+    EXPECT_EQ(never.exitCode, 1605u) << never.report;
+    EXPECT_NE(never.report.find(notInstalled + "false,\"check\":false,\"plan\":[]}"), std::string::npos) << never.report;
+
+    ASSERT_EQ(Host(L"").exitCode, 0u);
+    ASSERT_EQ(HostIn(newer, L"").exitCode, 0u);
+    zoltest::RunDevsim(L"start");
+    ASSERT_EQ(zoltest::ReadBytes(driverFile), zoltest::ReadBytes(newer + L"\\zolchip.sys"));
+    const std::string planned = "\"plan\":[{\"instance_id\":" + zoltest::ToUtf8(CHostReport::JsonString(device.Instance())) +
+                                ",\"hardware_id\":" + zoltest::ToUtf8(CHostReport::JsonString(kId0E83)) +
+                                ",\"outcome\":\"planned\",\"error\":null,\"reason\":null,\"restart\":false,";
+    const std::string before = MachineState();
+    HostRun check = HostIn(newer, L"--uninstall --check --json");
+    EXPECT_EQ(check.exitCode, 0u) << check.report;
+    EXPECT_NE(check.report.find(",\"uninstall\":{\"result\":null,\"message\":\"\",\"in_progress\":false,"
+                                "\"package_state\":\"installed\",\"forced\":false,\"check\":true," + planned),
+              std::string::npos)
+        << check.report;
+    EXPECT_NE(check.report.find("\"action\":\"restore_previous\",\"target_inf\":\"zolchip.inf\","
+                                "\"target_version\":\"1.2.3.0\"}]},\"devices\":[]}"),
+              std::string::npos)
+        << check.report;
+    EXPECT_EQ(MachineState(), before);
+    {
+        zoltest::CInstallLockHolder holder(20);
+        ASSERT_TRUE(holder.Holding());
+        zoltest::ClearLogs();
+        HostRun busy = HostIn(newer, L"--uninstall --json --wait 0");
+        EXPECT_EQ(busy.exitCode, 1618u) << busy.report;
+        EXPECT_NE(busy.report.find(",\"uninstall\":{\"result\":null,\"message\":\"Another installation is in progress "
+                                   "(process ID " + std::to_string(holder.ProcessId()) + ").\",\"in_progress\":true,"
+                                   "\"package_state\":\"installed\",\"forced\":false,\"check\":false," + planned),
+                  std::string::npos)
+            << busy.report;
+        EXPECT_EQ(MachineState(), before);
+        std::string log = zoltest::ReadMainLog();
+        EXPECT_EQ(log.find("Initiating uninstallation"), std::string::npos) << log;
+        EXPECT_NE(log.find("Return Code (1618)"), std::string::npos) << log;
+    }
+
+    zoltest::ClearLogs();
+    HostRun run = HostIn(newer, L"--uninstall");
+    EXPECT_EQ(run.exitCode, 0u) << run.report;
+    EXPECT_EQ(After(run.report, "Uninstall:          "), "result 1 (success)") << run.report;
+    EXPECT_NE(run.report.find("  " + zoltest::ToUtf8(device.Instance()) + "  " + zoltest::ToUtf8(kId0E83) +
+                              "  updated  no       zolchip  zolchip.inf"),
+              std::string::npos)
+        << run.report;
+    EXPECT_NE(run.report.find("restore_previous  zolchip.inf  1.2.3.0\r\n"), std::string::npos) << run.report;
+    EXPECT_EQ(zoltest::ReadBytes(driverFile), zoltest::ReadBytes(m_dir + L"\\zolchip.sys"));
+    EXPECT_NE(DeviceBlock(zoltest::ListDevices(), device.Instance()).find("driver INF:   zolchip.inf"),
+              std::string::npos);
+    EXPECT_NE(zoltest::ReadMainLog().find("Initiating uninstallation... \r\n"), std::string::npos);
+
+    HostRun refused = Host(L"--uninstall");
+    EXPECT_EQ(refused.exitCode, 1603u) << refused.report;
+    EXPECT_NE(refused.report.find("not_attempted (no driver left)"), std::string::npos) << refused.report;
+    HostRun forced = Host(L"--uninstall --force --json");
+    EXPECT_EQ(forced.exitCode, 0u) << forced.report;
+    EXPECT_NE(forced.report.find("\"action\":\"no_driver\",\"target_inf\":null,\"target_version\":null}]}"),
+              std::string::npos)
+        << forced.report;
+    EXPECT_NE(DeviceBlock(zoltest::ListDevices(), device.Instance()).find("service:      (none)\n"),
+              std::string::npos);
+    HostRun again = Host(L"--uninstall --force --json");
+    EXPECT_EQ(again.exitCode, 1605u) << again.report;
+    EXPECT_NE(again.report.find(notInstalled + "true,"), std::string::npos) << again.report;
 }

@@ -138,8 +138,9 @@ TEST_F(Security, ARunWritesOnlyItsLogsStagingAndThePlatformsDriverStore)
     for (const std::wstring& path : changed)
         EXPECT_TRUE(StartsWith(path, L"c:\\devavoror\\log\\")) << zoltest::ToUtf8(path);
 
-    // The installation adds its staging folder; the platform's driver
-    // installation copies the INF and the driver's files.
+    // The installation adds its staging folder and its record's folder (the
+    // kept package); the platform's driver installation copies the INF and
+    // the driver's files.
     zoltest::ProcessResult install = zoltest::RunHost(m_dir, L"/verbose_log");
     EXPECT_EQ(install.exitCode, 0u) << install.output;
     TakeSnapshot(L"C:", afterInstall);
@@ -147,8 +148,9 @@ TEST_F(Security, ARunWritesOnlyItsLogsStagingAndThePlatformsDriverStore)
     EXPECT_NE(std::find(changed.begin(), changed.end(), L"c:\\devavoror\\pnpdrvs\\zolchip.sys"), changed.end());
     for (const std::wstring& path : changed) {
         bool documented = false;
-        for (const wchar_t* place : {L"c:\\devavoror\\log\\", L"c:\\devavoror\\pnpdrvs\\", L"c:\\windows\\inf\\",
-                                     L"c:\\windows\\system32\\drivers\\"})
+        for (const wchar_t* place : {L"c:\\devavoror\\log\\", L"c:\\devavoror\\pnpdrvs\\",
+                                     L"c:\\devavoror\\packages\\zolchip.inf_1.2.3.0\\", L"c:\\windows\\inf\\",
+                                     L"c:\\windows\\system32\\drivers\\", L"c:\\devavoror\\zolcomp-install.lock"})
             documented = documented || StartsWith(path, place);
         EXPECT_TRUE(documented) << zoltest::ToUtf8(path);
     }
@@ -286,7 +288,9 @@ protected:
 // A link at each folder is never written through. Wine opens what a link
 // points to even when asked for the link itself, so there the component
 // cannot move the link aside without moving the user's folder: it leaves
-// it alone and does without that folder (Windows renames the link).
+// it alone and does without that folder (Windows renames the link). Without
+// \DEVAVOROR there is no install lock either: the host does not call
+// Install and says why.
 TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
 {
     pnptest::CSimulatedDevice device({kId0E83});
@@ -294,11 +298,16 @@ TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
     struct LINKCASE {
         const wchar_t* folder;
         bool logWritten;
-        bool installs;
+        const char* outcome;
+        const char* message; // the refusal's message, or null
     };
-    for (const LINKCASE& c : {LINKCASE{L"C:\\devavoror\\log", false, true},
-                              LINKCASE{L"C:\\DEVAVOROR\\pnpdrvs", true, false},
-                              LINKCASE{L"C:\\devavoror", false, false}}) {
+    const char kLockRefused[] = "Install:            not called (another installation is in progress)";
+    for (const LINKCASE& c :
+         {LINKCASE{L"C:\\devavoror\\log", false, kInstallDone, nullptr},
+          LINKCASE{L"C:\\DEVAVOROR\\pnpdrvs", true, kInstallFailed, "An error occurred during installation."},
+          LINKCASE{L"C:\\devavoror", false, kLockRefused,
+                   "The install lock cannot be taken: its folder cannot be made one only administrators can change: "
+                   "C:\\DEVAVOROR is a link (reparse point) and cannot be moved aside."}}) {
         SCOPED_TRACE(zoltest::ToUtf8(c.folder));
         TearDown();
         m_elsewhere = zoltest::MakeTestDir(L"elsewhere");
@@ -315,11 +324,11 @@ TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
             through += zoltest::ToUtf8(name) + " ";
         EXPECT_EQ(through, "");
         EXPECT_EQ(GetFileAttributesW(c.folder), DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-        EXPECT_NE(run.output.find(c.installs ? kInstallDone : kInstallFailed), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.outcome), std::string::npos) << run.output;
         std::string log = zoltest::ReadMainLog();
         EXPECT_EQ(!log.empty(), c.logWritten) << log;
-        if (!c.installs) {
-            EXPECT_NE(run.output.find("An error occurred during installation."), std::string::npos) << run.output;
+        if (c.message) {
+            EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         }
         if (c.logWritten) {
             EXPECT_NE(log.find("\r\n**ERROR** - Staging folder not trusted: C:\\DEVAVOROR\\pnpdrvs\r\n"),
@@ -331,35 +340,49 @@ TEST_F(TrustedFolders, ALinkAtAFolderIsNeverWrittenThrough)
     }
 }
 
-// A folder another account left open to everyone is given the protected
-// list in place: its content (the shared log's history) stays and the
-// change is named in the main log.
-TEST_F(TrustedFolders, AFolderOpenToEveryoneIsRestrictedInPlace)
+// A folder another account left open to everyone may hold what that
+// account put there (folders it owns, files it keeps open): it is moved
+// aside whole and made anew. The shared log's history moves with it, and
+// the new log says where it went.
+TEST_F(TrustedFolders, AFolderOpenToEveryoneIsMovedAsideWhole)
 {
     pnptest::CSimulatedDevice device({kId0E83});
-    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"}) {
-        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
-        ASSERT_TRUE(zoltest::UnixChmod(folder, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(folder);
+    for (const wchar_t* open : {L"C:\\devavoror", L"C:\\devavoror\\log"}) {
+        SCOPED_TRACE(zoltest::ToUtf8(open));
+        TearDown();
+        for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
+            ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+        ASSERT_TRUE(zoltest::UnixChmod(open, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(open);
+        ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "history\r\n"));
+
+        zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
+        EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
+        std::string log = zoltest::ReadMainLog();
+        const std::regex moved(std::string("^\\*\\*WARNING\\*\\* - Untrusted folder moved aside: ") +
+                               (wcscmp(open, L"C:\\devavoror") == 0 ? "C:\\\\devavoror" : "C:\\\\devavoror\\\\log") +
+                               " -> (\\S+\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8})\r\n");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(log, match, moved)) << log;
+        // One line names where the history went; it is there, untouched.
+        EXPECT_EQ(log.find("**WARNING**", 1), std::string::npos) << log;
+        std::wstring aside = zoltest::FromUtf8(match[1].str());
+        std::wstring oldLog = wcscmp(open, L"C:\\devavoror") == 0 ? aside + L"\\log\\zolsetup.log"
+                                                                  : aside + L"\\zolsetup.log";
+        EXPECT_EQ(zoltest::ReadBytes(oldLog), "history\r\n");
+        // The folders made anew (the open one and, in place of its own, those
+        // below it) allow SYSTEM and Administrators alone.
+        for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"}) {
+            if (wcsncmp(folder, open, wcslen(open)) == 0) {
+                EXPECT_EQ(zoltest::ReadSecurity(folder), kProtectedAsWineReadsIt) << zoltest::ToUtf8(folder);
+            }
+        }
+
+        // Once made anew, a later run finds nothing to change.
+        size_t mark = zoltest::ReadMainLog().size();
+        run = zoltest::RunHost(m_dir, L"--lang en");
+        EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**", mark), std::string::npos) << zoltest::ReadMainLog();
+        zoltest::RemoveTree(aside);
     }
-    ASSERT_TRUE(zoltest::WriteBytes(zoltest::MainLogPath(), "history\r\n"));
-
-    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
-    EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
-    std::string log = zoltest::ReadMainLog();
-    EXPECT_EQ(log.compare(0, 9, "history\r\n"), 0) << log;
-    for (const char* line : {"\r\n**WARNING** - Folder access restricted to administrators: C:\\devavoror\r\n",
-                             "\r\n**WARNING** - Folder access restricted to administrators: C:\\devavoror\\log\r\n",
-                             "\r\n**WARNING** - Folder access restricted to administrators: C:\\DEVAVOROR\\pnpdrvs\r\n"})
-        EXPECT_NE(log.find(line), std::string::npos) << line << log;
-    // Wine keeps read access for others on a folder whose list is replaced
-    // (mode 755): what matters is that no one else may write any more.
-    for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
-        EXPECT_EQ(zoltest::ReadSecurity(folder), std::string(kProtectedAsWineReadsIt) + "(A;OICI;0x1200a9;;;WD)");
-
-    // Once restricted, a later run finds nothing to change.
-    size_t mark = zoltest::ReadMainLog().size();
-    run = zoltest::RunHost(m_dir, L"--lang en");
-    EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**", mark), std::string::npos) << zoltest::ReadMainLog();
 }
 
 // A file where a folder belongs is no folder of ours: it is renamed aside
@@ -375,7 +398,7 @@ TEST_F(TrustedFolders, AFileInPlaceOfAFolderIsMovedAsideKeepingItsContent)
     zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--lang en");
     EXPECT_NE(run.output.find(kInstallDone), std::string::npos) << run.output;
     static const std::regex moved("\r\n\\*\\*WARNING\\*\\* - Untrusted folder moved aside: C:\\\\DEVAVOROR\\\\pnpdrvs -> "
-                                  "(C:\\\\DEVAVOROR\\\\pnpdrvs\\.untrusted-[0-9]{8}T[0-9]{6})\r\n");
+                                  "(C:\\\\DEVAVOROR\\\\pnpdrvs\\.untrusted-[0-9]{8}T[0-9]{6}-[0-9a-f]{8})\r\n");
     std::string log = zoltest::ReadMainLog();
     std::smatch match;
     ASSERT_TRUE(std::regex_search(log, match, moved)) << log;
@@ -421,6 +444,80 @@ TEST_F(Security, AnInstallEndsWhileAnotherProcessHoldsTheLogLockForEver)
     std::string text = zoltest::ReadMainLog();
     EXPECT_EQ(text.compare(0, 6, "held\r\n"), 0) << text;
     EXPECT_NE(text.find("Initiating installation... \r\n", 6), std::string::npos) << text;
+}
+
+// A user who keeps something of theirs open where \DEVAVOROR belongs (here a
+// file, held without delete sharing) stops it being moved aside: no log can
+// be written and no install lock taken. The run is refused rather than
+// going on unlogged, and the report and the console say why.
+TEST_F(TrustedFolders, AHeldDevavororMakesNoSilentRun)
+{
+    std::wstring legacy = zoltest::MakeTestDir(L"held legacy");
+    ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"legacy"), legacy));
+    ASSERT_TRUE(zoltest::WriteBytes(L"C:\\devavoror", "a user's file\r\n"));
+    HANDLE held = CreateFileW(L"C:\\devavoror", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    zoltest::ProcessResult run = zoltest::RunHost(legacy, L"--json");
+    CloseHandle(held);
+    EXPECT_EQ(run.exitCode, 1618u) << run.output;
+    const std::string why = "the log folder cannot be made one only administrators can change: C:\\\\devavoror is "
+                            "not a folder and cannot be moved aside: error 0x00000020 ";
+    EXPECT_NE(run.output.find(",\"log\":{\"written\":false,\"reason\":\"" + why), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\"in_progress\":true,\"in_progress_reason\":\"lock_unavailable\"}"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("zolhost: the log cannot be written: the log folder cannot be made one only "
+                              "administrators can change: C:\\devavoror is not a folder"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(zoltest::ReadBytes(L"C:\\devavoror"), "a user's file\r\n");
+
+    // Let go, the file is moved aside and the run is logged.
+    run = zoltest::RunHost(legacy, L"--json");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find(",\"log\":{\"written\":true,\"reason\":null}"), std::string::npos) << run.output;
+    EXPECT_NE(zoltest::ReadMainLog().find("**WARNING** - Untrusted folder moved aside: C:\\devavoror -> "),
+              std::string::npos)
+        << zoltest::ReadMainLog();
+}
+
+// zolhost run from a folder other accounts may change would read files they
+// can swap between its reads: it refuses before loading anything, unless
+// told it is being tried out as a user.
+TEST_F(Security, ZolhostRefusesAComponentOrPackageFolderOthersMayChange)
+{
+    ASSERT_TRUE(zoltest::UnixChmod(m_dir, "777", "(A;OICI;0x1301ff;;;WD)")) << zoltest::ReadSecurity(m_dir);
+    const size_t logged = zoltest::ReadMainLog().size();
+    zoltest::ProcessResult run = zoltest::RunHost(m_dir, L"--check");
+    EXPECT_EQ(run.exitCode, 87u) << run.output;
+    EXPECT_EQ(run.output, "zolhost: the component's folder " + zoltest::ToUtf8(m_dir) +
+                              " has an access list that lets other accounts change it: run it from a folder only "
+                              "administrators can change (--allow-untrusted-folder runs it anyway, for trying it as "
+                              "a user)\r\n");
+    EXPECT_EQ(zoltest::ReadMainLog().size(), logged);
+
+    run = zoltest::RunHost(m_dir, L"--check --allow-untrusted-folder");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("Warning:            The run goes on (--allow-untrusted-folder) although the "
+                              "component's folder " + zoltest::ToUtf8(m_dir) + " has an access list"),
+              std::string::npos)
+        << run.output;
+
+    // A package folder that is a link, with the component in a folder of
+    // its own.
+    std::wstring linked = zoltest::MakeTestDir(L"linkedpackage");
+    ASSERT_TRUE(RemoveDirectoryW(linked.c_str()));
+    ASSERT_TRUE(zoltest::MakeUnixLink(m_dir, linked));
+    std::wstring own = zoltest::MakeTestDir(L"componentonly");
+    ASSERT_TRUE(zoltest::InstallComponentInto(own));
+    run = zoltest::RunProcess(L"\"" + zoltest::BinPath(L"zolhost.exe") + L"\" --check --package \"" + linked + L"\" \"" +
+                              own + L"\\zolcomp.dll\"");
+    EXPECT_EQ(run.exitCode, 87u) << run.output;
+    EXPECT_EQ(run.output.rfind("zolhost: the package folder " + zoltest::ToUtf8(linked) + " is a link (reparse point)", 0),
+              0u)
+        << run.output;
+    EXPECT_TRUE(zoltest::RemoveUnixLink(linked));
 }
 
 // The decision on an existing folder, with owners and lists Wine cannot

@@ -133,10 +133,12 @@ TEST(CaseFolding, EqualsNoCaseAgreesWithTheRuntime)
 TEST(PackageNames, PlainNamesSubfoldersAndTheirJoins)
 {
     for (const wchar_t* name : {L"a.sys", L"zolchip.inf", L"readme", L".hidden", L"a..b", L"CONSOLE.txt",
-                                L"COM0", L"com10.txt", L"nulx", L"x\u00E9.dat"})
+                                L"COM\u2074", L"com10.txt", L"nulx", L"x\u00E9.dat"})
         EXPECT_TRUE(IsPlainName(name)) << zoltest::ToUtf8(name);
     for (const wchar_t* name : {L"", L".", L"..", L"..\\x", L"a\\b", L"a/b", L"C:x", L"x:", L"a.", L"a ", L"a\tb",
-                                L"a\x7F", L"CON", L"nul.txt", L"Aux.", L"COM1", L"lpt9.log", L"NUL .txt", L"prn.a.b"})
+                                L"a\x7F", L"CON", L"nul.txt", L"Aux.", L"COM1", L"lpt9.log", L"NUL .txt", L"prn.a.b",
+                                // Port names the platform also resolves in every folder.
+                                L"COM0", L"lpt0.txt", L"COM\u00B9", L"lpt\u00B2.log", L"Com\u00B3"})
         EXPECT_FALSE(IsPlainName(name)) << zoltest::ToUtf8(name);
     EXPECT_FALSE(IsPlainName(nullptr));
 
@@ -164,6 +166,12 @@ TEST(PackageNames, ControlCharactersAreShownAsHex)
 {
     EXPECT_STREQ(EscapeControlChars(L"x\r\n**ERROR** - forged").GetString(), L"x\\x0D\\x0A**ERROR** - forged");
     EXPECT_STREQ(EscapeControlChars(L"\x01tab\there\x7F\x1F").GetString(), L"\\x01tab\\x09here\\x7F\\x1F");
+    // Line and paragraph separators, which some viewers break lines at, and
+    // the directional controls, which make a viewer show text out of order.
+    EXPECT_STREQ(EscapeControlChars(L"a\u2028**ERROR** - b\u2029c").GetString(), L"a\\u2028**ERROR** - b\\u2029c");
+    EXPECT_STREQ(EscapeControlChars(L"\u202Efdp.exe\u202A\u202C\u2066\u2069").GetString(),
+                 L"\\u202Efdp.exe\\u202A\\u202C\\u2066\\u2069");
+    EXPECT_STREQ(EscapeControlChars(L"\u2027\u202F\u2065\u206A").GetString(), L"\u2027\u202F\u2065\u206A");
     // Everything else is kept as it is, backslashes and non-ASCII included.
     EXPECT_STREQ(EscapeControlChars(L"C:\\a b\\\u00E9~").GetString(), L"C:\\a b\\\u00E9~");
     EXPECT_STREQ(EscapeControlChars(L"").GetString(), L"");

@@ -44,26 +44,6 @@ void ReadDriverValue(HKEY key, const wchar_t* name, wchar_t* out, size_t chars)
     CopyIfFits(out, chars, value.data());
 }
 
-// The version field of "DriverVer" (date,version) in the installed copy of
-// the driver's INF, for a platform that does not record the driver's
-// version beside it.
-void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars)
-{
-    wchar_t windows[MAX_PATH] = {};
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    wchar_t path[MAX_PATH];
-    if (!IsPlainName(infName) || length == 0 || length >= MAX_PATH ||
-        !FormatWideBuffer(path, MAX_PATH, L"%s\\inf\\%s", windows, infName))
-        return;
-    CUniqueInf inf(SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, nullptr));
-    INFCONTEXT context;
-    if (!inf.valid() || !SetupFindFirstLineW(inf.get(), L"Version", L"DriverVer", &context))
-        return;
-    std::vector<wchar_t> field(chars, L'\0');
-    if (SetupGetStringFieldW(&context, 2, field.data(), static_cast<DWORD>(chars), nullptr))
-        CopyIfFits(out, chars, field.data());
-}
-
 void ReadDriver(HDEVINFO set, SP_DEVINFO_DATA* data, ZOL_DEVICE_RESULT& record)
 {
     record.szService[0] = record.szInf[0] = record.szDriverVersion[0] = L'\0';
@@ -117,6 +97,23 @@ bool DescribeSupportedDevice(HDEVINFO set, SP_DEVINFO_DATA* data, const CStrList
 }
 
 } // namespace
+
+void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars)
+{
+    wchar_t windows[MAX_PATH] = {};
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t path[MAX_PATH];
+    if (!IsPlainName(infName) || length == 0 || length >= MAX_PATH ||
+        !FormatWideBuffer(path, MAX_PATH, L"%s\\inf\\%s", windows, infName))
+        return;
+    CUniqueInf inf(SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, nullptr));
+    INFCONTEXT context;
+    if (!inf.valid() || !SetupFindFirstLineW(inf.get(), L"Version", L"DriverVer", &context))
+        return;
+    std::vector<wchar_t> field(chars, L'\0');
+    if (SetupGetStringFieldW(&context, 2, field.data(), static_cast<DWORD>(chars), nullptr))
+        CopyIfFits(out, chars, field.data());
+}
 
 CSupportedDevices FindSupportedDevices(const CStrList& supportedIds)
 {
@@ -213,18 +210,21 @@ void ApplyUpdateOutcomes(CSupportedDevices& devices, const std::vector<UPDATEOUT
     }
 }
 
-int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULT* out, int capacityBytes, int* count)
+int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULTS* out, int capacityBytes,
+                      int packageState)
 {
-    if (count == nullptr)
+    // Nothing is written unless the header fits and the host's records are
+    // the records this component writes.
+    const size_t header = ZOL_DEVICE_RESULTS_BYTES(0);
+    if (out == nullptr || capacityBytes < 0 || static_cast<size_t>(capacityBytes) < header ||
+        out->cbRecord != sizeof(ZOL_DEVICE_RESULT))
         return 0;
-    *count = static_cast<int>(devices.size());
-    if (capacityBytes < 0 || static_cast<size_t>(capacityBytes) / sizeof(ZOL_DEVICE_RESULT) < devices.size())
-        return 0;
-    if (devices.empty())
-        return 1;
-    if (out == nullptr)
+    out->nCount = static_cast<int>(devices.size());
+    out->nPackageState = packageState;
+    out->nReserved = 0;
+    if ((static_cast<size_t>(capacityBytes) - header) / sizeof(ZOL_DEVICE_RESULT) < devices.size())
         return 0;
     for (size_t i = 0; i < devices.size(); ++i)
-        out[i] = devices[i].record;
+        out->Devices[i] = devices[i].record;
     return 1;
 }

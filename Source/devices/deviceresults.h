@@ -36,6 +36,10 @@ CSupportedDevices FindSupportedDevices(const CStrList& supportedIds);
 // supportedIds, is left out. Costs one look per device named instead of an
 // enumeration of every device.
 CSupportedDevices FindSupportedDevicesAmong(const CStrList& instanceIds, const CStrList& supportedIds);
+// The version field of "DriverVer" (date,version) in the INF folder's copy of
+// infName, for a platform that does not record a driver's version beside it;
+// out stays empty when there is none.
+void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars);
 // Reads the service, INF and driver version each device has now.
 void ReadCurrentDrivers(CSupportedDevices& devices);
 // Every device: not attempted, for reason.
@@ -45,5 +49,7 @@ void MarkNotAttempted(CSupportedDevices& devices, int reason);
 // a restart when one of them asked for it. A device none of the calls
 // named stays as it was.
 void ApplyUpdateOutcomes(CSupportedDevices& devices, const std::vector<UPDATEOUTCOME>& outcomes);
-// Property 10: see ZOL_PROP_DEVICE_RESULTS.
-int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULT* out, int capacityBytes, int* count);
+// Properties 10 and 11: the records into a host's block of capacityBytes
+// (see ZOL_PROP_DEVICE_RESULTS); packageState goes to its header.
+int CopyDeviceResults(const CSupportedDevices& devices, ZOL_DEVICE_RESULTS* out, int capacityBytes,
+                      int packageState = 0);

@@ -7,6 +7,7 @@
 #include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
 #include "support/componentdirectory.h"
+#include "support/emptyfolder.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
@@ -22,9 +23,6 @@ namespace {
 // Hardware IDs are at most 255 characters.
 const size_t kHardwareIdChars = 256;
 const DWORD kCatalogFieldChars = MAX_PATH;
-// How deep the emptying of the staging folder goes into subfolders left
-// there; deeper ones are removed only when empty.
-const int kEmptyDepth = 8;
 const DWORD kCopyChunk = 64 * 1024;
 
 const wchar_t* const kCatalogKeys[] = {
@@ -94,24 +92,6 @@ bool GetField(INFCONTEXT* context, DWORD index, wchar_t* buffer, DWORD chars)
         return false;
     }
     return true;
-}
-
-// Deletes one file through a handle on the entry itself (a link is deleted
-// as the link); a read-only attribute is cleared first.
-void DeleteEntry(const std::wstring& path)
-{
-    CUniqueFile entry(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!entry)
-        return;
-    FILE_BASIC_INFO basic = {};
-    if (GetFileInformationByHandleEx(entry.get(), FileBasicInfo, &basic, sizeof(basic)) &&
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof(basic));
-    }
-    DeleteOpenFile(entry.get());
 }
 
 } // namespace
@@ -252,42 +232,34 @@ bool CWin2000PnPDriver::PrepareStagingFolder(const wchar_t* folder)
         return false;
     // Nothing an earlier run (or anyone else) left there stands in for a
     // package file.
-    EmptyFolder(folder, 0);
-    return true;
+    return EmptyStagingFolder(folder);
 }
 
-void CWin2000PnPDriver::EmptyFolder(const std::wstring& folder, int depth)
+bool CWin2000PnPDriver::EmptyStagingFolder(const wchar_t* folder)
 {
-    std::vector<std::pair<std::wstring, DWORD>> entries;
-    WIN32_FIND_DATAW entry;
-    CUniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find)
-        return;
-    do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
-            entries.push_back({folder + L"\\" + entry.cFileName, entry.dwFileAttributes});
-    } while (FindNextFileW(find.get(), &entry));
-    find.reset();
+    std::vector<std::wstring> kept;
+    if (EmptyTrustedFolder(folder, &kept))
+        return true;
+    // What the folder holds that is not plainly ours is neither entered nor
+    // deleted: the folder goes aside whole, with it, and a new one is made.
+    // The note names the first such entry (its name is anyone's text).
+    std::wstring aside;
+    if (!MoveAside(folder, &aside))
+        return false;
+    CStr first = EscapeControlChars(kept.empty() ? L"" : kept.front().c_str());
+    m_vNotes.push_back(CStr(FormatWide(L"Untrusted folder moved aside: %s -> %s (%s)", folder, aside.c_str(),
+                                       first.GetString()).c_str()));
+    std::vector<std::wstring> changes;
+    bool trusted = MakeTrustedFolder(folder, &changes);
+    for (const std::wstring& change : changes)
+        m_vNotes.push_back(CStr(change.c_str()));
+    return trusted;
+}
 
-    for (const auto& item : entries) {
-        const std::wstring& path = item.first;
-        if (!(item.second & FILE_ATTRIBUTE_DIRECTORY)) {
-            DeleteEntry(path);
-            continue;
-        }
-        // A link to a folder is removed as the link, never entered; one
-        // that cannot be removed is moved aside (where the platform allows
-        // it without following the link).
-        if (item.second & FILE_ATTRIBUTE_REPARSE_POINT) {
-            if (!RemoveDirectoryW(path.c_str()))
-                MoveAside(path, nullptr);
-            continue;
-        }
-        if (depth < kEmptyDepth)
-            EmptyFolder(path, depth + 1);
-        if (!RemoveDirectoryW(path.c_str()))
-            MoveAside(path, nullptr);
-    }
+bool CWin2000PnPDriver::EmptyStagingFolder()
+{
+    CStr folder = GetStagingFolder();
+    return !folder.IsEmpty() && PrepareStagingFolder(folder.GetString());
 }
 
 int CWin2000PnPDriver::StageDriverFiles(const wchar_t* folder)
@@ -325,7 +297,8 @@ bool CWin2000PnPDriver::MakeStagingSubfolders(const wchar_t* folder, const wchar
     return true;
 }
 
-DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* folder, const wchar_t* target)
+DWORD CWin2000PnPDriver::StageFile(const wchar_t* relativePath, const wchar_t* source, const wchar_t* folder,
+                                   const wchar_t* target)
 {
     CUniqueFile in(CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -333,7 +306,7 @@ DWORD CWin2000PnPDriver::StageFile(const wchar_t* source, const wchar_t* folder,
         return GetLastError();
     // Without its trusted folder the file has no place (the failure names
     // the folder).
-    if (wcschr(source, L'\\') != nullptr && !MakeStagingSubfolders(folder, source))
+    if (wcschr(relativePath, L'\\') != nullptr && !MakeStagingSubfolders(folder, relativePath))
         return ERROR_PATH_NOT_FOUND;
     BY_HANDLE_FILE_INFORMATION created;
     {
@@ -387,7 +360,7 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
     // The INF is read from the component's own directory. An INF that cannot
     // be opened stages only itself (and its compressed name).
     wchar_t infPath[MAX_PATH] = {};
-    CStr componentDirectory = GetComponentDirectory();
+    CStr componentDirectory = m_strPackageFolder.IsEmpty() ? GetComponentDirectory() : m_strPackageFolder;
     CUniqueInf inf;
     if (!componentDirectory.IsEmpty() && !m_strInfName.IsEmpty() &&
         JoinPath(infPath, componentDirectory.GetString(), m_strInfName.GetString()))
@@ -409,6 +382,7 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
     m_vStagedFiles.clear();
     int result = 1;
     wchar_t target[MAX_PATH];
+    wchar_t source[MAX_PATH];
     for (size_t i = 0; i < m_vStageFiles.size(); i += 2) {
         DWORD failure = ERROR_SUCCESS;
         const CStr* failedName = nullptr;
@@ -416,10 +390,15 @@ int CWin2000PnPDriver::CopyStageFiles(const wchar_t* folder)
         for (size_t j = i; j < i + 2 && j < m_vStageFiles.size(); ++j) {
             const CStr& name = m_vStageFiles[j];
             DWORD error = ERROR_SUCCESS;
-            if (!JoinRelativePath(target, folder, name.GetString())) {
+            // Files come from the current directory unless a package folder
+            // was named.
+            bool sourceFits = m_strPackageFolder.IsEmpty()
+                                  ? CopyIfFits(source, MAX_PATH, name.GetString())
+                                  : JoinRelativePath(source, m_strPackageFolder.GetString(), name.GetString());
+            if (!sourceFits || !JoinRelativePath(target, folder, name.GetString())) {
                 error = ERROR_FILENAME_EXCED_RANGE;
             } else {
-                error = StageFile(name.GetString(), folder, target);
+                error = StageFile(name.GetString(), source, folder, target);
                 // The same name in other letters was staged already: the
                 // file system holds one file for both.
                 if (error == ERROR_FILE_EXISTS && IsListedNoCase(m_vStagedFiles, name.GetString()))
@@ -464,13 +443,49 @@ CStrList CWin2000PnPDriver::FindMissingPackageFiles(const wchar_t* stagedInf) co
     if (!inf.valid())
         return missing;
     PACKAGECHECK check;
-    CheckDriverPackageFiles(inf.get(), m_vHardwareIds,
+    CStrList checked = m_vHardwareIds;
+    checked.insert(checked.end(), m_vCheckedOnlyIds.begin(), m_vCheckedOnlyIds.end());
+    CheckDriverPackageFiles(inf.get(), checked,
                             [this](const wchar_t* relativePath) { return WasStaged(relativePath); }, &check);
     // A name that is not plain was refused before staging; should one come
     // through, it blocks the update all the same.
     missing = check.missing;
     missing.insert(missing.end(), check.unsafe.begin(), check.unsafe.end());
     return missing;
+}
+
+int CWin2000PnPDriver::StagePackage(wchar_t (&infPath)[MAX_PATH], bool* infPathFits)
+{
+    // Nothing is staged into a folder that others could change: they could
+    // swap a staged file before the update reads it.
+    CStr folder = GetStagingFolder();
+    if (!folder.IsEmpty() && !PrepareStagingFolder(folder.GetString())) {
+        AddFailure(FormatWide(L"Staging folder not trusted: %s", folder.GetString()));
+        return PNP_INSTALL_UNSAFE_STAGING;
+    }
+    CopyStageFiles(folder.IsEmpty() ? nullptr : folder.GetString());
+    if (!m_vUnsafeNames.empty()) {
+        for (const CStr& name : m_vUnsafeNames)
+            AddFailure(UnsafeFileNameText(name.GetString()));
+        return PNP_INSTALL_INCOMPLETE;
+    }
+
+    *infPathFits = !folder.IsEmpty() && JoinPath(infPath, folder.GetString(), m_strInfName.GetString());
+
+    // No update is started for a package that lacks a file the update would
+    // copy: the platform would either refuse the package or (Wine) retry the
+    // copy without end; and a file an earlier install left in the staging
+    // folder must not stand in for it.
+    if (*infPathFits) {
+        CStrList missing = FindMissingPackageFiles(infPath);
+        if (!missing.empty()) {
+            for (const CStr& file : missing)
+                AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
+            ReleaseStagedFiles();
+            return PNP_INSTALL_INCOMPLETE;
+        }
+    }
+    return PNP_INSTALL_DONE;
 }
 
 int CWin2000PnPDriver::InstallDrivers()
@@ -511,38 +526,19 @@ int CWin2000PnPDriver::InstallDrivers()
         return PNP_INSTALL_NO_FUNCTION;
     }
 
-    // Nothing is staged into a folder that others could change: they could
-    // swap a staged file before the update reads it.
-    CStr folder = GetStagingFolder();
-    if (!folder.IsEmpty() && !PrepareStagingFolder(folder.GetString())) {
-        AddFailure(FormatWide(L"Staging folder not trusted: %s", folder.GetString()));
-        library->Free();
-        return PNP_INSTALL_UNSAFE_STAGING;
-    }
-    CopyStageFiles(folder.IsEmpty() ? nullptr : folder.GetString());
-    if (!m_vUnsafeNames.empty()) {
-        for (const CStr& name : m_vUnsafeNames)
-            AddFailure(UnsafeFileNameText(name.GetString()));
-        library->Free();
-        return PNP_INSTALL_INCOMPLETE;
-    }
-
     wchar_t infPath[MAX_PATH] = {};
-    bool infPathFits = !folder.IsEmpty() && JoinPath(infPath, folder.GetString(), m_strInfName.GetString());
+    bool infPathFits = false;
+    int staged = StagePackage(infPath, &infPathFits);
+    if (staged != PNP_INSTALL_DONE) {
+        library->Free();
+        return staged;
+    }
 
-    // No update is started for a package that lacks a file the update would
-    // copy: the platform would either refuse the package or (Wine) retry the
-    // copy without end; and a file an earlier install left in the staging
-    // folder must not stand in for it.
-    if (infPathFits) {
-        CStrList missing = FindMissingPackageFiles(infPath);
-        if (!missing.empty()) {
-            for (const CStr& file : missing)
-                AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
-            library->Free();
-            ReleaseStagedFiles();
-            return PNP_INSTALL_INCOMPLETE;
-        }
+    // What the updates will change is recorded before the first of them.
+    if (infPathFits && m_beforeUpdates && !m_beforeUpdates(infPath)) {
+        library->Free();
+        ReleaseStagedFiles();
+        return PNP_INSTALL_NOT_RECORDED;
     }
 
     int ok = 1;

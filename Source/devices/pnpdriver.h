@@ -11,6 +11,7 @@
 #include "support/handles.h"
 #include "support/str.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,13 @@ enum PnPInstallCode {
     PNP_INSTALL_UPDATE_FAILED = 4,  // at least one driver update failed
     PNP_INSTALL_INCOMPLETE = 5,     // a file the updates would copy is not in the package
     PNP_INSTALL_UNSAFE_STAGING = 6, // the staging folder cannot be made one only administrators change
+    PNP_INSTALL_NOT_RECORDED = 7,   // what the updates change could not be recorded first
 };
+
+// Called once the package is staged and found complete, before the first
+// driver update, with the staged INF's path; false stops the install before
+// anything changes (PNP_INSTALL_NOT_RECORDED).
+typedef std::function<bool(const wchar_t* stagedInf)> BeforeUpdatesHook;
 
 class CWin2000PnPDriver
 {
@@ -39,6 +46,14 @@ public:
 
     // Adds a hardware ID unless the same text (case-sensitive) is listed.
     void AddHardwareId(const wchar_t* hardwareId);
+    // A hardware ID whose files the completeness check requires although no
+    // update goes by it (a device that is not present gets the driver
+    // another way).
+    void AddCheckedOnlyHardwareId(const wchar_t* hardwareId)
+    {
+        if (hardwareId != nullptr)
+            m_vCheckedOnlyIds.push_back(CStr(hardwareId));
+    }
     // Adds a file name and then its compressed name, unless the name is
     // null, empty or already listed (case-sensitive). A name that is not a
     // plain file name is never staged: it is listed among the unsafe names
@@ -62,6 +77,20 @@ public:
     // Stages the files, checks that the package holds every file the updates
     // need, and updates every device's driver (PnPInstallCode).
     int InstallDrivers();
+    // The package is read from folder (its INF and its files) instead of the
+    // component's directory (the INF) and the current directory (the files):
+    // an earlier version's kept copy, say.
+    void SetPackageFolder(const wchar_t* folder) { m_strPackageFolder = folder ? folder : L""; }
+    void SetBeforeUpdates(BeforeUpdatesHook hook) { m_beforeUpdates = std::move(hook); }
+    // Makes the staging folder trusted and empties it; false when it cannot
+    // be made trusted (the notes say what changed).
+    bool EmptyStagingFolder();
+    // The staging alone: the folder made trusted and emptied, the package
+    // copied and found complete. PNP_INSTALL_DONE (the staged INF's path in
+    // infPath when it fits, *infPathFits says), PNP_INSTALL_UNSAFE_STAGING or
+    // PNP_INSTALL_INCOMPLETE, with the failures listed. The staged files stay
+    // held until ReleaseStagedFiles.
+    int StagePackage(wchar_t (&infPath)[MAX_PATH], bool* infPathFits);
     int IsRebootRequired() const { return m_bReboot; }
 
     const CStrList& GetHardwareIds() const { return m_vHardwareIds; }
@@ -92,12 +121,14 @@ private:
     // Makes the staging folder trusted and empties it; false when it
     // cannot be made trusted.
     bool PrepareStagingFolder(const wchar_t* folder);
-    void EmptyFolder(const std::wstring& folder, int depth);
+    // Empties the trusted staging folder; one that holds what it will not
+    // remove is moved aside whole and made anew. False when that fails.
+    bool EmptyStagingFolder(const wchar_t* folder);
     // Stages with the folder prepared.
     int CopyStageFiles(const wchar_t* folder);
-    // Copies one package file (a path relative to the current directory)
-    // into a new file below folder; ERROR_SUCCESS or the error.
-    DWORD StageFile(const wchar_t* source, const wchar_t* folder, const wchar_t* target);
+    // Copies one package file (relativePath, read from source) into a new
+    // file below folder; ERROR_SUCCESS or the error.
+    DWORD StageFile(const wchar_t* relativePath, const wchar_t* source, const wchar_t* folder, const wchar_t* target);
     // Makes each folder of relativePath below folder a trusted one; false
     // (with a failure naming the folder) when one cannot be.
     bool MakeStagingSubfolders(const wchar_t* folder, const wchar_t* relativePath);
@@ -129,4 +160,7 @@ private:
     // The subfolders this staging made trusted, and those it could not.
     CStrList m_vStagingSubfolders;
     CStrList m_vUntrustedSubfolders;
+    CStr m_strPackageFolder;
+    CStrList m_vCheckedOnlyIds;
+    BeforeUpdatesHook m_beforeUpdates;
 };

@@ -1,5 +1,9 @@
 #include "inf/devicenodes.h"
 
+#include <setupapi.h>
+
+#include "inf/infplatform.h"
+#include "support/handles.h"
 #include "support/registrykey.h"
 #include "support/str.h"
 
@@ -30,4 +34,31 @@ int HasLegacyDeviceNode(const wchar_t* serviceName)
 int HasRootDeviceNode(const wchar_t* serviceName)
 {
     return DeviceNodeExists(L"", serviceName);
+}
+
+DWORD RemoveDeviceNode(const wchar_t* instanceId, bool* restart)
+{
+    if (instanceId == nullptr || instanceId[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    CUniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    if (!set.valid())
+        return GetLastError();
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof(data);
+    if (!SetupDiOpenDeviceInfoW(set.get(), instanceId, nullptr, 0, &data)) {
+        DWORD error = GetLastError();
+        return error == ERROR_NO_SUCH_DEVINST ? ERROR_SUCCESS : error;
+    }
+    // Without class install parameters the request removes the device
+    // everywhere (every hardware profile), which is what is wanted.
+    if (!InfPlatform().pCallClassInstaller(DIF_REMOVE, set.get(), &data)) {
+        DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+    }
+    SP_DEVINSTALL_PARAMS_W params = {};
+    params.cbSize = sizeof(params);
+    if (restart && SetupDiGetDeviceInstallParamsW(set.get(), &data, &params) &&
+        (params.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0)
+        *restart = true;
+    return ERROR_SUCCESS;
 }

@@ -26,7 +26,7 @@ const wchar_t kDefaultDestDir[] = L"DefaultDestDir";
 } // namespace
 
 CInf::CInf(const wchar_t* path)
-    : m_bVirtual(0), m_bRebootNeeded(0), m_bPackageIncomplete(0)
+    : m_bVirtual(0), m_bRebootNeeded(0), m_bPackageIncomplete(0), m_pJournal(nullptr), m_bJournalStopped(0)
 {
     if (path != nullptr && path[0] != L'\0') {
         wchar_t full[MAX_PATH] = {};

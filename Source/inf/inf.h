@@ -14,6 +14,8 @@
 
 #include <string>
 
+class IInfJournal;
+
 class CInf
 {
 public:
@@ -74,6 +76,49 @@ public:
     // package lacks a file the update would copy.
     int IsPackageIncomplete() const { return m_bPackageIncomplete; }
 
+    // The journal told before each change an install makes (not owned; none
+    // by default).
+    void SetJournal(IInfJournal* journal) { m_pJournal = journal; }
+    // 1 once the journal refused a change: no change it would have to be
+    // told about is made after that, and the install fails.
+    int IsJournalStopped() const { return m_bJournalStopped; }
+
+    // The journal hooks of the install operations. Each tells the journal
+    // what the change about to be made creates or replaces and returns 1
+    // when the change may go ahead (always, without a journal), 0 when it
+    // must not (the journal's failure is added once).
+    // A file about to be written: a copy target or a rename's new name. A
+    // copy that keeps an existing target changes nothing there.
+    int NoteFileChange(const CStr& path, bool keepsExisting);
+    // A file about to be deleted or renamed away; only one that is there.
+    int NoteFileRemoval(const CStr& path);
+    // The folders of directory (and above it) that are not there yet.
+    int NoteFolders(const wchar_t* directory);
+    // The keys and values the "AddReg" lines of section would create, HKR
+    // standing for relativeKey under rootName ("HKLM"); relativeKey itself
+    // when it is not there.
+    int NoteRegistry(const wchar_t* section, const wchar_t* rootName, const wchar_t* relativeKey);
+    // The services the "AddService" lines of section would create, with
+    // their event-log entries.
+    int NoteServices(const wchar_t* section);
+    // The files and services a driver install from this INF for
+    // hardwareIds would add.
+    int NoteDriverInstall(const CStrList& hardwareIds);
+    // A root device created in set, before it is registered.
+    int NoteRootDevice(HDEVINFO set, SP_DEVINFO_DATA* element);
+    // A start-menu shortcut and its folder.
+    int NoteShortcut(const wchar_t* folder, const wchar_t* path);
+
+    // Whether the INF has a section of that name (letter case aside).
+    bool HasSection(const wchar_t* section);
+    // Takes a package off with the INF's own uninstall section (such as
+    // "DefaultUninstall"): its "DelFiles" and "RenFiles" lines with the
+    // engine's own file operations (a file in use goes at the next
+    // restart), its registry lines ("DelReg", "AddReg") through the
+    // platform, then the "DelService" lines of section + ".Services". 1 on
+    // success; *pRebootNeeded 1 when a change waits for the next restart.
+    int RunUninstallSection(const wchar_t* section, int* pRebootNeeded);
+
     CInf(const CInf&) = delete;
     CInf& operator=(const CInf&) = delete;
 
@@ -104,4 +149,20 @@ protected:
     CStrList m_vDestinationDirs;
     CStrList m_vFailures;
     int m_bPackageIncomplete;
+    IInfJournal* m_pJournal;
+    int m_bJournalStopped;
+
+private:
+    // The journal's answer to one call (in `told`); on the first refusal
+    // its failure is added and the install stops.
+    int Journal(bool told);
+    // The levels of key under rootName that are not there, from the top
+    // down (those no longer than told characters were told already), then
+    // value (when given) when it is not there.
+    int NoteRegistryTarget(const wchar_t* rootName, const std::wstring& key, const wchar_t* value, size_t told);
 };
+
+// The predefined registry root an INF names ("HKLM", "HKEY_LOCAL_MACHINE",
+// "HKCU", "HKCR", "HKU" and their long forms), with its short name; null for
+// any other name (and for "HKR", which is relative).
+HKEY InfRegistryRoot(const wchar_t* name, const wchar_t** shortName);

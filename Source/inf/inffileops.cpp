@@ -13,6 +13,7 @@
 #include "support/folderpath.h"
 #include "support/handles.h"
 #include "support/plainname.h"
+#include "support/trustedfolder.h"
 #include "support/wformat.h"
 
 namespace {
@@ -80,6 +81,22 @@ static bool JoinListedName(CInf* inf, const CStr& folder, const CStr& name, CStr
         }
     }
     inf->AddFailure(UnsafeFileNameText(name.GetString()));
+    return false;
+}
+
+// The folder a file operation creates or writes into is either below the
+// Windows folder or Program Files, or one only administrators can change
+// at every level (missing levels of a copy's folder are created so): a
+// link, another account's folder or one open to others is never written
+// through, and the operation is refused with a failure naming the folder.
+// The operation then acts by path on what was checked: no one but an
+// administrator can change those folders in between.
+static bool CheckDestinationFolder(CInf* inf, const CStr& directory, bool createMissing)
+{
+    std::wstring why;
+    if (PrepareDestinationFolder(directory.GetString(), createMissing, &why))
+        return true;
+    inf->AddFailure(why);
     return false;
 }
 
@@ -167,6 +184,10 @@ int CInf::CopyFileList(const wchar_t* section)
             result = 0;
             break;
         }
+        if (infutil::FitsPath(target) && !CheckDestinationFolder(this, directory, true)) {
+            result = 0;
+            break;
+        }
         if (!infutil::FitsPath(target) || !EnsureFileDirectory(target.GetString())) {
             AddFailure(FormatWide(L"File copy failed: %s, cannot create its directory", target.GetString()));
             result = 0;
@@ -199,6 +220,10 @@ int CInf::CopyFileList(const wchar_t* section)
         int flags = 0;
         BOOL noOverwrite = infutil::ReadIntField(&context, 4, &flags) &&
                            (flags == kCopyNoOverwrite || flags == kCopyNoOverwriteHighWord);
+        if (!NoteFileChange(target, noOverwrite != FALSE)) {
+            result = 0;
+            break;
+        }
 
         if (CopyFileW(source.GetString(), target.GetString(), noOverwrite))
             continue;
@@ -263,9 +288,18 @@ int CInf::DeleteFileList(const wchar_t* section)
             break;
         }
 
+        if (!CheckDestinationFolder(this, directory, false)) {
+            result = 0;
+            break;
+        }
+
         int flags = 0;
         bool atRestart = infutil::ReadIntField(&context, 4, &flags) &&
                          (flags == kDeleteAtRestart || flags == kDeleteAtRestartHighWord);
+        if (!NoteFileRemoval(path)) {
+            result = 0;
+            break;
+        }
         BOOL done;
         if (atRestart) {
             done = MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -330,6 +364,15 @@ int CInf::RenameFileList(const wchar_t* section)
             result = 0;
             break;
         }
+        if (!NoteFileRemoval(oldPath) || !NoteFileChange(newPath, false)) {
+            result = 0;
+            break;
+        }
+
+        if (!CheckDestinationFolder(this, directory, false)) {
+            result = 0;
+            break;
+        }
 
         if (MoveFileW(oldPath.GetString(), newPath.GetString()))
             continue;
@@ -361,7 +404,7 @@ int CInf::EnsureFileDirectory(const wchar_t* filePath)
 
 int CInf::EnsureDirectory(const wchar_t* directory)
 {
-    return CreateFolderPath(directory) ? 1 : 0;
+    return NoteFolders(directory) && CreateFolderPath(directory) ? 1 : 0;
 }
 
 int CInf::MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTempPath)

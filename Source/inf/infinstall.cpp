@@ -166,6 +166,8 @@ int CInf::InstallSection(const wchar_t* section, HKEY hRootKey)
     if (!ok)
         return 0;
 
+    if (!NoteRegistry(section, hRootKey == HKEY_LOCAL_MACHINE ? L"HKLM" : nullptr, nullptr))
+        return 0;
     const wchar_t* sourceRoot = m_strInfDir.IsEmpty() ? nullptr : m_strInfDir.GetString();
     if (SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kSectionInstallFlags, hRootKey, sourceRoot, 0,
                                     nullptr, nullptr, nullptr, nullptr))
@@ -177,7 +179,7 @@ int CInf::InstallSection(const wchar_t* section, HKEY hRootKey)
 
 int CInf::InstallServices(const wchar_t* section)
 {
-    if (section == nullptr || !m_hInf.valid())
+    if (section == nullptr || !m_hInf.valid() || !NoteServices(section))
         return 0;
     if (InfPlatform().pInstallServicesFromInfSection(m_hInf.get(), section, 0))
         return 1;
@@ -207,6 +209,8 @@ int CInf::InstallSoftwareSettings(const wchar_t* section)
 
     CStr path;
     path.Format(L"System\\CurrentControlSet\\Services\\%s\\Device%d", service.GetString(), 0);
+    if (!NoteRegistry(section, L"HKLM", path.GetString()))
+        return 0;
     CUniqueRegKey key;
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.GetString(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                               kDeviceKeyAccess, nullptr, key.put(), nullptr);

@@ -108,6 +108,12 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
     CStr instance;
     instance.Format(m_bVirtual ? L"%s" : L"LEGACY_%s", service.GetString());
 
+    // What the device's driver install adds: the driver of the INF's last
+    // model, the one selected below.
+    CStr modelId;
+    if (LastModelHardwareId(m_hInf.get(), &modelId) && !NoteDriverInstall(CStrList{modelId}))
+        return 0;
+
     CUniqueDevInfo set;
     SP_DEVINFO_DATA element = {};
     element.cbSize = sizeof(element);
@@ -190,6 +196,8 @@ int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoDa
     pDevInfoData->cbSize = sizeof(*pDevInfoData);
     if (!SetupDiCreateDeviceInfoW(set, instanceName, &classGuid, nullptr, nullptr,
                                   DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, pDevInfoData))
+        return 0;
+    if (!NoteRootDevice(set, pDevInfoData))
         return 0;
     if (!SetupDiRegisterDeviceInfo(set, pDevInfoData, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr))
         return 0;

@@ -78,7 +78,7 @@ bool CommonProgramsDirectory(CStr* directory)
     return !directory->IsEmpty();
 }
 
-void CreateShortcut(HINF hInf, const wchar_t* section)
+void CreateShortcut(CInf* inf, HINF hInf, const wchar_t* section)
 {
     CStr name, path, args, workingDir, group;
     ValueState nameState = ReadValue(hInf, section, L"Name", false, &name);
@@ -122,6 +122,8 @@ void CreateShortcut(HINF hInf, const wchar_t* section)
     // The whole file name must fit one path buffer; a longer one is never cut.
     if (linkPath.size() >= MAX_PATH)
         return;
+    if (!inf->NoteShortcut(folder.c_str(), linkPath.c_str()))
+        return;
     CreateDirectoryW(folder.c_str(), nullptr); // an existing folder is fine
     file->Save(linkPath.c_str(), TRUE);
 }
@@ -149,6 +151,6 @@ void CInf::CreateStartMenuItems()
         CStr section;
         if (!infutil::ReadStringField(&context, i, kValueChars - 1, &section) || section.IsEmpty())
             continue;
-        CreateShortcut(m_hInf.get(), section.GetString());
+        CreateShortcut(this, m_hInf.get(), section.GetString());
     }
 }

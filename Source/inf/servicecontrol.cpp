@@ -81,3 +81,31 @@ int CServiceControl::IsRemovalPending()
     DWORD status = 0;
     return node.ReadDword(L"StatusFlags", &status) && status == kRemovalPendingStatus ? 1 : 0;
 }
+
+DWORD StopAndDeleteService(const wchar_t* serviceName, bool* restart)
+{
+    if (serviceName == nullptr || *serviceName == L'\0')
+        return ERROR_INVALID_NAME;
+    CUniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return GetLastError();
+    CUniqueScHandle service(
+        OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (!service) {
+        DWORD error = GetLastError();
+        return error == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : error;
+    }
+    // A running service is asked to stop; one that cannot stop now is
+    // deleted all the same and goes when it stops, at the latest at the
+    // next restart.
+    SERVICE_STATUS status = {};
+    bool running = QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED;
+    if (running && !ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && restart)
+        *restart = true;
+    if (!DeleteService(service.get())) {
+        DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return error;
+    }
+    return ERROR_SUCCESS;
+}

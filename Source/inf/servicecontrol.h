@@ -39,3 +39,8 @@ private:
     CServiceManager m_Manager;
     CStr m_strMachine;
 };
+
+// Stops a service (when it runs) and deletes it. A service that is not there
+// is fine; one that does not stop now goes at the next restart (*restart
+// set). ERROR_SUCCESS or the platform's error.
+DWORD StopAndDeleteService(const wchar_t* serviceName, bool* restart);

@@ -1,6 +1,7 @@
 #include "log/cmplog.h"
 
 #include "support/asciicase.h"
+#include "support/errortext.h"
 #include "support/folderpath.h"
 #include "support/handles.h"
 #include "support/systemlibrary.h"
@@ -213,7 +214,26 @@ void WriteAtEnd(HANDLE hFile, const char* data, DWORD size)
     WriteFile(hFile, data, size, &written, nullptr);
 }
 
+// Why the last Open of this process left a file unopened.
+SRWLOCK g_openFailureLock = SRWLOCK_INIT;
+std::wstring g_openFailure;
+
+void SetOpenFailure(const std::wstring& text)
+{
+    AcquireSRWLockExclusive(&g_openFailureLock);
+    g_openFailure = text;
+    ReleaseSRWLockExclusive(&g_openFailureLock);
+}
+
 } // namespace
+
+std::wstring CCmpLog::GetOpenFailure()
+{
+    AcquireSRWLockShared(&g_openFailureLock);
+    std::wstring text = g_openFailure;
+    ReleaseSRWLockShared(&g_openFailureLock);
+    return text;
+}
 
 CCmpLog::CCmpLog(const wchar_t* fileName, const wchar_t* directory)
     : m_pszStubVersion(L""), m_nError(0), m_bVerbose(0)
@@ -297,13 +317,14 @@ HANDLE CCmpLog::OpenLogFile(const wchar_t* path, std::vector<std::wstring>* chan
     // other installers appending to the same file at once never overwrite
     // each other's lines. A link is opened as the link, so that it can be
     // recognised: it is moved aside, like a file with a second name that
-    // would carry the lines elsewhere, and a new file started.
+    // would carry the lines elsewhere, and a new file started. So is a file
+    // another account owns: it could read, change or delete what is logged.
     for (int round = 0; round < 2; ++round) {
         CUniqueFile file(CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file)
             return INVALID_HANDLE_VALUE;
-        if (!IsLinkedFile(file.get(), path))
+        if (!IsLinkedFile(file.get(), path) && HasTrustedOwner(file.get()))
             return file.release();
         file.reset();
         std::wstring aside;
@@ -328,8 +349,11 @@ bool CCmpLog::OpenRecord(LOGFILE& record, std::vector<std::wstring>* changes)
     if (IsDefaultDirectory(record.szDirectory)) {
         // The shared log folder below the drive root is used only once no
         // one but the administrators can change it.
-        if (!MakeTrustedFolderPath(record.szDirectory, changes))
+        std::wstring why;
+        if (!MakeTrustedFolderPath(record.szDirectory, changes, &why)) {
+            SetOpenFailure(L"the log folder cannot be made one only administrators can change: " + why);
             return false;
+        }
         record.hFile = OpenLogFile(path, changes);
     } else {
         // The folders are created only when they are missing: on every later
@@ -340,8 +364,11 @@ bool CCmpLog::OpenRecord(LOGFILE& record, std::vector<std::wstring>* changes)
             record.hFile = OpenLogFile(path, changes);
         }
     }
-    if (record.hFile == INVALID_HANDLE_VALUE)
+    if (record.hFile == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        SetOpenFailure(FormatWide(L"the log file %s cannot be opened: error %s", path, DescribeError(error).GetString()));
         return false;
+    }
     record.bOpen = 1;
     // A session starts on a line of its own even when the last writer ended
     // in the middle of one (a process killed between a step and its answer).
@@ -360,6 +387,7 @@ int CCmpLog::Open()
     // A folder or file that had to be moved aside or protected is named in
     // the main log once it is open.
     std::vector<std::wstring> changes;
+    SetOpenFailure(std::wstring());
     if (m_bVerbose && m_vFiles.size() > 1 && !OpenRecord(m_vFiles[1], &changes))
         return LOG_ERR_OPEN;
     if (!m_vFiles.empty() && !OpenRecord(m_vFiles[0], &changes))

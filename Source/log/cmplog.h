@@ -60,6 +60,11 @@ public:
     size_t GetRecordCount() const { return m_vFiles.size(); }
     const LOGFILE* GetRecord(size_t index) const { return index < m_vFiles.size() ? &m_vFiles[index] : nullptr; }
 
+    // Why the last Open in this process left a log file unopened (the folder
+    // that could not be made trusted, or the file and the platform's error);
+    // empty when it opened every file it uses. The host reports it.
+    static std::wstring GetOpenFailure();
+
     static void OpenConsole();
     static void MakeTempLogName(wchar_t* buffer, size_t cch);
     static void FormatLocalTime(wchar_t* buffer, size_t cch);
@@ -73,9 +78,10 @@ private:
     static void AppendBytes(HANDLE hFile, const char* data, DWORD size);
     // Appends CR LF when the file is not empty and does not end with one.
     static void EndUnfinishedLine(HANDLE hFile);
-    // Opens a log file for appending; one that is a link or has a second
-    // name is moved aside (each move adds a line to changes) and a new one
-    // started.
+    // Opens a log file for appending; one that is a link, has a second name
+    // or an owner other than SYSTEM, Administrators or the account the
+    // process runs as is moved aside (each move adds a line to changes) and
+    // a new one started.
     static HANDLE OpenLogFile(const wchar_t* path, std::vector<std::wstring>* changes);
     // Opens a record's file; the shared log folder is made one only the
     // administrators can change first (false when it cannot be).

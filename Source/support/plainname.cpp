@@ -15,6 +15,21 @@ bool IsControl(wchar_t c)
     return c < 0x20 || c == 0x7F;
 }
 
+// Characters a log viewer may show as a line break, or that reorder the text
+// around them on screen: the Unicode line and paragraph separators and the
+// directional embeddings, overrides and isolates.
+bool IsLayoutControl(wchar_t c)
+{
+    return c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// The digit of a port device name: 0 to 9 and the superscripts one, two and
+// three, which the platform takes for 1, 2 and 3.
+bool IsPortDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;
+}
+
 bool IsSeparator(wchar_t c)
 {
     return c == L'\\' || c == L'/';
@@ -44,7 +59,7 @@ bool IsReservedDeviceName(const wchar_t* name, size_t length)
         return false;
     }
     bool port = wcsncmp(folded, L"com", 3) == 0 || wcsncmp(folded, L"lpt", 3) == 0;
-    return port && folded[3] >= L'1' && folded[3] <= L'9';
+    return port && IsPortDigit(folded[3]);
 }
 
 // One part of a path, [name, name + length): the plain-name rules.
@@ -155,13 +170,19 @@ CStr EscapeControlChars(const wchar_t* text)
     static const wchar_t kHex[] = L"0123456789ABCDEF";
     const wchar_t* run = text;
     for (const wchar_t* p = text;; ++p) {
-        if (*p != L'\0' && !IsControl(*p))
+        if (*p != L'\0' && !IsControl(*p) && !IsLayoutControl(*p))
             continue;
         escaped.Append(run, static_cast<size_t>(p - run));
         if (*p == L'\0')
             return escaped;
-        const wchar_t code[] = {L'\\', L'x', kHex[(*p >> 4) & 0xF], kHex[*p & 0xF], L'\0'};
-        escaped.Append(code);
+        if (IsControl(*p)) {
+            const wchar_t code[] = {L'\\', L'x', kHex[(*p >> 4) & 0xF], kHex[*p & 0xF], L'\0'};
+            escaped.Append(code);
+        } else {
+            const wchar_t code[] = {L'\\', L'u', kHex[(*p >> 12) & 0xF], kHex[(*p >> 8) & 0xF],
+                                    kHex[(*p >> 4) & 0xF], kHex[*p & 0xF], L'\0'};
+            escaped.Append(code);
+        }
         run = p + 1;
     }
 }

@@ -11,8 +11,8 @@
 
 // A plain file name: not empty, none of \ / :, not "." or "..", no control
 // character, no trailing dot or space, and not a reserved device name (CON,
-// PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension as in
-// "NUL.txt").
+// PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, COM and LPT with a superscript
+// one, two or three, also with an extension as in "NUL.txt").
 bool IsPlainName(const wchar_t* name);
 
 // A folder below another one: plain names joined by single backslashes. One
@@ -32,5 +32,7 @@ bool StaysInsideFolder(const wchar_t* folder, const wchar_t* path);
 std::wstring UnsafeFileNameText(const wchar_t* name);
 
 // The text with every control character (below 0x20, and 0x7F) shown as
-// \xHH (two upper-case hex digits); every other character as it is.
+// \xHH (two upper-case hex digits), and the Unicode line and paragraph
+// separators and directional controls (U+2028, U+2029, U+202A to U+202E,
+// U+2066 to U+2069) as \uHHHH; every other character as it is.
 CStr EscapeControlChars(const wchar_t* text);

@@ -1,6 +1,8 @@
 /*
  * A minimal host in C: loads an installer component and prints its answers
- * to properties 1 to 8. It needs nothing but the public header.
+ * to properties 1 to 8, the devices of property 10, and whether the
+ * component can uninstall (with its what-if, property 11, when it can). It
+ * installs and uninstalls nothing. It needs nothing but the public header.
  *
  *   host-c [PATH\zolcomp.dll [LANGUAGE]]
  *
@@ -12,6 +14,7 @@
 #include <zolcomp/zolcomp.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -35,6 +38,52 @@ static void print_text_property(PFN_ZOL_GETPROPERTY get_property, int type, cons
         fputs("\"", stdout);
     }
     fputs("\n", stdout);
+}
+
+/* Properties 10 and 11 answer in a block: a header the host sizes, then the
+   records. Asked first with room for the header alone, which brings the
+   count, then with room for every record (the count may have grown in
+   between: then the answer is 0 again and the host may ask once more). */
+static void print_devices(PFN_ZOL_GETPROPERTY get_property, int type, const char* name)
+{
+    ZOL_DEVICE_RESULTS header;
+    memset(&header, 0, sizeof(header));
+    header.cbRecord = sizeof(ZOL_DEVICE_RESULT);
+    size_t bytes = ZOL_DEVICE_RESULTS_BYTES(0);
+    int result = get_property(type, &header, (int)bytes, NULL);
+    ZOL_DEVICE_RESULTS* block = &header;
+    if (!result && header.nCount > 0) {
+        bytes = ZOL_DEVICE_RESULTS_BYTES(header.nCount);
+        block = (ZOL_DEVICE_RESULTS*)calloc(1, bytes);
+        if (block == NULL) {
+            printf("%d %s: out of memory\n", type, name);
+            return;
+        }
+        block->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+        result = get_property(type, block, (int)bytes, NULL);
+    }
+    /* Records are read only as far as the block holds them. */
+    if (!result || block->nCount < 0 || ZOL_DEVICE_RESULTS_BYTES(block->nCount) > bytes)
+        block->nCount = 0;
+    printf("%d %s: result %d count %d", type, name, result, block->nCount);
+    if (type == ZOL_PROP_UNINSTALL_PLAN && result)
+        printf(" package state %d", block->nPackageState);
+    fputs("\n", stdout);
+    for (int i = 0; i < block->nCount; ++i) {
+        ZOL_DEVICE_RESULT* device = &block->Devices[i];
+        device->szInstanceId[ZOL_DEVICE_ID_CHARS - 1] = L'\0';
+        device->szInf[ZOL_DEVICE_TEXT_CHARS - 1] = L'\0';
+        device->szDriverVersion[ZOL_DEVICE_TEXT_CHARS - 1] = L'\0';
+        printf("  ");
+        print_utf8(device->szInstanceId);
+        printf(" outcome %d action %d driver \"", device->nOutcome, device->nAction);
+        print_utf8(device->szInf);
+        fputs("\" ", stdout);
+        print_utf8(device->szDriverVersion);
+        fputs("\n", stdout);
+    }
+    if (block != &header)
+        free(block);
 }
 
 int wmain(int argc, wchar_t** argv)
@@ -98,6 +147,15 @@ int wmain(int argc, wchar_t** argv)
         result = get_property(type, &value, (int)sizeof(value), NULL);
         printf("%d %s: result %d value %d\n", type, number_names[type - ZOL_PROP_SILENT_CAPABLE], result, value);
     }
+
+    print_devices(get_property, ZOL_PROP_DEVICE_RESULTS, "devices");
+
+    /* Uninstall is a later, optional export: a component without it cannot
+       take its package off, and GetInterfaceVersion does not say. */
+    PFN_ZOL_UNINSTALL uninstall = (PFN_ZOL_UNINSTALL)GetProcAddress(module, ZOL_EXPORT_UNINSTALL);
+    printf("uninstall: %s\n", uninstall != NULL ? "supported" : "not supported");
+    if (uninstall != NULL)
+        print_devices(get_property, ZOL_PROP_UNINSTALL_PLAN, "uninstall plan");
 
     fflush(stdout);
     FreeLibrary(module);

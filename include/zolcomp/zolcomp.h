@@ -8,11 +8,12 @@
  * it is being loaded. The host then calls, one call at a time on one thread:
  *
  *   GetInterfaceVersion          writes ZOL_INTERFACE_VERSION, returns 1
- *   GetProperty, any number      properties 1 to 8 (and 9 and 10, below)
+ *   GetProperty, any number      properties 1 to 8 (and 9 to 11, below)
  *   Install, normally once       returns ZOL_INSTALL_FAILED, _SUCCESS or _RESTART
  *
- * and unloads the DLL. Every result is an int; no exception crosses the
- * interface. Strings are UTF-16 (wchar_t on Windows).
+ * and unloads the DLL. To take an installed package off again, a host calls
+ * Uninstall instead of Install (below). Every result is an int; no exception
+ * crosses the interface. Strings are UTF-16 (wchar_t on Windows).
  */
 #ifndef ZOLCOMP_ZOLCOMP_H
 #define ZOLCOMP_ZOLCOMP_H
@@ -53,6 +54,37 @@ typedef int(WINAPI* PFN_ZOL_GETINTERFACEVERSION)(int* version);
 typedef int(WINAPI* PFN_ZOL_GETPROPERTY)(int type, void* out, int capacity, void* extra);
 typedef int(WINAPI* PFN_ZOL_INSTALL)(int a, void* b, wchar_t* message, int d, const wchar_t* language);
 
+/* ---- Uninstall -------------------------------------------------------- */
+
+/* Components that can take their package off again export Uninstall as well.
+   A host finds out with GetProcAddress(module, ZOL_EXPORT_UNINSTALL): NULL
+   means the component cannot (GetInterfaceVersion still writes 100 either
+   way). Hosts that do not know it are unaffected.
+
+   Uninstall takes the arguments and returns the results of Install: `a`
+   holds ZOL_UNINSTALL_* flags, `b` and `d` are not interpreted (pass NULL,
+   0), `message` receives a message in the host's language on failure and
+   must hold ZOL_MESSAGE_CHARS characters, `language` is a ZOL_LANG_* code.
+   It holds the install lock (below) for its whole run, as Install does.
+   What it would do is asked first, without changing anything, through
+   ZOL_PROP_UNINSTALL_PLAN; what it did, afterwards, through
+   ZOL_PROP_DEVICE_RESULTS.
+
+   Each device that uses the package's driver goes back to the driver it had
+   before the package was installed, or else to the next-best driver the
+   platform offers; a device for which no driver would be left makes
+   Uninstall refuse before it changes anything, unless ZOL_UNINSTALL_FORCE is
+   given. A package that was never installed (ZOL_PACKAGE_NOT_INSTALLED)
+   gives ZOL_INSTALL_FAILED with a message that says so. A run that stops
+   part-way leaves the package ZOL_PACKAGE_PARTIAL: calling Uninstall again
+   finishes the job. */
+#define ZOL_EXPORT_UNINSTALL "Uninstall"
+int WINAPI Uninstall(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+typedef int(WINAPI* PFN_ZOL_UNINSTALL)(int a, void* b, wchar_t* message, int d, const wchar_t* language);
+
+/* Uninstall's `a`: a device may be left without a driver. */
+#define ZOL_UNINSTALL_FORCE 0x1
+
 /* ---- Properties (GetProperty's type) ---------------------------------- */
 
 /* Text properties: `out` is a wchar_t buffer and `capacity` counts its
@@ -83,16 +115,28 @@ typedef int(WINAPI* PFN_ZOL_INSTALL)(int a, void* b, wchar_t* message, int d, co
    without such an object never asks this property. */
 #define ZOL_PROP_HOST_LOG 9
 
-/* Per-device results (ZOL_DEVICE_RESULT records, below). `out` is an array
-   of records and `capacity` its size in bytes; `extra` is an int* that
-   receives the number of records (required: without it the result is 0).
-   When the array holds them all they are written and the result is 1;
-   otherwise nothing is written to `out` and the result is 0: ask again with
-   *extra records. Before Install the records are the supported devices
-   present with the driver each has now (ZOL_DEVICE_PRESENT): what an install
-   would update. After Install they are the devices the install acted on,
-   with the outcome for each. Hosts older than this property never ask it. */
+/* Per-device results. `out` is a ZOL_DEVICE_RESULTS block (below) of
+   `capacity` bytes whose cbRecord the host has set to
+   sizeof(ZOL_DEVICE_RESULT); `extra` is ignored and never written (a host
+   may pass its language code to every property). The component writes the
+   number of records to nCount whenever the block holds the header
+   (ZOL_DEVICE_RESULTS_BYTES(0) bytes) and the cbRecord is right; when the
+   block also holds every record they are written and the result is 1,
+   otherwise the result is 0: ask again with ZOL_DEVICE_RESULTS_BYTES(nCount)
+   bytes. A smaller block or another cbRecord gives 0 and writes nothing.
+   Before Install or Uninstall the records are the supported devices present
+   with the driver each has now (ZOL_DEVICE_PRESENT): what an install would
+   update. After Install they are the devices the install acted on, with the
+   outcome for each; after Uninstall, the devices the uninstall acted on,
+   with the action taken (nAction) and its outcome. */
 #define ZOL_PROP_DEVICE_RESULTS 10
+
+/* What Uninstall would do, changing nothing: a ZOL_DEVICE_RESULTS block as
+   for ZOL_PROP_DEVICE_RESULTS, with nPackageState (ZOL_PACKAGE_*) set and
+   one record per device Uninstall would act on, each with nOutcome
+   ZOL_DEVICE_PLANNED and the planned action in nAction (a LEGACY or
+   VIRTUAL package's root devices with ZOL_ACTION_REMOVE_DEVICE). */
+#define ZOL_PROP_UNINSTALL_PLAN 11
 
 /* ---- Sizes ------------------------------------------------------------ */
 
@@ -143,9 +187,20 @@ enum PrereqStatusCode {
 /* ZOL_DEVICE_RESULT.nOutcome */
 enum ZolDeviceOutcome {
     ZOL_DEVICE_PRESENT = 0,       /* before Install: an install would update this device */
-    ZOL_DEVICE_UPDATED = 1,       /* the driver update succeeded */
-    ZOL_DEVICE_FAILED = 2,        /* the driver update failed: dwError is the platform's code */
-    ZOL_DEVICE_NOT_ATTEMPTED = 3  /* no update was started: nReason says why */
+    ZOL_DEVICE_UPDATED = 1,       /* the driver update (for Uninstall: the action) succeeded */
+    ZOL_DEVICE_FAILED = 2,        /* the driver update or action failed: dwError is the platform's code */
+    ZOL_DEVICE_NOT_ATTEMPTED = 3, /* no update or action was started: nReason says why */
+    ZOL_DEVICE_PLANNED = 4,       /* ZOL_PROP_UNINSTALL_PLAN: Uninstall would take nAction */
+    ZOL_DEVICE_REMOVED = 5        /* Uninstall removed the device (ZOL_ACTION_REMOVE_DEVICE) */
+};
+
+/* ZOL_DEVICE_RESULT.nAction: what Uninstall does to a device (0 for Install) */
+enum ZolDeviceAction {
+    ZOL_ACTION_NONE = 0,
+    ZOL_ACTION_RESTORE_PREVIOUS = 1, /* back to the driver it had before the package */
+    ZOL_ACTION_NEXT_BEST = 2,        /* the next-best driver the platform offers */
+    ZOL_ACTION_NO_DRIVER = 3,        /* left without a driver (only with ZOL_UNINSTALL_FORCE) */
+    ZOL_ACTION_REMOVE_DEVICE = 4     /* a root device the package created: removed */
 };
 
 /* ZOL_DEVICE_RESULT.nReason, for ZOL_DEVICE_NOT_ATTEMPTED (0 otherwise) */
@@ -154,12 +209,20 @@ enum ZolDeviceReason {
     ZOL_REASON_PACKAGE_REFUSED = 1,     /* the package lacks a file the update needs */
     ZOL_REASON_LIBRARY_MISSING = 2,     /* the device installation library did not load */
     ZOL_REASON_FUNCTION_MISSING = 3,    /* the library lacks the driver update function */
-    ZOL_REASON_INSTALL_IN_PROGRESS = 4, /* another installation held the install mutex */
-    ZOL_REASON_STAGING_UNSAFE = 5       /* the staging folder could not be made administrators' only */
+    ZOL_REASON_INSTALL_IN_PROGRESS = 4, /* the install lock could not be taken */
+    ZOL_REASON_STAGING_UNSAFE = 5,      /* the staging folder could not be made administrators' only */
+    ZOL_REASON_NO_DRIVER_LEFT = 6,      /* Uninstall: no driver would be left and force was not given */
+    ZOL_REASON_NOT_REACHED = 7,         /* Uninstall: stopped by an earlier failure before this device */
+    ZOL_REASON_NOT_RECORDED = 8         /* the install record could not be written first */
 };
 
 /* One device. Texts are empty when unknown; the driver fields (service, INF,
-   version) describe the driver the device has when the property is asked. */
+   version) describe the driver the device has when the property is asked.
+   The target fields describe the driver Uninstall's action moves the device
+   to (planned or taken): its INF as the system's INF folder holds it (or, for
+   one of this component's packages, its INF file name) and its version (the
+   package version for one of this component's packages, else the driver's
+   version); both empty for ZOL_ACTION_NO_DRIVER and ZOL_ACTION_REMOVE_DEVICE. */
 typedef struct ZOL_DEVICE_RESULT {
     int nOutcome;                                    /* ZOL_DEVICE_* */
     int nReason;                                     /* ZOL_REASON_* */
@@ -170,28 +233,78 @@ typedef struct ZOL_DEVICE_RESULT {
     wchar_t szService[ZOL_DEVICE_TEXT_CHARS];        /* the driver's service name */
     wchar_t szInf[ZOL_DEVICE_TEXT_CHARS];            /* the driver's INF file name */
     wchar_t szDriverVersion[ZOL_DEVICE_TEXT_CHARS];  /* the driver's version, e.g. "9.3.0.1019" */
+    int nAction;                                     /* ZOL_ACTION_* */
+    wchar_t szTargetInf[ZOL_DEVICE_TEXT_CHARS];      /* the action's driver INF */
+    wchar_t szTargetVersion[ZOL_DEVICE_TEXT_CHARS];  /* the action's driver version, e.g. "1.2.3.0" */
 } ZOL_DEVICE_RESULT;
+
+/* ZOL_DEVICE_RESULTS.nPackageState (ZOL_PROP_UNINSTALL_PLAN; 0 otherwise) */
+enum ZolPackageState {
+    ZOL_PACKAGE_NOT_INSTALLED = 0, /* no record of this package: Uninstall fails, changing nothing */
+    ZOL_PACKAGE_INSTALLED = 1,     /* installed */
+    ZOL_PACKAGE_INSTALLING = 2,    /* an install did not finish: Uninstall takes off what it did */
+    ZOL_PACKAGE_PARTIAL = 3,       /* an uninstall stopped part-way: Uninstall finishes it */
+    ZOL_PACKAGE_SUPERSEDED = 4     /* a later version replaced it: uninstall that one first */
+};
+
+/* Properties 10 and 11: a header, then nCount records. The host sets
+   cbRecord; the component writes nCount and nPackageState. */
+typedef struct ZOL_DEVICE_RESULTS {
+    DWORD cbRecord;                /* in: sizeof(ZOL_DEVICE_RESULT) */
+    int nCount;                    /* out: how many records there are */
+    int nPackageState;             /* out: ZOL_PACKAGE_* (property 11) */
+    int nReserved;                 /* 0 */
+    ZOL_DEVICE_RESULT Devices[1];  /* nCount records */
+} ZOL_DEVICE_RESULTS;
+
+/* The bytes a block of n records takes. */
+#define ZOL_DEVICE_RESULTS_BYTES(n) \
+    (offsetof(ZOL_DEVICE_RESULTS, Devices) + (size_t)(n) * sizeof(ZOL_DEVICE_RESULT))
 
 /* ---- One installation at a time --------------------------------------- */
 
-/* A machine-wide named mutex (CreateMutexW / OpenMutexW). Install holds it for
-   its whole run and waits at most ZOL_INSTALL_WAIT_MS for it; when it cannot
-   take it Install returns ZOL_INSTALL_FAILED with its "error during
-   installation" message and logs "Another installation is in progress". A
-   host may take it itself before calling Install, on the thread that calls
-   Install: the component's wait then succeeds at once. */
-#define ZOL_INSTALL_MUTEX_NAME L"Global\\ZolcompInstallInProgress"
-/* Beside the mutex, a named shared-memory section (CreateFileMappingW on the
-   paging file) of ZOL_INSTALL_OWNER_BYTES bytes. Its first 32-bit value is
-   the process ID of the mutex's holder, 0 when unknown: a holder writes its
-   ID once it holds the mutex (unless its own process holds it already) and
-   writes 0 before it releases it. It only names the holder in messages. */
-#define ZOL_INSTALL_OWNER_NAME L"Global\\ZolcompInstallOwner"
+/* A machine-wide lock file, ZOL_INSTALL_LOCK_PATH on the drive of the system
+   folder (C:\DEVAVOROR\zolcomp-install.lock). Install (and Uninstall) holds
+   it for its whole run and waits at most ZOL_INSTALL_WAIT_MS for it; when it cannot take it
+   Install returns ZOL_INSTALL_FAILED with its "error during installation"
+   message and logs why: "Another installation is in progress", or that a
+   process that is not an administrator's holds the lock, or that the lock
+   cannot be taken at all.
+
+   The lock lives in the component's own folder, which it makes one only
+   SYSTEM and Administrators can change (an existing folder that is a link,
+   another account's, or open to others is moved aside first), so that no
+   other account can create the file first or hold it. (A private object
+   namespace bounded by the Administrators group would do the same for a
+   named mutex, but cannot be created under Wine, where the component is
+   tested: CreateBoundaryDescriptorW returns NULL and
+   AddSIDToBoundaryDescriptor ends the process.)
+
+   Holding the lock means having the file open with CreateFileW(path,
+   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, ..., OPEN_ALWAYS, ...): no
+   one else can then open it for writing, rename or delete it, and the system
+   lets it go when the holder closes the handle or ends. A holder that is not
+   an administrator's (a file at the name that another account owns) is not
+   waited for. The first ZOL_INSTALL_OWNER_BYTES bytes of the file name the
+   holder: its process ID, then its thread ID (32 bits each), 0 when unknown.
+   A holder writes them once it holds the lock and writes zeros before it
+   lets go; a reader opens the file with GENERIC_READ and all three sharing
+   flags. A host may take the lock itself before calling Install, on the
+   thread that calls Install: the component sees its own process and thread
+   in the record and goes on at once.
+
+   Components before this lock file used a named mutex instead
+   ("Global\\ZolcompInstallInProgress"), which any account could create
+   first; the two do not exclude each other. */
+#define ZOL_INSTALL_LOCK_PATH L"\\DEVAVOROR\\zolcomp-install.lock"
 #define ZOL_INSTALL_OWNER_BYTES 8
 #define ZOL_INSTALL_WAIT_MS 60000
 /* The platform's exit code for "another installation is in progress"
    (ERROR_INSTALL_ALREADY_RUNNING); deployment tools retry it. */
 #define ZOL_EXIT_INSTALL_IN_PROGRESS 1618
+/* The platform's exit code for "this product is not installed"
+   (ERROR_UNKNOWN_PRODUCT), for an Uninstall of a package that is not. */
+#define ZOL_EXIT_NOT_INSTALLED 1605
 
 /* ---- Install results -------------------------------------------------- */
 

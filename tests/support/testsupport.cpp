@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "support/trustedfolder.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -543,6 +545,48 @@ std::string MaskTimes(const std::string& text)
 {
     static const std::regex time("\\[[0-9]{1,2}:[0-9]{2}:[0-9]{2}\\]");
     return std::regex_replace(text, time, "[T]");
+}
+
+namespace {
+
+BY_HANDLE_FILE_INFORMATION g_foreignOwned;
+
+bool ReadOwnerSeeingForeign(HANDLE handle, std::vector<BYTE>& sid)
+{
+    std::vector<BYTE> selfStorage;
+    PSID owner = ProcessUserSid(selfStorage);
+    PSID user = nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info) && info.dwVolumeSerialNumber == g_foreignOwned.dwVolumeSerialNumber &&
+        info.nFileIndexLow == g_foreignOwned.nFileIndexLow && info.nFileIndexHigh == g_foreignOwned.nFileIndexHigh &&
+        ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &user))
+        owner = user;
+    if (owner == nullptr)
+        return false;
+    const BYTE* bytes = static_cast<const BYTE*>(owner);
+    sid.assign(bytes, bytes + GetLengthSid(owner));
+    LocalFree(user);
+    return true;
+}
+
+} // namespace
+
+CForeignOwnerScope::CForeignOwnerScope(const std::wstring& path) : m_previous(nullptr), m_valid(false)
+{
+    HANDLE object = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (object == INVALID_HANDLE_VALUE)
+        return;
+    m_valid = GetFileInformationByHandle(object, &g_foreignOwned) != FALSE;
+    CloseHandle(object);
+    if (m_valid)
+        m_previous = reinterpret_cast<void*>(SetOwnerReaderForTest(ReadOwnerSeeingForeign));
+}
+
+CForeignOwnerScope::~CForeignOwnerScope()
+{
+    if (m_valid)
+        SetOwnerReaderForTest(reinterpret_cast<PFN_READ_OWNER>(m_previous));
 }
 
 } // namespace zoltest

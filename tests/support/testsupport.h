@@ -68,9 +68,9 @@ std::string ListDevices();
 // "devsim <args>", e.g. "start": the drivers of the bound devices started.
 ProcessResult RunDevsim(const std::wstring& args);
 
-// Another process holding the machine-wide install mutex: "devsim
+// Another process holding the machine-wide install lock: "devsim
 // hold-install-lock SECONDS", started in the background and waited for until
-// it says it holds the mutex. The destructor waits for it to end.
+// it says it holds the lock. The destructor waits for it to end.
 class CInstallLockHolder
 {
 public:
@@ -122,6 +122,25 @@ bool UnixChmod(const std::wstring& path, const char* mode, const std::string& re
 // A file's or folder's owner and access list as the platform reads them
 // back ("O:...D:..."); empty when they cannot be read.
 std::string ReadSecurity(const std::wstring& path);
+
+// For the scope's life, the owner checks of the component's folder and file
+// routines see another account (a plain user, S-1-5-21-1-2-3-1001) as the
+// owner of the file or folder at path, found by its file ID: Wine reports
+// every owner as its own account. Everything else, a file made anew under
+// the same name included, keeps the account the process runs as.
+class CForeignOwnerScope
+{
+public:
+    explicit CForeignOwnerScope(const std::wstring& path);
+    ~CForeignOwnerScope();
+    CForeignOwnerScope(const CForeignOwnerScope&) = delete;
+    CForeignOwnerScope& operator=(const CForeignOwnerScope&) = delete;
+    bool Valid() const { return m_valid; }
+
+private:
+    void* m_previous;
+    bool m_valid;
+};
 
 // Text helpers for assertions.
 std::vector<std::string> Lines(const std::string& text); // split on CR LF / LF

@@ -10,7 +10,7 @@
 //   devsim start                start the drivers of the bound devices
 //   devsim stop                 stop them again
 //   devsim hold-install-lock SECONDS
-//                               take the machine-wide install mutex (waiting
+//                               take the machine-wide install lock (waiting
 //                               at most 60 s for it), print a line once it is
 //                               held, hold it SECONDS, release it; 1618 when
 //                               another installation held it all along
@@ -345,7 +345,7 @@ int Start()
     return ok ? 0 : 1;
 }
 
-// Makes this machine busy for the install mutex's other users.
+// Makes this machine busy for the install lock's other users.
 int HoldInstallLock(int argc, wchar_t** argv)
 {
     const unsigned kMaxSeconds = 86400;
@@ -361,7 +361,7 @@ int HoldInstallLock(int argc, wchar_t** argv)
         return Usage();
     CInstallLock lock;
     if (!lock.Acquire(ZOL_INSTALL_WAIT_MS)) {
-        Error(InstallInProgressText(lock.ReadOwner()).GetString());
+        Error(InstallInProgressText(lock).GetString());
         return ZOL_EXIT_INSTALL_IN_PROGRESS;
     }
     wchar_t line[128];

@@ -6,7 +6,7 @@
 #include <vector>
 
 CComponentLibrary::CComponentLibrary()
-    : m_pGetInterfaceVersion(nullptr), m_pGetProperty(nullptr), m_pInstall(nullptr)
+    : m_pGetInterfaceVersion(nullptr), m_pGetProperty(nullptr), m_pInstall(nullptr), m_pUninstall(nullptr)
 {
 }
 
@@ -65,6 +65,8 @@ bool CComponentLibrary::Load(const std::wstring& path)
         GetProcAddress(m_module.get(), ZOL_EXPORT_GETINTERFACEVERSION));
     m_pGetProperty = reinterpret_cast<PFN_ZOL_GETPROPERTY>(GetProcAddress(m_module.get(), ZOL_EXPORT_GETPROPERTY));
     m_pInstall = reinterpret_cast<PFN_ZOL_INSTALL>(GetProcAddress(m_module.get(), ZOL_EXPORT_INSTALL));
+    // Optional: a component that cannot take its package off has no Uninstall.
+    m_pUninstall = reinterpret_cast<PFN_ZOL_UNINSTALL>(GetProcAddress(m_module.get(), ZOL_EXPORT_UNINSTALL));
     const wchar_t* missing = !m_pGetInterfaceVersion ? L"GetInterfaceVersion"
                              : !m_pGetProperty       ? L"GetProperty"
                              : !m_pInstall           ? L"Install"
@@ -83,4 +85,5 @@ void CComponentLibrary::Unload()
     m_pGetInterfaceVersion = nullptr;
     m_pGetProperty = nullptr;
     m_pInstall = nullptr;
+    m_pUninstall = nullptr;
 }

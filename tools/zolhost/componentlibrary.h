@@ -1,5 +1,5 @@
 // CComponentLibrary: one installer component DLL, loaded from a path, with its
-// three exported functions.
+// three exported functions and, when it has it, the fourth (Uninstall).
 #pragma once
 
 #include <windows.h>
@@ -34,6 +34,12 @@ public:
     {
         return m_pInstall(a, b, message, d, language);
     }
+    // Whether the component exports Uninstall; Uninstall is called only then.
+    bool CanUninstall() const { return m_pUninstall != nullptr; }
+    int Uninstall(int a, void* b, wchar_t* message, int d, const wchar_t* language) const
+    {
+        return m_pUninstall(a, b, message, d, language);
+    }
 
     CComponentLibrary(const CComponentLibrary&) = delete;
     CComponentLibrary& operator=(const CComponentLibrary&) = delete;
@@ -50,6 +56,7 @@ private:
     PFN_ZOL_GETINTERFACEVERSION m_pGetInterfaceVersion;
     PFN_ZOL_GETPROPERTY m_pGetProperty;
     PFN_ZOL_INSTALL m_pInstall;
+    PFN_ZOL_UNINSTALL m_pUninstall; // null: the component cannot uninstall
     std::wstring m_fullPath;
     std::wstring m_error;
 };

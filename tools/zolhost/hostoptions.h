@@ -1,6 +1,7 @@
 // CHostOptions: the host's command line.
 //   zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]
-//           [/verbose_log] [/consoleout] PATH\zolcomp.dll
+//           [--uninstall [--force]] [--allow-untrusted-folder] [/verbose_log] [/consoleout]
+//           PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
 #pragma once
@@ -26,10 +27,18 @@ public:
     const std::wstring& PackageDir() const { return m_packageDir; }
     // Initialise COM single-threaded on the host's thread around the run.
     bool SingleThreaded() const { return m_singleThreaded; }
+    // Ask the questions (and with --uninstall the what-if) only; change nothing.
     bool CheckOnly() const { return m_checkOnly; }
+    // Take the package off (Uninstall) instead of installing it.
+    bool Uninstall() const { return m_uninstall; }
+    // With Uninstall: devices may be left without a driver.
+    bool Force() const { return m_force; }
     bool Json() const { return m_json; }
     // How long to wait for another installation to finish, in seconds.
     unsigned WaitSeconds() const { return m_waitSeconds; }
+    // Run from a component or package folder that others may change (for
+    // trying the host as a user; never for an elevated run).
+    bool AllowUntrustedFolder() const { return m_allowUntrustedFolder; }
     const std::wstring& Error() const { return m_error; }
 
     static const wchar_t* UsageLine();
@@ -50,7 +59,10 @@ private:
     std::wstring m_packageDir;
     bool m_singleThreaded;
     bool m_checkOnly;
+    bool m_uninstall;
+    bool m_force;
     bool m_json;
+    bool m_allowUntrustedFolder;
     unsigned m_waitSeconds;
     std::wstring m_error;
 };

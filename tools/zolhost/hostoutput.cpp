@@ -27,6 +27,18 @@ std::string CHostOutput::ToUtf8(const std::wstring& text)
     return out;
 }
 
+std::wstring CHostOutput::FromUtf8(const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (chars <= 0)
+        return std::wstring();
+    std::wstring out(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0], chars);
+    return out;
+}
+
 void CHostOutput::WriteTo(HANDLE handle, const std::wstring& text)
 {
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr)

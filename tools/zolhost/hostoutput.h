@@ -19,7 +19,10 @@ public:
     void Write(const std::wstring& text) { WriteTo(m_out.get(), text); }
     void WriteError(const std::wstring& text) { WriteTo(m_err.get(), text); }
 
+    // UTF-16 to UTF-8 and back; a surrogate without its partner becomes
+    // U+FFFD, bytes that are not UTF-8 become U+FFFD.
     static std::string ToUtf8(const std::wstring& text);
+    static std::wstring FromUtf8(const std::string& bytes);
 
 private:
     static HANDLE Duplicate(DWORD which);

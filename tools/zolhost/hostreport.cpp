@@ -1,12 +1,68 @@
 #include "hostreport.h"
 
+#include "hostoutput.h"
 #include "hostsupport.h"
 
 #include "zolcomp/zolcomp.h"
 
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// A JSON value whose objects keep their fields in the order they were set:
+// the report's field order is part of its look.
+typedef nlohmann::ordered_json Json;
+
+// Compact, non-ASCII characters as they are (UTF-8); bytes that are not
+// UTF-8 would be replaced rather than thrown about, but Text makes none.
+std::wstring Dump(const Json& value)
+{
+    return CHostOutput::FromUtf8(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+// The library holds text as UTF-8. The platform's conversion makes a
+// surrogate without its partner U+FFFD, the replacement character, one for
+// each such unit (measured under Wine 8 too), as in the readable report.
+Json Text(const std::wstring& text) { return Json(CHostOutput::ToUtf8(text)); }
+
+// A text field that is null when empty.
+Json TextOrNull(const std::wstring& text) { return text.empty() ? Json(nullptr) : Text(text); }
+
+// One device; the uninstall fields only in an uninstall run's report.
+Json DeviceJson(const CHostReport::Device& d, bool uninstallRun)
+{
+    Json out = Json::object();
+    out["instance_id"] = Text(d.instanceId);
+    out["hardware_id"] = Text(d.hardwareId);
+    out["outcome"] = Text(CHostReport::OutcomeName(d.outcome));
+    out["error"] = d.outcome == ZOL_DEVICE_FAILED ? Json(d.error) : Json(nullptr);
+    out["reason"] =
+        TextOrNull(CHostReport::ReasonText(d.outcome == ZOL_DEVICE_NOT_ATTEMPTED ? d.reason : ZOL_REASON_NONE));
+    out["restart"] = d.restart;
+    out["service"] = TextOrNull(d.service);
+    out["inf"] = TextOrNull(d.inf);
+    out["driver_version"] = TextOrNull(d.driverVersion);
+    if (uninstallRun) {
+        out["action"] = Text(CHostReport::ActionName(d.action));
+        out["target_inf"] = TextOrNull(d.targetInf);
+        out["target_version"] = TextOrNull(d.targetVersion);
+    }
+    return out;
+}
+
+Json DevicesJson(const std::vector<CHostReport::Device>& list, bool uninstallRun)
+{
+    Json out = Json::array();
+    for (const CHostReport::Device& device : list)
+        out.push_back(DeviceJson(device, uninstallRun));
+    return out;
+}
+
+} // namespace
+
 CHostReport::CHostReport()
     : interfaceResult(0), interfaceVersion(0), prereqStatus(0), installed(false), installResult(0),
-      installInProgress(false), exitCode(0)
+      installInProgress(false), logKnown(false), logWritten(false), exitCode(0)
 {
 }
 
@@ -57,6 +113,8 @@ const wchar_t* CHostReport::OutcomeName(int outcome)
     case ZOL_DEVICE_UPDATED: return L"updated";
     case ZOL_DEVICE_FAILED: return L"failed";
     case ZOL_DEVICE_NOT_ATTEMPTED: return L"not_attempted";
+    case ZOL_DEVICE_PLANNED: return L"planned";
+    case ZOL_DEVICE_REMOVED: return L"removed";
     default: return L"unknown";
     }
 }
@@ -70,31 +128,40 @@ const wchar_t* CHostReport::ReasonText(int reason)
     case ZOL_REASON_FUNCTION_MISSING: return L"update function missing";
     case ZOL_REASON_INSTALL_IN_PROGRESS: return L"another installation in progress";
     case ZOL_REASON_STAGING_UNSAFE: return L"staging folder not trusted";
+    case ZOL_REASON_NO_DRIVER_LEFT: return L"no driver left";
+    case ZOL_REASON_NOT_REACHED: return L"not reached";
+    case ZOL_REASON_NOT_RECORDED: return L"install record not written";
     default: return L"unknown reason";
+    }
+}
+
+const wchar_t* CHostReport::ActionName(int action)
+{
+    switch (action) {
+    case ZOL_ACTION_NONE: return L"none";
+    case ZOL_ACTION_RESTORE_PREVIOUS: return L"restore_previous";
+    case ZOL_ACTION_NEXT_BEST: return L"next_best";
+    case ZOL_ACTION_NO_DRIVER: return L"no_driver";
+    case ZOL_ACTION_REMOVE_DEVICE: return L"remove_device";
+    default: return L"unknown";
+    }
+}
+
+const wchar_t* CHostReport::PackageStateName(int state)
+{
+    switch (state) {
+    case ZOL_PACKAGE_NOT_INSTALLED: return L"not_installed";
+    case ZOL_PACKAGE_INSTALLED: return L"installed";
+    case ZOL_PACKAGE_INSTALLING: return L"installing";
+    case ZOL_PACKAGE_PARTIAL: return L"partial";
+    case ZOL_PACKAGE_SUPERSEDED: return L"superseded";
+    default: return L"unknown";
     }
 }
 
 std::wstring CHostReport::JsonString(const std::wstring& text)
 {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        switch (c) {
-        case L'"': out += L"\\\""; break;
-        case L'\\': out += L"\\\\"; break;
-        case L'\b': out += L"\\b"; break;
-        case L'\f': out += L"\\f"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\t': out += L"\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F)
-                out += HostFormat(L"\\u%04x", static_cast<unsigned>(c));
-            else
-                out += c;
-        }
-    }
-    out += L"\"";
-    return out;
+    return Dump(Text(text));
 }
 
 std::wstring CHostReport::Printable(const std::wstring& text)
@@ -142,7 +209,9 @@ std::wstring CHostReport::RenderText() const
         }
     }
     out += L"\r\n";
-    if (installed) {
+    if (uninstall.requested) {
+        out += RenderUninstallText();
+    } else if (installed) {
         out += HostFormat(L"Install:            result %d (%s)\r\n", installResult, InstallResultName(installResult));
         out += HostFormat(L"Install message:    \"%s\"\r\n", Printable(installMessage).c_str());
     } else if (installInProgress) {
@@ -151,78 +220,111 @@ std::wstring CHostReport::RenderText() const
     } else {
         out += L"Install:            not called (--check)\r\n";
     }
-    out += RenderDeviceTable();
+    if (logKnown && !logWritten)
+        out += HostFormat(L"Log:                not written: %s\r\n", Printable(logReason).c_str());
+    out += RenderDeviceTable(L"Devices:            ", devices);
     if (!hostApartment.empty())
         out += HostFormat(L"Host apartment:     %s\r\n", hostApartment.c_str());
     out += HostFormat(L"Exit code:          %d\r\n", exitCode);
     return out;
 }
 
+std::wstring CHostReport::RenderUninstallText() const
+{
+    std::wstring out;
+    if (uninstall.planResult)
+        out += HostFormat(L"Package state:      %s\r\n", PackageStateName(uninstall.packageState));
+    else
+        out += HostFormat(L"Package state:      (none; result %d)\r\n", uninstall.planResult);
+    out += RenderDeviceTable(L"Uninstall plan:     ", uninstall.plan);
+    out += HostFormat(L"Force:              %s\r\n", uninstall.forced ? L"yes" : L"no");
+    if (uninstall.called) {
+        out += HostFormat(L"Uninstall:          result %d (%s)\r\n", uninstall.result,
+                          InstallResultName(uninstall.result));
+        out += HostFormat(L"Uninstall message:  \"%s\"\r\n", Printable(uninstall.message).c_str());
+    } else if (uninstall.inProgress) {
+        out += L"Uninstall:          not called (another installation is in progress)\r\n";
+        out += HostFormat(L"Uninstall message:  \"%s\"\r\n", Printable(uninstall.message).c_str());
+    } else {
+        out += L"Uninstall:          not called (--check)\r\n";
+    }
+    return out;
+}
+
 std::wstring CHostReport::RenderJson() const
 {
-    std::wstring out = HostFormat(L"{\"report_version\":%d,\"interface_version\":", kReportVersion);
-    out += interfaceResult ? HostFormat(L"%d", interfaceVersion) : std::wstring(L"null");
-    out += L",\"properties\":{";
+    const bool uninstallRun = uninstall.requested;
+    Json report = Json::object();
+    const int version = kReportVersion;
+    report["report_version"] = version;
+    report["interface_version"] = interfaceResult ? Json(interfaceVersion) : Json(nullptr);
+    Json answers = Json::object();
     for (int type = 1; type <= 8; ++type) {
         const Property& p = properties[type];
-        if (type > 1)
-            out += L",";
-        out += HostFormat(L"\"%d\":{\"result\":%d,", type, p.result);
+        Json answer = Json::object();
+        answer["result"] = p.result;
         if (type == 5) {
-            if (p.result)
-                out += HostFormat(L"\"status\":%d,\"message\":%s}", prereqStatus, JsonString(prereqMessage).c_str());
-            else
-                out += L"\"status\":null,\"message\":null}";
+            answer["status"] = p.result ? Json(prereqStatus) : Json(nullptr);
+            answer["message"] = p.result ? Text(prereqMessage) : Json(nullptr);
         } else if (type >= 6) {
-            out += p.result ? HostFormat(L"\"value\":%d}", p.value) : std::wstring(L"\"value\":null}");
+            answer["value"] = p.result ? Json(p.value) : Json(nullptr);
         } else {
-            out += p.result ? L"\"value\":" + JsonString(p.text) + L"}" : std::wstring(L"\"value\":null}");
+            answer["value"] = p.result ? Text(p.text) : Json(nullptr);
         }
+        answers[std::to_string(type)] = answer;
     }
-    out += L"}";
-    if (installed)
-        out += HostFormat(L",\"install\":{\"result\":%d,\"message\":%s,\"in_progress\":false}", installResult,
-                          JsonString(installMessage).c_str());
-    else if (installInProgress)
-        out += L",\"install\":{\"result\":null,\"message\":" + JsonString(installMessage) + L",\"in_progress\":true}";
-    out += L",\"devices\":[";
-    for (size_t i = 0; i < devices.size(); ++i)
-        out += (i ? L"," : L"") + DeviceJson(devices[i]);
-    out += L"]";
+    report["properties"] = answers;
+    if (uninstallRun) {
+        Json run = Json::object();
+        run["result"] = uninstall.called ? Json(uninstall.result) : Json(nullptr);
+        run["message"] = Text(uninstall.message);
+        run["in_progress"] = uninstall.inProgress;
+        if (uninstall.inProgress && !inProgressReason.empty())
+            run["in_progress_reason"] = Text(inProgressReason);
+        run["package_state"] = uninstall.planResult ? Text(PackageStateName(uninstall.packageState)) : Json(nullptr);
+        run["forced"] = uninstall.forced;
+        run["check"] = uninstall.check;
+        run["plan"] = DevicesJson(uninstall.plan, true);
+        report["uninstall"] = run;
+    } else if (installed || installInProgress) {
+        Json install = Json::object();
+        install["result"] = installed ? Json(installResult) : Json(nullptr);
+        install["message"] = Text(installMessage);
+        install["in_progress"] = !installed && installInProgress;
+        if (!installed && installInProgress && !inProgressReason.empty())
+            install["in_progress_reason"] = Text(inProgressReason);
+        report["install"] = install;
+    }
+    report["devices"] = DevicesJson(devices, uninstallRun);
+    // Whether the run's log was written, when the run looked at it.
+    if (logKnown) {
+        Json log = Json::object();
+        log["written"] = logWritten;
+        log["reason"] = logWritten ? Json(nullptr) : Text(logReason);
+        report["log"] = log;
+    }
     if (!warnings.empty()) {
-        out += L",\"warnings\":[";
-        for (size_t i = 0; i < warnings.size(); ++i)
-            out += (i ? L"," : L"") + JsonString(warnings[i]);
-        out += L"]";
+        Json list = Json::array();
+        for (const std::wstring& warning : warnings)
+            list.push_back(Text(warning));
+        report["warnings"] = list;
     }
     if (!hostApartment.empty())
-        out += L",\"host_apartment\":" + JsonString(hostApartment);
-    out += L"}\r\n";
-    return out;
+        report["host_apartment"] = Text(hostApartment);
+    return Dump(report) + L"\r\n";
 }
 
-std::wstring CHostReport::DeviceJson(const Device& d)
+std::wstring CHostReport::RenderDeviceTable(const wchar_t* label, const std::vector<Device>& list) const
 {
-    auto text = [](const std::wstring& value) { return value.empty() ? std::wstring(L"null") : JsonString(value); };
-    std::wstring out = L"{\"instance_id\":" + JsonString(d.instanceId) + L",\"hardware_id\":" + JsonString(d.hardwareId);
-    out += HostFormat(L",\"outcome\":\"%s\"", OutcomeName(d.outcome));
-    out += d.outcome == ZOL_DEVICE_FAILED ? HostFormat(L",\"error\":%lu", d.error) : std::wstring(L",\"error\":null");
-    out += L",\"reason\":" + text(ReasonText(d.outcome == ZOL_DEVICE_NOT_ATTEMPTED ? d.reason : ZOL_REASON_NONE));
-    out += d.restart ? L",\"restart\":true" : L",\"restart\":false";
-    out += L",\"service\":" + text(d.service) + L",\"inf\":" + text(d.inf) +
-           L",\"driver_version\":" + text(d.driverVersion) + L"}";
-    return out;
-}
-
-std::wstring CHostReport::RenderDeviceTable() const
-{
-    std::wstring out = HostFormat(L"Devices:            %u\r\n", static_cast<unsigned>(devices.size()));
-    if (devices.empty())
+    std::wstring out = HostFormat(L"%s%u\r\n", label, static_cast<unsigned>(list.size()));
+    if (list.empty())
         return out;
-    const size_t columns = 7;
+    const bool uninstallRun = uninstall.requested;
     std::vector<std::vector<std::wstring>> rows;
     rows.push_back({L"Instance ID", L"Hardware ID", L"Outcome", L"Restart", L"Service", L"INF", L"Driver version"});
-    for (const Device& d : devices) {
+    if (uninstallRun)
+        rows.back().insert(rows.back().end(), {L"Action", L"Target INF", L"Target version"});
+    for (const Device& d : list) {
         std::wstring outcome = OutcomeName(d.outcome);
         if (d.outcome == ZOL_DEVICE_FAILED)
             outcome += HostFormat(L" (error 0x%08lX)", d.error);
@@ -231,7 +333,10 @@ std::wstring CHostReport::RenderDeviceTable() const
         auto cell = [](const std::wstring& value) { return value.empty() ? std::wstring(L"-") : Printable(value); };
         rows.push_back({cell(d.instanceId), cell(d.hardwareId), outcome, d.restart ? L"yes" : L"no", cell(d.service),
                         cell(d.inf), cell(d.driverVersion)});
+        if (uninstallRun)
+            rows.back().insert(rows.back().end(), {ActionName(d.action), cell(d.targetInf), cell(d.targetVersion)});
     }
+    const size_t columns = rows[0].size();
     std::vector<size_t> widths(columns, 0);
     for (const auto& row : rows) {
         for (size_t c = 0; c < columns; ++c)

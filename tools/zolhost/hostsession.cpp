@@ -3,6 +3,7 @@
 #include "zolcomp/zolcomp.h"
 #include "log/cmplog.h"
 #include "support/installlock.h"
+#include "support/trustedfolder.h"
 #include "hostsupport.h"
 
 #include <objbase.h>
@@ -70,6 +71,16 @@ std::wstring NormalFolder(const std::wstring& folder)
     return out;
 }
 
+// The report's word for why the install lock was not taken.
+const wchar_t* InProgressReason(InstallLockBusy busy)
+{
+    switch (busy) {
+    case LOCK_BUSY_NOT_ADMINISTRATOR: return L"not_administrator";
+    case LOCK_BUSY_UNAVAILABLE: return L"lock_unavailable";
+    default: return L"installation";
+    }
+}
+
 const int kTextCapacity = ZOL_TEXT_CHARS;       // characters, for properties 1 to 4
 const int kMessageCapacity = ZOL_MESSAGE_CHARS; // characters, for Install's message
 
@@ -84,6 +95,13 @@ int CHostSession::ExitCodeForInstallResult(int result)
     case ZOL_INSTALL_RESTART: return HOST_EXIT_RESTART;
     default: return HOST_EXIT_FAILURE;
     }
+}
+
+int CHostSession::ExitCodeForUninstallResult(int result, int planResult, int packageState)
+{
+    if (result == ZOL_INSTALL_FAILED && planResult && packageState == ZOL_PACKAGE_NOT_INSTALLED)
+        return HOST_EXIT_NOT_INSTALLED;
+    return ExitCodeForInstallResult(result);
 }
 
 bool CHostSession::IsInFolder(const std::wstring& fullPath, const std::wstring& folder)
@@ -101,6 +119,14 @@ std::wstring CHostSession::OutsidePackageWarning(const std::wstring& componentFo
                       L"own folder %s but copies the package files from the current folder, so the installed "
                       L"package may be incomplete.",
                       currentFolder.c_str(), componentFolder.c_str());
+}
+
+void CHostSession::NoteInstallLockRefusal(const CInstallLock& lock, CHostReport& report)
+{
+    report.installInProgress = true;
+    report.inProgressReason = InProgressReason(lock.BusyReason());
+    report.installMessage = InstallInProgressText(lock).GetString();
+    report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
 }
 
 std::wstring CHostSession::ApartmentName()
@@ -136,15 +162,56 @@ bool CHostSession::EnterPackageFolder()
     return false;
 }
 
-void CHostSession::PrepareLog(CCmpLog& log)
+int CHostSession::PrepareLog(CCmpLog& log)
 {
     // The same switch rule as the component's: anywhere on the command line,
     // in any letter case.
     if (ContainsIgnoringCase(GetCommandLineW(), L"/verbose_log"))
         log.SetVerbose(1);
     log.SetStubVersion(HOST_STUB_VERSION);
-    log.Open();
+    int opened = log.Open();
     log.WriteHeader();
+    return opened;
+}
+
+void CHostSession::NoteLogState(const CCmpLog& log, int opened, CHostReport& report)
+{
+    // The component's log lies in the same folder: when the host cannot
+    // write there, the run goes unlogged, and the caller is told.
+    report.logKnown = true;
+    report.logWritten = opened == 0 && log.GetRecordCount() > 0;
+    if (report.logWritten)
+        return;
+    report.logReason = log.GetRecordCount() == 0 ? L"the log folder's name is too long" : CCmpLog::GetOpenFailure();
+    m_output.WriteError(L"zolhost: the log cannot be written: " + report.logReason + L"\r\n");
+}
+
+bool CHostSession::JudgeFolders(const std::wstring& componentPath, CUniqueFile (&pins)[2], CHostReport& report)
+{
+    // A folder others may change lets them swap the component, install.xml
+    // or the INF between the reads of an elevated run.
+    const std::wstring folders[2] = {FolderOf(componentPath), CurrentFolder()};
+    const wchar_t* const names[2] = {L"the component's folder", L"the package folder"};
+    for (int i = 0; i < 2; ++i) {
+        if (folders[i].empty() || (i == 1 && IsInFolder(componentPath, folders[i])))
+            continue;
+        std::wstring why;
+        FolderVerdict verdict = JudgeFolderAt(folders[i], &why, &pins[i]);
+        // A missing component folder is left to the load, which says so.
+        if (verdict == FOLDER_TRUSTED || verdict == FOLDER_MISSING)
+            continue;
+        std::wstring text = HostFormat(L"%s %s %s", names[i], folders[i].c_str(), why.c_str());
+        if (m_options.AllowUntrustedFolder()) {
+            report.warnings.push_back(HostFormat(L"The run goes on (--allow-untrusted-folder) although %s: other "
+                                                 L"accounts may change the files it reads.",
+                                                 text.c_str()));
+            continue;
+        }
+        m_output.WriteError(L"zolhost: " + text + L": run it from a folder only administrators can change "
+                            L"(--allow-untrusted-folder runs it anyway, for trying it as a user)\r\n");
+        return false;
+    }
+    return true;
 }
 
 void CHostSession::LogLoadFailure(const std::wstring& error)
@@ -159,8 +226,7 @@ void CHostSession::LogLoadFailure(const std::wstring& error)
 void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report)
 {
     // The language code stays valid for the component during every call.
-    std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
-    language.push_back(L'\0');
+    std::vector<wchar_t> language = LanguageCode();
 
     for (int type = ZOL_PROP_NAME; type <= ZOL_PROP_PACKAGE_VERSION; ++type) {
         std::vector<wchar_t> buffer(kTextCapacity, L'\0');
@@ -190,23 +256,37 @@ void CHostSession::AskProperties(CComponentLibrary& library, CHostReport& report
     }
 }
 
-void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
+std::vector<wchar_t> CHostSession::LanguageCode() const
 {
-    // Asked with no room first; the count may grow between two calls (a
-    // device arriving), so the host asks again a few times at most.
-    std::vector<ZOL_DEVICE_RESULT> records;
-    int count = 0;
-    int result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, nullptr, 0, &count);
-    for (int attempt = 0; !result && count > 0 && attempt < 3; ++attempt) {
-        records.assign(static_cast<size_t>(count), ZOL_DEVICE_RESULT());
-        int capacity = static_cast<int>(records.size() * sizeof(ZOL_DEVICE_RESULT));
-        result = library.GetProperty(ZOL_PROP_DEVICE_RESULTS, records.data(), capacity, &count);
+    std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
+    language.push_back(L'\0');
+    return language;
+}
+
+int CHostSession::AskDevices(CComponentLibrary& library, int type, std::vector<CHostReport::Device>& devices,
+                             int* packageState)
+{
+    // Asked with room for the header only first; the count may grow between
+    // two calls (a device arriving), so the host asks again a few times at
+    // most.
+    std::vector<BYTE> block(ZOL_DEVICE_RESULTS_BYTES(0));
+    auto header = [&block] { return reinterpret_cast<ZOL_DEVICE_RESULTS*>(block.data()); };
+    header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+    int result = library.GetProperty(type, block.data(), static_cast<int>(block.size()), nullptr);
+    for (int attempt = 0; !result && header()->nCount > 0 && attempt < 3; ++attempt) {
+        size_t count = static_cast<size_t>(header()->nCount);
+        block.assign(ZOL_DEVICE_RESULTS_BYTES(count), 0);
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+        result = library.GetProperty(type, block.data(), static_cast<int>(block.size()), nullptr);
     }
-    if (!result || count < 0 || static_cast<size_t>(count) > records.size())
-        return;
+    const int count = header()->nCount;
+    if (!result || count < 0 || ZOL_DEVICE_RESULTS_BYTES(count) > block.size())
+        return 0;
+    if (packageState)
+        *packageState = header()->nPackageState;
     auto text = [](const wchar_t* field, size_t chars) { return std::wstring(field, wcsnlen(field, chars)); };
     for (int i = 0; i < count; ++i) {
-        const ZOL_DEVICE_RESULT& r = records[static_cast<size_t>(i)];
+        const ZOL_DEVICE_RESULT& r = header()->Devices[i];
         CHostReport::Device device;
         device.instanceId = text(r.szInstanceId, ZOL_DEVICE_ID_CHARS);
         device.hardwareId = text(r.szHardwareId, ZOL_HARDWARE_ID_CHARS);
@@ -217,8 +297,90 @@ void CHostSession::AskDevices(CComponentLibrary& library, CHostReport& report)
         device.service = text(r.szService, ZOL_DEVICE_TEXT_CHARS);
         device.inf = text(r.szInf, ZOL_DEVICE_TEXT_CHARS);
         device.driverVersion = text(r.szDriverVersion, ZOL_DEVICE_TEXT_CHARS);
-        report.devices.push_back(device);
+        device.action = r.nAction;
+        device.targetInf = text(r.szTargetInf, ZOL_DEVICE_TEXT_CHARS);
+        device.targetVersion = text(r.szTargetVersion, ZOL_DEVICE_TEXT_CHARS);
+        devices.push_back(device);
     }
+    return result;
+}
+
+bool CHostSession::TakeInstallLock(CInstallLock& lock, CCmpLog& log, CHostReport& report, std::wstring& message) const
+{
+    if (lock.Acquire(m_options.WaitSeconds() * 1000))
+        return true;
+    // Why not: another installation, a holder that is not an
+    // administrator's, or a lock that cannot be taken at all.
+    report.inProgressReason = InProgressReason(lock.BusyReason());
+    message = InstallInProgressText(lock).GetString();
+    log.WriteLine(LOG_MAIN, SEV_ERROR, nullptr, 0, L"%s\r\n", message.c_str());
+    return false;
+}
+
+int CHostSession::RunInstall(CComponentLibrary& library, CCmpLog& log, CHostReport& report)
+{
+    int footerCode = report.properties[ZOL_PROP_PREREQUISITES].result;
+    if (m_options.CheckOnly()) {
+        report.exitCode = HOST_EXIT_SUCCESS;
+    } else {
+        // One installation at a time: held on this thread until Install has
+        // returned, so the component's own wait for it succeeds at once.
+        CInstallLock lock;
+        if (!TakeInstallLock(lock, log, report, report.installMessage)) {
+            report.installInProgress = true;
+            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+            footerCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+        } else {
+            std::vector<wchar_t> language = LanguageCode();
+            std::vector<wchar_t> message(kMessageCapacity, L'\0');
+            report.installed = true;
+            report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
+            message[kMessageCapacity - 1] = L'\0';
+            report.installMessage = message.data();
+            report.exitCode = ExitCodeForInstallResult(report.installResult);
+            footerCode = report.installResult;
+        }
+    }
+    AskDevices(library, ZOL_PROP_DEVICE_RESULTS, report.devices, nullptr);
+    return footerCode;
+}
+
+int CHostSession::RunUninstall(CComponentLibrary& library, CCmpLog& log, CHostReport& report)
+{
+    CHostReport::UninstallRun& run = report.uninstall;
+    run.requested = true;
+    run.check = m_options.CheckOnly();
+    run.forced = m_options.Force();
+    // The what-if, always and before anything changes.
+    run.planResult = AskDevices(library, ZOL_PROP_UNINSTALL_PLAN, run.plan, &run.packageState);
+    if (run.check) {
+        report.exitCode = HOST_EXIT_SUCCESS;
+        return run.planResult;
+    }
+    {
+        // The install lock, as for Install.
+        CInstallLock lock;
+        if (!TakeInstallLock(lock, log, report, run.message)) {
+            run.inProgress = true;
+            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
+            return HOST_EXIT_INSTALL_IN_PROGRESS;
+        }
+        // Asked again now that no other installation can act before
+        // Uninstall: the state it reports is the state Uninstall meets.
+        run.planResult = AskDevices(library, ZOL_PROP_UNINSTALL_PLAN, run.plan, &run.packageState);
+        std::vector<wchar_t> language = LanguageCode();
+        std::vector<wchar_t> message(kMessageCapacity, L'\0');
+        run.called = true;
+        run.result = library.Uninstall(run.forced ? ZOL_UNINSTALL_FORCE : 0, nullptr, message.data(), 0,
+                                       language.data());
+        message[kMessageCapacity - 1] = L'\0';
+        run.message = message.data();
+    }
+    report.exitCode = ExitCodeForUninstallResult(run.result, run.planResult, run.packageState);
+    // What Uninstall did to each device. Before Uninstall, property 10 would
+    // describe what an install would update, so it is asked only after it.
+    AskDevices(library, ZOL_PROP_DEVICE_RESULTS, report.devices, nullptr);
+    return run.result;
 }
 
 int CHostSession::Run()
@@ -232,6 +394,9 @@ int CHostSession::Run()
     if (componentPath.empty())
         componentPath = m_options.ComponentPath();
     if (!EnterPackageFolder())
+        return HOST_EXIT_BAD_ARGUMENTS;
+    CUniqueFile pins[2];
+    if (!JudgeFolders(componentPath, pins, report))
         return HOST_EXIT_BAD_ARGUMENTS;
     const std::wstring current = CurrentFolder();
     if (!IsInFolder(componentPath, current))
@@ -252,42 +417,26 @@ int CHostSession::Run()
         return HOST_EXIT_FAILURE;
     }
     report.componentPath = library.FullPath();
+    if (m_options.Uninstall() && !library.CanUninstall()) {
+        // Nothing is called, as for a library that lacks one of the first
+        // three exports: asking the questions would not do what was asked.
+        const std::wstring error = library.FullPath() + L" cannot uninstall its package: it has no export Uninstall";
+        m_output.WriteError(L"zolhost: " + error + L"\r\n");
+        LogLoadFailure(error);
+        return HOST_EXIT_FAILURE;
+    }
 
     // The host's log. Once handed over, the component writes through it; it
     // must outlive every call into the component.
     CCmpLog log(HOST_VERBOSE_LOG_NAME);
-    PrepareLog(log);
+    NoteLogState(log, PrepareLog(log), report);
     library.GetProperty(ZOL_PROP_HOST_LOG, &log, 0, nullptr);
 
     report.interfaceResult = library.GetInterfaceVersion(&report.interfaceVersion);
     AskProperties(library, report);
 
-    int footerCode = report.properties[5].result;
-    if (m_options.CheckOnly()) {
-        report.exitCode = HOST_EXIT_SUCCESS;
-    } else {
-        // One installation at a time: held on this thread until Install has
-        // returned, so the component's own wait for it succeeds at once.
-        CInstallLock lock;
-        if (!lock.Acquire(m_options.WaitSeconds() * 1000)) {
-            report.installInProgress = true;
-            report.installMessage = InstallInProgressText(lock.ReadOwner()).GetString();
-            report.exitCode = HOST_EXIT_INSTALL_IN_PROGRESS;
-            log.WriteLine(LOG_MAIN, SEV_ERROR, nullptr, 0, L"%s\r\n", report.installMessage.c_str());
-            footerCode = HOST_EXIT_INSTALL_IN_PROGRESS;
-        } else {
-            std::vector<wchar_t> language(m_options.Language().begin(), m_options.Language().end());
-            language.push_back(L'\0');
-            std::vector<wchar_t> message(kMessageCapacity, L'\0');
-            report.installed = true;
-            report.installResult = library.Install(0, nullptr, message.data(), 0, language.data());
-            message[kMessageCapacity - 1] = L'\0';
-            report.installMessage = message.data();
-            report.exitCode = ExitCodeForInstallResult(report.installResult);
-            footerCode = report.installResult;
-        }
-    }
-    AskDevices(library, report);
+    const int footerCode =
+        m_options.Uninstall() ? RunUninstall(library, log, report) : RunInstall(library, log, report);
 
     if (m_options.SingleThreaded())
         report.hostApartment = ApartmentName();

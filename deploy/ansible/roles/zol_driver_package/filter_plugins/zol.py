@@ -46,6 +46,11 @@ RIGHTS = {"GA": 0x10000000, "GR": 0x80000000, "GW": 0x40000000, "GX": 0x20000000
           "WD": 0x40000, "WO": 0x80000, "FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0,
           "CC": 0x1, "DC": 0x2, "LC": 0x4, "SW": 0x8, "RP": 0x10, "WP": 0x20, "DT": 0x40, "LO": 0x80, "CR": 0x100}
 WRITE_RIGHTS = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 | 0x40000000
+# Those of them that matter on a folder above the deployment folder: taking
+# away or replacing what it holds (delete a child, delete or rename the level
+# itself) or changing its access list or owner. Others may add files and
+# folders to C:\ on Windows; what they add is not ours and is not used.
+REMOVE_RIGHTS = 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000
 # Who may own and change the deployment folder: SYSTEM, Administrators, the
 # installer service, the creator (an inheritable entry for what the
 # administrator puts there) and the owner; the deploying account is added.
@@ -54,6 +59,8 @@ TRUSTED = {"SY", "S-1-5-18", "BA", "S-1-5-32-544", "CO", "S-1-3-0", "OW", "S-1-3
 NAMES = {"WD": "Everyone", "S-1-1-0": "Everyone", "BU": "Users", "S-1-5-32-545": "Users",
          "AU": "Authenticated Users", "S-1-5-11": "Authenticated Users", "IU": "Interactive users"}
 FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT = 0x10, 0x400
+# Names that Windows takes for a device, with or without an extension.
+DEVICE_NAMES = re.compile(r"^(CON|PRN|AUX|NUL|CONIN\$|CONOUT\$|(COM|LPT)[0-9\u00b9\u00b2\u00b3])(\.|$)", re.IGNORECASE)
 
 
 def _clean(text):
@@ -205,68 +212,136 @@ def _owner_and_entries(sddl):
     return owner and owner.group(1), re.findall(r"\(([^)]*)\)", dacl.group(2))
 
 
-def zol_folder_problem(run, path):
-    """Why the deployment folder must not be used, from a look at it ('' when
-    it may): a link, not a folder, an owner other than the administrators,
-    or an access list that lets anyone else write to it."""
-    facts = zol_facts(run)
-    where = "the deployment folder %s" % path
-    if "error" in facts:
-        return "%s could not be examined: %s" % (where, facts["error"])
-    if not facts.get("exists"):
-        return ""
-    attributes = facts.get("attributes") or 0
+def _level_problem(level, trusted, last):
+    """Why one level of a folder's path must not be used ('' when it may):
+    a link, not a folder, an owner other than the trusted ones, no access
+    list, or entries that let others in. The folder itself (last) must be
+    writable by the trusted alone, its inherit-only entries included (they
+    pass to the files copied into it); a level above it only must not let
+    others remove or replace what it holds or change its access list."""
+    attributes = level.get("attributes") or 0
     if attributes & FILE_ATTRIBUTE_REPARSE_POINT:
-        return "%s is a link (reparse point); nothing was copied or run" % where
+        return "is a link (reparse point)"
     if not attributes & FILE_ATTRIBUTE_DIRECTORY:
-        return "%s is not a folder; nothing was copied or run" % where
-    trusted = TRUSTED | {facts.get("user")}
-    owner, entries = _owner_and_entries(facts.get("sddl") or "")
+        return "is not a folder"
+    owner, entries = _owner_and_entries(level.get("sddl") or "")
     if owner and owner not in trusted:
-        return "%s is owned by %s, not by the administrators; nothing was copied or run" % (where, owner)
+        return "is owned by %s, not by the administrators" % owner
     if entries is None:
-        return "%s has no access list, so anyone may write to it; nothing was copied or run" % where
-    writers = []
+        return "has no access list, so anyone may %s" % ("write to it" if last else "change it")
+    others = []
     for entry in entries:
         fields = entry.split(";")
         if len(fields) < 6 or fields[0] not in ("A", "OA", "XA") or fields[5] in trusted:
             continue
-        if _rights(fields[2]) & WRITE_RIGHTS:
-            writers.append(NAMES.get(fields[5], fields[5]))
-    if writers:
-        return "%s grants write access to %s; nothing was copied or run" % (where, ", ".join(sorted(set(writers))))
+        inherit_only = "IO" in [fields[1][i:i + 2].upper() for i in range(0, len(fields[1]), 2)]
+        if _rights(fields[2]) & (WRITE_RIGHTS if last else REMOVE_RIGHTS) and (last or not inherit_only):
+            others.append(NAMES.get(fields[5], fields[5]))
+    if not others:
+        return ""
+    names = ", ".join(sorted(set(others)))
+    if last:
+        return "grants write access to %s" % names
+    return "lets %s remove or replace what it holds" % names
+
+
+def zol_folder_problem(run, key="deploy", must_exist=False, path=""):
+    """Why a folder the role deploys into must not be used, from a look at
+    every level of its path ('' when it may): key "deploy" is the deployment
+    folder, "temp" the check's temporary folder. A folder that must exist
+    (one the step was to create) and does not fails too. path names the
+    folder when the look gave no answer."""
+    facts = zol_facts(run)
+    folder = facts.get(key) if isinstance(facts.get(key), dict) else {}
+    where = " ".join(w for w in ({"temp": "the check's temporary folder"}.get(key, "the deployment folder"),
+                                 folder.get("path") or path) if w)
+    if "error" in facts:
+        return "%s could not be examined: %s" % (where, facts["error"])
+    if folder.get("error"):
+        return "%s could not be created: %s; nothing was copied or run" % (where, _clean(folder["error"]))
+    levels = [level for level in folder.get("levels") or [] if isinstance(level, dict)]
+    if not levels:
+        return "%s could not be examined: no levels were listed" % where
+    trusted = TRUSTED | {facts.get("user")}
+    for index, level in enumerate(levels):
+        if not level.get("exists"):
+            break
+        last = index == len(levels) - 1
+        problem = _level_problem(level, trusted, last)
+        if problem and last:
+            return "%s %s; nothing was copied or run" % (where, problem)
+        if problem:
+            return "%s lies in %s, which %s; nothing was copied or run" % (where, level.get("path"), problem)
+    if must_exist and not levels[-1].get("exists"):
+        return "%s could not be created; nothing was copied or run" % where
     return ""
 
 
+def zol_folder_created(run, key="deploy"):
+    """The levels of a folder's path that the step created."""
+    folder = zol_facts(run).get(key)
+    return (folder.get("created") or []) if isinstance(folder, dict) else []
+
+
+def zol_plain_name(name):
+    """Whether a file or folder name is plain: not empty, '.' or '..', not
+    one that Windows would trim (a trailing dot or blank), no wildcard or
+    separator, no device name."""
+    return (isinstance(name, str) and name != "" and name.rstrip(" .") == name
+            and not re.search(r'[<>:"/\\|?*\x00-\x1f]', name) and not DEVICE_NAMES.match(name))
+
+
+def zol_plain_path(path):
+    """Whether a path on the server is a full local path of plain names
+    (X:\\name\\name..., or a drive's root X:\\), so that the levels the
+    server looks at are the folders it uses."""
+    match = re.match(r"^[A-Za-z]:\\(.*)$", path) if isinstance(path, str) else None
+    if not match:
+        return False
+    return all(zol_plain_name(part) for part in (match.group(1).split("\\") if match.group(1) else []))
+
+
 def zol_sums_from_lines(lines):
-    """SHA-256 sums printed by sha256sum ('<sum>  <path>'), by path with
-    backslashes."""
+    """SHA-256 sums printed by the sums step, by path below the deployment
+    folder with backslashes: '<sum>  <path>' for a file (as sha256sum prints
+    it), 'link <path>' for a link or anything else that is not a plain file
+    (its value: 'link'). A leading './' (find's) is not part of the path."""
     sums = {}
     for line in lines:
-        match = re.match(r"^([0-9a-fA-F]{64}) [ *](.+)$", line)
+        line = line.rstrip("\r")
+        match = re.match(r"^(?:([0-9a-fA-F]{64}) [ *]|(link) )(?:\./)?(.+)$", line)
         if match:
-            sums[match.group(2).replace("/", "\\")] = match.group(1).lower()
+            sums[match.group(3).replace("/", "\\")] = (match.group(1) or match.group(2)).lower()
     return sums
 
 
-def zol_integrity_problem(copied, expected, folder):
-    """The copied files that differ from the package's sums taken on the
-    controller ('' when none does), named by their path on the server."""
+def zol_integrity_problem(run, expected, folder):
+    """From the sums step's run: the copied files that differ from the
+    package's sums taken on the controller, are missing, or are found beside
+    them without being the package's ('' when none), named by their path on
+    the server. Names are compared without regard to case, as Windows does."""
+    copied = zol_sums_from_lines(run.get("stdout_lines") or [])
+    if not copied and run.get("rc"):
+        detail = _clean(run.get("stderr")) or _clean(run.get("msg")) or "no output"
+        return "the sums of the copied files could not be read (exit code %s): %s; zolhost was not run" % (
+            run.get("rc"), detail)
+    found = {name.lower(): name for name in copied}
     wrong = []
     for name in sorted(expected):
-        found = (copied or {}).get(name) or ""
-        if found.lower() != expected[name].lower():
-            wrong.append("%s\\%s (SHA-256 %s, expected %s)" % (folder, name, found or "none: missing", expected[name]))
-    if not wrong:
-        return ""
-    return "the copied files do not match the package: %s; zolhost was not run" % "; ".join(wrong)
-
-
-def zol_count_devices(lines, pattern):
-    """How many devices (one line of identifiers each) have an identifier
-    that begins with the pattern."""
-    rx = re.compile(pattern, re.IGNORECASE)
-    return sum(1 for line in lines if any(rx.match(ident) for ident in line.split()))
+        actual = copied.get(found.get(name.lower(), name)) or ""
+        if actual == "link":
+            wrong.append("%s\\%s (a link, expected SHA-256 %s)" % (folder, name, expected[name]))
+        elif actual != expected[name].lower():
+            wrong.append("%s\\%s (SHA-256 %s, expected %s)" % (folder, name, actual or "none: missing", expected[name]))
+    known = {name.lower() for name in expected}
+    extra = ["%s\\%s%s" % (folder, name, " (a link)" if copied[name] == "link" else "")
+             for name in sorted(copied) if name.lower() not in known]
+    problems = []
+    if wrong:
+        problems.append("the copied files do not match the package: %s" % "; ".join(wrong))
+    if extra:
+        problems.append("the package folder holds files that are not the package's: %s" % ", ".join(extra))
+    return "%s; zolhost was not run" % "; ".join(problems) if problems else ""
 
 
 def _row(host, facts):
@@ -279,7 +354,8 @@ def _row(host, facts):
     decision = facts.get("zol_decision") or {}
     install = facts.get("zol_install") or {}
     before = checks.get("before") or {}
-    devices = facts.get("zol_devices")
+    # The supported devices present, as the check before listed them.
+    devices = zol_check_devices(before) if before and "error" not in before else None
     row["devices found"] = "" if devices is None else str(devices)
     row["status before"] = status_text(decision.get("status"))
     if "result" in install:
@@ -304,10 +380,10 @@ def _row(host, facts):
     elif action == "fail":
         row["outcome"], row["message"] = "failed", decision["reason"]
     elif facts.get("zol_check_mode"):
-        would = zol_check_devices(before)
-        would = devices if would is None else would
         row["outcome"] = WOULD[decision["status"]]
-        row["message"] = "%s on %s device%s" % (decision["reason"], would, "" if would == 1 else "s")
+        row["message"] = decision["reason"]
+        if devices is not None:
+            row["message"] += " on %d device%s" % (devices, "" if devices == 1 else "s")
     elif install.get("changed"):
         row["outcome"] = "changed"
         notes = [install["message"], decision["reason"]]
@@ -332,6 +408,12 @@ def zol_fleet_rows(hosts, hostvars):
     return [_row(h, hostvars[h]) for h in hosts]
 
 
+def _csv_cell(text):
+    """A CSV cell that a spreadsheet shows as text: one that begins with a
+    formula character (a package's message, say) gets a leading quote."""
+    return "'" + text if text[:1] in ("=", "+", "-", "@") else text
+
+
 def zol_table(rows, form):
     """The summary as Markdown (form 'markdown') or CSV (form 'csv')."""
     if form == "csv":
@@ -339,7 +421,7 @@ def zol_table(rows, form):
         writer = csv.writer(buf, lineterminator="\n")
         writer.writerow(COLUMNS)
         for row in rows:
-            writer.writerow([row[c] for c in COLUMNS])
+            writer.writerow([_csv_cell(row[c]) for c in COLUMNS])
         return buf.getvalue()
     lines = ["| " + " | ".join(COLUMNS) + " |", "|" + "---|" * len(COLUMNS)]
     for row in rows:
@@ -369,12 +451,13 @@ class FilterModule(object):
             "zol_report": zol_report,
             "zol_check_decision": zol_check_decision,
             "zol_install_outcome": zol_install_outcome,
-            "zol_count_devices": zol_count_devices,
             "zol_busy": zol_busy,
             "zol_failure": zol_failure,
             "zol_facts": zol_facts,
             "zol_folder_problem": zol_folder_problem,
-            "zol_sums_from_lines": zol_sums_from_lines,
+            "zol_folder_created": zol_folder_created,
+            "zol_plain_path": zol_plain_path,
+            "zol_plain_name": zol_plain_name,
             "zol_integrity_problem": zol_integrity_problem,
             "zol_fleet_rows": zol_fleet_rows,
             "zol_table": zol_table,

@@ -1,0 +1,442 @@
+// Uninstall on the real platform, in-process: the component of a package
+// folder installs and uninstalls as a host would drive it (a fresh component
+// per run, initialised from the package folder), with simulated devices.
+// What Wine cannot produce goes through the named seams: a device that is
+// not present (SetDevicePresenceOverride) and the platform's driver-package
+// uninstall (SetDriverPackageUninstallOverride).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <newdev.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "component.h"
+#include "devices/devicedrivers.h"
+#include "inf/newdevlibrary.h"
+#include "inf/servicecontrol.h"
+#include "installrecord.h"
+#include "messages.h"
+#include "pnphelpers.h"
+#include "testsupport.h"
+
+using namespace pnptest;
+
+namespace {
+
+const wchar_t kId0E83[] = L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9";
+const wchar_t kId0EA8[] = L"PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9";
+const wchar_t kDriverFile[] = L"C:\\windows\\system32\\drivers\\zolchip.sys";
+const wchar_t kInfCopy[] = L"C:\\windows\\inf\\zolchip.inf";
+
+struct RunResult {
+    int result = -1;
+    std::wstring message;
+    std::vector<ZOL_DEVICE_RESULT> devices; // property 10 afterwards
+};
+
+struct Plan {
+    int result = -1;
+    int state = -1;
+    std::vector<ZOL_DEVICE_RESULT> devices;
+};
+
+// Property 10 or 11, asked as a host asks it.
+int AskRecords(CBaseComponent& component, int property, std::vector<ZOL_DEVICE_RESULT>* records, int* state)
+{
+    std::vector<BYTE> block(ZOL_DEVICE_RESULTS_BYTES(0));
+    auto header = [&block] { return reinterpret_cast<ZOL_DEVICE_RESULTS*>(block.data()); };
+    header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+    int result = component.GetProperty(property, block.data(), static_cast<int>(block.size()), nullptr);
+    if (!result && header()->nCount > 0) {
+        int count = header()->nCount;
+        block.assign(ZOL_DEVICE_RESULTS_BYTES(count), 0);
+        header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
+        result = component.GetProperty(property, block.data(), static_cast<int>(block.size()), nullptr);
+    }
+    if (state)
+        *state = header()->nPackageState;
+    records->assign(header()->Devices, header()->Devices + (result ? header()->nCount : 0));
+    return result;
+}
+
+std::string Text(const std::wstring& text) { return zoltest::ToUtf8(text); }
+
+// "instance action target-inf target-version outcome" for each record.
+std::vector<std::string> Actions(const std::vector<ZOL_DEVICE_RESULT>& records)
+{
+    std::vector<std::string> out;
+    for (const ZOL_DEVICE_RESULT& r : records)
+        out.push_back(Text(r.szInstanceId) + " " + std::to_string(r.nAction) + " " + Text(r.szTargetInf) + " " +
+                      Text(r.szTargetVersion) + " " + std::to_string(r.nOutcome));
+    return out;
+}
+
+bool KeyExists(const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Another vendor's driver for two of the chipset's devices: no files, no
+// service, so the INF folder's copy is complete on its own.
+const char kOtherInf[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=System\r\n"
+                         "ClassGUID={4d36e97d-e325-11ce-bfc1-08002be10318}\r\nProvider=Other\r\n"
+                         "DriverVer=01/01/2020,2.0.0.0\r\n[Manufacturer]\r\nOther=Other,NTamd64\r\n"
+                         "[Other.NTamd64]\r\nOther device=Other_Install,PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9\r\n"
+                         "Other device=Other_Install,PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9\r\n"
+                         "[Other_Install.NT]\r\n";
+
+// The state an uninstall plan must not touch: the records, the kept files,
+// the devices' driver keys and the files the package installs.
+std::string Snapshot()
+{
+    std::string out = ExportUninstallKeys();
+    for (const wchar_t* file : {kDriverFile, kInfCopy, L"C:\\windows\\system32\\drivers\\zolchip.cfg"})
+        out += zoltest::ReadBytes(file);
+    WIN32_FIND_DATAW entry;
+    for (const wchar_t* folder : {L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.4.0\\backup",
+                                  L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.4.0\\store"}) {
+        HANDLE find = FindFirstFileW((std::wstring(folder) + L"\\*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            out += Text(entry.cFileName) + ":" + zoltest::ReadBytes(std::wstring(folder) + L"\\" + entry.cFileName);
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return out;
+}
+
+std::wstring g_absentInstance;
+bool AbsentDevice(const wchar_t* instance) { return g_absentInstance != instance; }
+
+class Uninstall : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Every test starts from a machine this package never touched.
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zolcomp");
+        zoltest::RemoveTree(L"C:\\DEVAVOROR\\packages");
+        zoltest::RemoveTree(StagingFolder());
+        for (const wchar_t* file : {kInfCopy, L"C:\\windows\\inf\\zolchip.pnf", L"C:\\windows\\inf\\zolother.inf",
+                                    L"C:\\windows\\inf\\zolother.pnf", kDriverFile,
+                                    L"C:\\windows\\system32\\drivers\\zolchip.cfg",
+                                    L"C:\\windows\\system32\\drivers\\zolchip.dat"})
+            DeleteFileW(file);
+        StopAndDeleteService(L"zolchip", nullptr);
+        zoltest::ClearLogs();
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::wstring name = zoltest::FromUtf8(info->name());
+        m_old = zoltest::MakeTestDir(name + L"_1.2.3.0");
+        m_new = zoltest::MakeTestDir(name + L"_1.2.4.0");
+        ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset"), m_old));
+        ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset-1.2.4.0"), m_new));
+    }
+
+    // One run of a host in a package folder: load (initialise), then
+    // Install or Uninstall, then property 10.
+    RunResult Operate(const std::wstring& dir, bool uninstall, int flags = 0, const wchar_t* language = L"en")
+    {
+        CCurrentDirectoryScope cwd(dir);
+        CComponentDirectoryScope module(dir);
+        CComponent component;
+        component.Initialize();
+        wchar_t message[ZOL_MESSAGE_CHARS] = {};
+        RunResult run;
+        run.result = uninstall ? component.Uninstall(flags, nullptr, message, 0, language)
+                               : component.Install(0, nullptr, message, 0, language);
+        run.message = message;
+        AskRecords(component, ZOL_PROP_DEVICE_RESULTS, &run.devices, nullptr);
+        component.GetLog()->Close();
+        return run;
+    }
+    Plan AskPlan(const std::wstring& dir)
+    {
+        CCurrentDirectoryScope cwd(dir);
+        CComponentDirectoryScope module(dir);
+        CComponent component;
+        component.Initialize();
+        Plan plan;
+        plan.result = AskRecords(component, ZOL_PROP_UNINSTALL_PLAN, &plan.devices, &plan.state);
+        component.GetLog()->Close();
+        return plan;
+    }
+    int Status(const std::wstring& dir)
+    {
+        CCurrentDirectoryScope cwd(dir);
+        CComponentDirectoryScope module(dir);
+        CComponent component;
+        component.Initialize();
+        PREREQSTATUS status = {};
+        component.GetProperty(ZOL_PROP_PREREQUISITES, &status, sizeof(status), const_cast<wchar_t*>(L"en"));
+        component.GetLog()->Close();
+        return status.nStatus;
+    }
+    static DEVICEDRIVER Driver(const std::wstring& instance)
+    {
+        DEVICEDRIVER driver;
+        ReadDeviceDriver(instance.c_str(), &driver);
+        return driver;
+    }
+
+    std::wstring m_old, m_new;
+};
+
+TEST_F(Uninstall, AnUpgradeTakenOffPutsTheDevicesBackOnTheEarlierVersion)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_FALSE(device.Instance().empty());
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    // The platform's PnP manager starts the bound drivers (devsim plays it).
+    zoltest::RunDevsim(L"start");
+    ASSERT_EQ(zoltest::ReadBytes(kDriverFile), zoltest::ReadBytes(m_new + L"\\zolchip.sys"));
+    EXPECT_EQ(CInstallRecord(L"zolchip.inf_1.2.3.0").ReadValue(RECORD_SUPERSEDED_BY).GetString(),
+              std::wstring(L"zolchip.inf_1.2.4.0"));
+
+    // The older version cannot be taken off from under the newer one.
+    RunResult refused = Operate(m_old, true, 0, L"de");
+    EXPECT_EQ(refused.result, ZOL_INSTALL_FAILED);
+    EXPECT_EQ(refused.message,
+              L"Version 1.2.4.0 dieses Pakets ist \u00FCber dieser installiert. Deinstallieren Sie sie zuerst.");
+
+    // The what-if changes nothing.
+    std::string before = Snapshot();
+    Plan plan = AskPlan(m_new);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(plan.result, 1);
+    EXPECT_EQ(plan.state, ZOL_PACKAGE_INSTALLED);
+    EXPECT_EQ(Actions(plan.devices),
+              (std::vector<std::string>{Text(device.Instance()) + " 1 zolchip.inf 1.2.3.0 4"}));
+
+    RunResult run = Operate(m_new, true);
+    EXPECT_EQ(run.result, ZOL_INSTALL_SUCCESS) << Text(run.message) << zoltest::ReadMainLog();
+    EXPECT_EQ(run.message, L"");
+    EXPECT_EQ(Actions(run.devices), (std::vector<std::string>{Text(device.Instance()) + " 1 zolchip.inf 1.2.3.0 1"}));
+    // The earlier version's driver, byte for byte, on the device.
+    EXPECT_EQ(zoltest::ReadBytes(kDriverFile), zoltest::ReadBytes(m_old + L"\\zolchip.sys"));
+    EXPECT_EQ(Driver(device.Instance()).inf.GetString(), std::wstring(L"zolchip.inf"));
+    EXPECT_EQ(Driver(device.Instance()).service.GetString(), std::wstring(L"zolchip"));
+    EXPECT_TRUE(zoltest::FileExists(kInfCopy)) << "the earlier version uses it";
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.4.0").Exists());
+    EXPECT_FALSE(zoltest::FileExists(L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.4.0\\store\\zolchip.inf"));
+    CInstallRecord earlier(L"zolchip.inf_1.2.3.0");
+    EXPECT_EQ(earlier.GetState(), RECORD_STATE_INSTALLED);
+    EXPECT_TRUE(earlier.ReadValue(RECORD_SUPERSEDED_BY).IsEmpty());
+    EXPECT_EQ(Status(m_old), STATUS_INSTALLED_SAME);
+    EXPECT_TRUE(pnptest::FilesIn(StagingFolder()).empty());
+
+    std::string log = zoltest::ReadMainLog();
+    for (const char* line : {"Initiating uninstallation... \r\n",
+                             "    - Staging zolchip.inf 1.2.3.0 again... Done.\r\n",
+                             "    - Putting back C:\\windows\\system32\\drivers\\zolchip.sys... Done.\r\n",
+                             "    - Emptying the staging folder... Done.\r\n",
+                             "    - Removing the install record zolchip.inf_1.2.4.0... Done.\r\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
+TEST_F(Uninstall, TheOnlyVersionNeedsForceToLeaveADeviceWithoutADriver)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    zoltest::RunDevsim(L"start");
+    EXPECT_EQ(Status(m_old), STATUS_INSTALLED_SAME);
+    Plan plan = AskPlan(m_old);
+    EXPECT_EQ(Actions(plan.devices), (std::vector<std::string>{Text(device.Instance()) + " 3   4"}));
+
+    RunResult refused = Operate(m_old, true);
+    EXPECT_EQ(refused.result, ZOL_INSTALL_FAILED);
+    EXPECT_EQ(refused.message, L"No other driver is available for device " + device.Instance() +
+                                   L". The package was not uninstalled; uninstall it with force to leave the device "
+                                   L"without a driver.");
+    ASSERT_EQ(refused.devices.size(), 1u);
+    EXPECT_EQ(refused.devices[0].nOutcome, ZOL_DEVICE_NOT_ATTEMPTED);
+    EXPECT_EQ(refused.devices[0].nReason, ZOL_REASON_NO_DRIVER_LEFT);
+    EXPECT_EQ(Driver(device.Instance()).inf.GetString(), std::wstring(L"zolchip.inf"));
+    EXPECT_EQ(CInstallRecord(L"zolchip.inf_1.2.3.0").GetState(), RECORD_STATE_INSTALLED);
+
+    RunResult forced = Operate(m_old, true, ZOL_UNINSTALL_FORCE);
+    EXPECT_EQ(forced.result, ZOL_INSTALL_SUCCESS) << Text(forced.message) << zoltest::ReadMainLog();
+    DEVICEDRIVER after = Driver(device.Instance());
+    EXPECT_TRUE(after.inf.IsEmpty()) << Text(after.inf.GetString());
+    EXPECT_TRUE(after.service.IsEmpty()) << Text(after.service.GetString());
+    EXPECT_FALSE(zoltest::FileExists(kDriverFile));
+    EXPECT_FALSE(zoltest::FileExists(kInfCopy));
+    EXPECT_FALSE(CServiceControl(L"zolchip").ServiceExists());
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\zolcomp\\Packages\\zolchip.inf_1.2.3.0"));
+    EXPECT_EQ(Status(m_old), STATUS_NOT_INSTALLED);
+
+    // Nothing is left to take off.
+    RunResult again = Operate(m_old, true);
+    EXPECT_EQ(again.result, ZOL_INSTALL_FAILED);
+    EXPECT_EQ(again.message, L"This package is not installed.");
+    EXPECT_EQ(AskPlan(m_old).state, ZOL_PACKAGE_NOT_INSTALLED);
+}
+
+TEST_F(Uninstall, EachDeviceGoesBackToItsOwnEarlierDriverOrTheNextBest)
+{
+    CSimulatedDevice bare({kId0E83});
+    CSimulatedDevice other({kId0EA8});
+    // Before the package: one device has another vendor's driver, one none.
+    std::wstring otherInf = m_old + L"\\other\\zolother.inf";
+    CreateDirectoryW((m_old + L"\\other").c_str(), nullptr);
+    ASSERT_TRUE(zoltest::WriteBytes(otherInf, kOtherInf));
+    BOOL reboot = FALSE;
+    ASSERT_TRUE(UpdateDriverFromNewDev(kId0EA8, otherInf.c_str(), INSTALLFLAG_FORCE, &reboot));
+    ASSERT_EQ(Driver(other.Instance()).inf.GetString(), std::wstring(L"zolother.inf"));
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Driver(other.Instance()).inf.GetString(), std::wstring(L"zolchip.inf"));
+
+    std::vector<std::string> planned = {Text(bare.Instance()) + " 2 zolother.inf 2.0.0.0 4",
+                                        Text(other.Instance()) + " 1 zolother.inf 2.0.0.0 4"};
+    std::vector<std::string> done = {Text(bare.Instance()) + " 2 zolother.inf 2.0.0.0 1",
+                                     Text(other.Instance()) + " 1 zolother.inf 2.0.0.0 1"};
+    Plan plan = AskPlan(m_old);
+    std::vector<std::string> actions = Actions(plan.devices);
+    std::sort(actions.begin(), actions.end());
+    EXPECT_EQ(actions, planned);
+
+    RunResult run = Operate(m_old, true);
+    EXPECT_EQ(run.result, ZOL_INSTALL_SUCCESS) << Text(run.message) << zoltest::ReadMainLog();
+    actions = Actions(run.devices);
+    std::sort(actions.begin(), actions.end());
+    EXPECT_EQ(actions, done);
+    for (const CSimulatedDevice* device : {&bare, &other})
+        EXPECT_EQ(Driver(device->Instance()).inf.GetString(), std::wstring(L"zolother.inf"));
+    EXPECT_FALSE(zoltest::FileExists(kInfCopy));
+    EXPECT_FALSE(zoltest::FileExists(kDriverFile));
+    EXPECT_FALSE(CServiceControl(L"zolchip").ServiceExists());
+}
+
+TEST_F(Uninstall, ADeviceThatIsNotPresentGetsItsDriverThroughTheClassInstaller)
+{
+    // Seam: Wine counts every device present.
+    CSimulatedDevice present({kId0E83});
+    CSimulatedDevice absent({kId0EA8});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    g_absentInstance = absent.Instance();
+    PFN_DEVICEPRESENCE previous = SetDevicePresenceOverride(&AbsentDevice);
+    // The present device is updated through the device installation
+    // library (here a stand-in that records the call); the absent one,
+    // which that library cannot reach, through the class installer.
+    CFakeNewDevLibrary library;
+    RunResult run;
+    {
+        CNewDevOverrideScope scope(&library);
+        run = Operate(m_new, true);
+    }
+    SetDevicePresenceOverride(previous);
+    ASSERT_EQ(library.calls.size(), 1u);
+    EXPECT_EQ(library.calls[0].hardwareId, kId0E83);
+    EXPECT_EQ(library.calls[0].infPath, StagingFolder() + L"\\zolchip.inf");
+    EXPECT_EQ(run.result, ZOL_INSTALL_SUCCESS) << Text(run.message) << zoltest::ReadMainLog();
+    std::vector<std::string> actions = Actions(run.devices);
+    std::sort(actions.begin(), actions.end());
+    EXPECT_EQ(actions, (std::vector<std::string>{Text(present.Instance()) + " 1 zolchip.inf 1.2.3.0 1",
+                                                 Text(absent.Instance()) + " 1 zolchip.inf 1.2.3.0 1"}));
+    EXPECT_EQ(Driver(absent.Instance()).inf.GetString(), std::wstring(L"zolchip.inf"));
+    EXPECT_EQ(zoltest::ReadBytes(kDriverFile), zoltest::ReadBytes(m_old + L"\\zolchip.sys"));
+}
+
+TEST_F(Uninstall, AnUninstallStoppedPartWayIsFinishedByTheNextRun)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    // The kept copy of the driver file cannot be read back this time.
+    std::wstring backup = L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.4.0\\backup\\0000";
+    ASSERT_TRUE(zoltest::FileExists(backup));
+    ASSERT_TRUE(MoveFileW(backup.c_str(), (backup + L".away").c_str()));
+    RunResult partial = Operate(m_new, true, 0, L"fr");
+    EXPECT_EQ(partial.result, ZOL_INSTALL_FAILED);
+    EXPECT_EQ(partial.message,
+              L"Le package n'a \u00E9t\u00E9 supprim\u00E9 qu'en partie. Relancez la d\u00E9sinstallation pour "
+              L"l'achever.");
+    EXPECT_EQ(CInstallRecord(L"zolchip.inf_1.2.4.0").GetState(), RECORD_STATE_PARTIAL);
+    EXPECT_EQ(AskPlan(m_new).state, ZOL_PACKAGE_PARTIAL);
+    std::string log = zoltest::ReadMainLog();
+    for (const char* line : {"    - Putting back C:\\windows\\system32\\drivers\\zolchip.sys... Failed!\r\n",
+                             "**ERROR** - File not taken back: C:\\windows\\system32\\drivers\\zolchip.sys, error "
+                             "0x00000002"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+
+    ASSERT_TRUE(MoveFileW((backup + L".away").c_str(), backup.c_str()));
+    RunResult finished = Operate(m_new, true);
+    EXPECT_EQ(finished.result, ZOL_INSTALL_SUCCESS) << Text(finished.message) << zoltest::ReadMainLog();
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.4.0").Exists());
+    EXPECT_EQ(zoltest::ReadBytes(kDriverFile), zoltest::ReadBytes(m_old + L"\\zolchip.sys"));
+    EXPECT_EQ(CInstallRecord(L"zolchip.inf_1.2.3.0").GetState(), RECORD_STATE_INSTALLED);
+}
+
+// Seam: Windows 10 1703 and later have the platform's driver-package
+// uninstall, which Wine 8 lacks; this stand-in does what it does (every
+// device of the package to no driver here, as nothing else matches) and
+// asks for a restart.
+class CPlatformUninstallStandIn : public IDriverPackageUninstall
+{
+public:
+    bool Available() override { return true; }
+    BOOL UninstallDriver(const wchar_t* infPath, BOOL* reboot) override
+    {
+        calls.push_back(infPath);
+        for (const DEVICEDRIVER& device : FindDevicesUsingInf(L"zolchip.inf"))
+            RemoveDeviceDriver(device.instanceId.GetString(), nullptr);
+        *reboot = TRUE;
+        return TRUE;
+    }
+    std::vector<std::wstring> calls;
+};
+
+TEST_F(Uninstall, WhereThePlatformUninstallsDriverPackagesItMovesTheDevicesOnce)
+{
+    CSimulatedDevice first({kId0E83});
+    CSimulatedDevice second({kId0EA8});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    CPlatformUninstallStandIn platform;
+    IDriverPackageUninstall* previous = SetDriverPackageUninstallOverride(&platform);
+    RunResult run = Operate(m_old, true, ZOL_UNINSTALL_FORCE);
+    SetDriverPackageUninstallOverride(previous);
+    EXPECT_EQ(run.result, ZOL_INSTALL_RESTART) << Text(run.message) << zoltest::ReadMainLog();
+    EXPECT_EQ(platform.calls, (std::vector<std::wstring>{kInfCopy}));
+    ASSERT_EQ(run.devices.size(), 2u);
+    for (const ZOL_DEVICE_RESULT& device : run.devices) {
+        EXPECT_EQ(device.nAction, ZOL_ACTION_NO_DRIVER);
+        EXPECT_EQ(device.nOutcome, ZOL_DEVICE_UPDATED);
+        EXPECT_EQ(device.bRestart, 1);
+    }
+    EXPECT_FALSE(zoltest::FileExists(kInfCopy));
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.3.0").Exists());
+    EXPECT_NE(zoltest::ReadMainLog().find("    - Uninstalling zolchip.inf from its devices... Done.\r\n"),
+              std::string::npos);
+}
+
+TEST_F(Uninstall, AnEarlierVersionInstalledOverALaterOneTakesItsPlace)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    // The later version's record and kept files are gone; the earlier one
+    // is the installed one, and goes back to what the device had first.
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.4.0").Exists());
+    EXPECT_FALSE(zoltest::FileExists(L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.4.0\\store\\zolchip.inf"));
+    CInstallRecord record(L"zolchip.inf_1.2.3.0");
+    EXPECT_EQ(record.GetState(), RECORD_STATE_INSTALLED);
+    EXPECT_TRUE(record.ReadValue(RECORD_SUPERSEDED_BY).IsEmpty());
+    EXPECT_EQ(Actions(AskPlan(m_old).devices), (std::vector<std::string>{Text(device.Instance()) + " 3   4"}));
+
+    // A kept copy that is no longer whole is not installed again.
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_TRUE(DeleteFileW(L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.3.0\\store\\zolchip.sys"));
+    EXPECT_EQ(Actions(AskPlan(m_new).devices), (std::vector<std::string>{Text(device.Instance()) + " 3   4"}));
+}
+
+} // namespace
