@@ -103,6 +103,10 @@ public:
     void AttachHostLog(CCmpLog* hostLog);
     int BuildDeviceList(int flag);
     int IsDevicePresent(const wchar_t* hardwareId);
+    // The instance IDs of the devices of the present-device list that list
+    // one of ids (by the presence test's rule), in device order. False when
+    // such a device's instance ID could not be read when the list was built.
+    bool FindPresentDeviceInstances(const CStrList& ids, CStrList* instances) const;
     int ServiceControlsAllDevices(const wchar_t* serviceName);
     int LoadDependencyFile(CZolXMLReader* reader);
     int FindSupportedModel(CZolXMLReader* reader, CWmiQuery* query);
@@ -209,6 +213,13 @@ private:
     // Set once the host's log has replaced the one the constructor created;
     // the host's object is never destroyed here.
     int m_bAdoptedHostLog;
+    // The device each entry of m_vPresentDeviceIds came from: an index into
+    // m_vPresentDeviceInstances, or kUnknownDevice when its instance ID could
+    // not be read. An install finds its devices again by these, without
+    // enumerating every device of the machine a second time.
+    static constexpr size_t kUnknownDevice = static_cast<size_t>(-1);
+    std::vector<size_t> m_vPresentIdDevices;
+    CStrList m_vPresentDeviceInstances;
     // The devices the last install acted on, once it has run.
     CSupportedDevices m_vDeviceResults;
     int m_bDeviceResultsRecorded;

@@ -43,9 +43,17 @@ int CBaseComponent::InstallPnP(int a, void* b, wchar_t* message, int d, const wc
             driver.AddHardwareId(id.GetString());
     }
 
-    // The devices the updates act on, as they are before them.
+    // The devices the updates act on, as they are before them: those the
+    // presence test's list found listing the IDs, each looked at again. A
+    // second enumeration of every device of the machine would cost about
+    // what a driver update's own search for its devices costs; it is made
+    // only when the list lacks a device's instance ID.
     if (!driver.GetHardwareIds().empty()) {
-        m_vDeviceResults = FindSupportedDevices(driver.GetHardwareIds());
+        CStrList instances;
+        if (FindPresentDeviceInstances(driver.GetHardwareIds(), &instances))
+            m_vDeviceResults = FindSupportedDevicesAmong(instances, driver.GetHardwareIds());
+        else
+            m_vDeviceResults = FindSupportedDevices(driver.GetHardwareIds());
         WaitForPendingDeviceInstalls();
     }
 

@@ -294,6 +294,8 @@ int CBaseComponent::ReadPackageDefinition(const wchar_t* path)
             const wchar_t* andName = nullptr; // the document's copy of the name, once seen
             for (CZolXMLNode* node = reader->FindChild(devices, L"supported_devices_and"); node;
                  node = node->GetNextSibling()) {
+                // A package may list tens of thousands of devices.
+                node->PrefetchNextSubtree();
                 if (node->GetName() != andName) {
                     if (wcscmp(node->GetName(), L"supported_devices_and") != 0)
                         continue;

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 #include <newdev.h>
+#include <setupapi.h>
+
+#include <memory>
 
 #include "basecomp.h"
 #include "devices/installevents.h"
@@ -672,6 +675,41 @@ TEST_F(PnPInstall, EachDeviceGetsTheOutcomeOfTheUpdatesForItsIds)
         EXPECT_EQ(InstallPnP({kAbsentId}), 0);
         EXPECT_TRUE(m_before.empty() && m_after.empty());
     }
+}
+
+// The install reports the devices the start-up's list found, each looked at
+// again when the install runs: one removed since, or that no longer lists a
+// supported ID, is not among them, though its ID is still updated.
+TEST_F(PnPInstall, ResultsNameTheListedDevicesAsTheyAreWhenTheInstallRuns)
+{
+    CSimulatedDevice kept({kId0E83});
+    CSimulatedDevice changed({kId0E84});
+    std::unique_ptr<CSimulatedDevice> removed(new CSimulatedDevice({kId0E83}));
+    ASSERT_FALSE(kept.Instance().empty() || changed.Instance().empty() || removed->Instance().empty());
+    CFakeNewDevLibrary library;
+    CNewDevOverrideScope scope(&library);
+    CBaseComponent component;
+    component.SetInfFile(L"zolchip.inf", INF_TYPE_PNP);
+    component.AddSupportedHardwareId(kId0E83);
+    component.AddSupportedHardwareId(kId0E84);
+    ASSERT_EQ(component.BuildDeviceList(0), 1);
+
+    removed.reset();
+    {
+        CUniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        SP_DEVINFO_DATA data = {sizeof(data)};
+        const wchar_t ids[] = L"PCI\\VEN_8086&DEV_FFFF\0";
+        ASSERT_TRUE(SetupDiOpenDeviceInfoW(set.get(), changed.Instance().c_str(), nullptr, 0, &data));
+        ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyW(set.get(), &data, SPDRP_HARDWAREID,
+                                                      reinterpret_cast<const BYTE*>(ids), sizeof(ids)));
+    }
+    component.GetLog()->Open();
+    EXPECT_EQ(component.InstallPnP(0, nullptr, m_message, 0, L"en"), 1);
+    component.GetLog()->Close();
+    ASSERT_EQ(library.calls.size(), 2u);
+    EXPECT_EQ(Outcomes(Devices(component)),
+              std::vector<std::wstring>{kept.Instance() + L" " + kId0E83 + L" " +
+                                        std::to_wstring(ZOL_DEVICE_UPDATED) + L" 0 0 0"});
 }
 
 TEST_F(PnPInstall, PendingDeviceInstallationsAreWaitedForAtMost60sThenTheUpdatesRun)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "package/xmlmemory.h"
 #include "package/xmlreader.h"
 #include "testsupport.h"
 
@@ -394,6 +395,55 @@ TEST(XmlReader, LargeDocumentsReadBackExactlyFromFileAndMemory)
     ASSERT_EQ(LoadText(fromMemory, "<r><n5 v='x'/></r>"), 0);
     EXPECT_EQ(Dump(fromMemory.GetRoot()), L"0 #DOCROOT @0\n 0 r @0\n  0 n5 @1\n");
     EXPECT_STREQ(fromMemory.FindChild(fromMemory.FindChild(nullptr, L"r"), L"n5")->GetAttribute(L"v"), L"x");
+}
+
+// The blocks a freed document's tree was built in serve the next document,
+// whatever they still hold; they are kept only up to the limit, and a block
+// serves only a need it fits without being more than twice as large.
+TEST(XmlMemory, FreedDocumentsLeaveTheirBlocksToTheNextWithinLimits)
+{
+    xmlmemory::FreeKeptBlocks();
+    const std::string xml = LargeDocument();
+    std::wstring expected;
+    size_t kept = 0;
+    {
+        CZolXMLReader first;
+        ASSERT_EQ(LoadText(first, xml), 0);
+        expected = Dump(first.GetRoot());
+    }
+    kept = xmlmemory::GetKeptBytes();
+    EXPECT_GT(kept, xml.size());
+    {
+        CZolXMLReader second;
+        ASSERT_EQ(LoadText(second, xml), 0);
+        EXPECT_LT(xmlmemory::GetKeptBytes(), kept / 4);
+        EXPECT_TRUE(Dump(second.GetRoot()) == expected);
+    }
+    xmlmemory::FreeKeptBlocks();
+    EXPECT_EQ(xmlmemory::GetKeptBytes(), 0u);
+
+    const size_t mb = 1024 * 1024;
+    std::vector<std::pair<void*, size_t>> blocks;
+    for (size_t i = 0; i < xmlmemory::kMostKeptBytes / mb + 16; ++i) {
+        size_t usable = 0;
+        void* block = xmlmemory::TakeBlock(mb, &usable);
+        ASSERT_NE(block, nullptr);
+        ASSERT_EQ(usable, mb);
+        blocks.push_back({block, usable});
+    }
+    for (const auto& block : blocks)
+        xmlmemory::ReturnBlock(block.first, block.second);
+    EXPECT_EQ(xmlmemory::GetKeptBytes(), xmlmemory::kMostKeptBytes);
+    size_t smallUsable = 0, largeUsable = 0;
+    void* small = xmlmemory::TakeBlock(mb / 2 - 1, &smallUsable);
+    void* large = xmlmemory::TakeBlock(mb / 2 + 1, &largeUsable);
+    EXPECT_EQ(smallUsable, mb / 2 - 1);
+    EXPECT_EQ(largeUsable, mb);
+    EXPECT_EQ(xmlmemory::GetKeptBytes(), xmlmemory::kMostKeptBytes - mb);
+    xmlmemory::ReturnBlock(small, smallUsable);
+    xmlmemory::ReturnBlock(large, largeUsable);
+    xmlmemory::FreeKeptBlocks();
+    EXPECT_EQ(xmlmemory::GetKeptBytes(), 0u);
 }
 
 // Elements with more attributes than a shared list holds, and a large UTF-16

@@ -70,6 +70,19 @@ int CWin2000DeviceList::GetHardwareIds(size_t index, BYTE* buffer, DWORD* size) 
     return 0;
 }
 
+int CWin2000DeviceList::GetInstanceId(size_t index, wchar_t* buffer, DWORD chars) const
+{
+    if (buffer == nullptr || chars == 0 || index >= m_vDevices.size())
+        return 0;
+    const W2KDEVINST& device = m_vDevices[index];
+    SP_DEVINFO_DATA data = device.m_DevInfoData;
+    if (device.m_hDevInfo == nullptr || !SetupDiGetDeviceInstanceIdW(device.m_hDevInfo, &data, buffer, chars, nullptr)) {
+        buffer[0] = L'\0';
+        return 0;
+    }
+    return 1;
+}
+
 CStr MakeHardwareId(const wchar_t* code)
 {
     wchar_t id[kHardwareIdCapacity];

@@ -36,6 +36,9 @@ public:
     // Copies device index's hardware-ID multi-string into buffer when *size
     // (bytes) is large enough; otherwise stores the size needed and returns 0.
     int GetHardwareIds(size_t index, BYTE* buffer, DWORD* size) const;
+    // Copies device index's instance ID into buffer (chars characters with
+    // the terminator); 0 when it does not fit or cannot be read.
+    int GetInstanceId(size_t index, wchar_t* buffer, DWORD chars) const;
 
 private:
     std::vector<HDEVINFO> m_vDevInfoSets;

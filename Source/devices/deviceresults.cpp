@@ -64,6 +64,38 @@ void ReadDriver(HDEVINFO set, SP_DEVINFO_DATA* data, ZOL_DEVICE_RESULT& record)
         ReadInstalledInfVersion(record.szInf, record.szDriverVersion, ZOL_DEVICE_TEXT_CHARS);
 }
 
+// Whether the device lists one of supportedIds now; if so, device holds its
+// record (outcome ZOL_DEVICE_PRESENT, the driver it has now) and the IDs.
+bool DescribeSupportedDevice(HDEVINFO set, SP_DEVINFO_DATA* data, const CStrList& supportedIds,
+                             std::vector<wchar_t>& multi, SUPPORTEDDEVICE* device)
+{
+    if (!ReadMultiString(set, data, SPDRP_HARDWAREID, multi))
+        return false;
+    CStrList present;
+    AppendQualifyingHardwareIds(multi.data(), present);
+
+    device->ids.clear();
+    for (const CStr& id : supportedIds) {
+        bool listed = false;
+        for (const CStr& entry : present)
+            listed = listed || EqualsAsciiNoCase(entry.GetString(), id.GetString());
+        bool known = false;
+        for (const CStr& taken : device->ids)
+            known = known || taken.Equals(id.GetString());
+        if (listed && !known)
+            device->ids.push_back(id);
+    }
+    if (device->ids.empty())
+        return false;
+    ZeroMemory(&device->record, sizeof(device->record));
+    device->record.nOutcome = ZOL_DEVICE_PRESENT;
+    if (!SetupDiGetDeviceInstanceIdW(set, data, device->record.szInstanceId, ZOL_DEVICE_ID_CHARS, nullptr))
+        device->record.szInstanceId[0] = L'\0';
+    CopyTruncate(device->record.szHardwareId, ZOL_HARDWARE_ID_CHARS, device->ids.front().GetString());
+    ReadDriver(set, data, device->record);
+    return true;
+}
+
 } // namespace
 
 void ReadInstalledInfVersion(const wchar_t* infName, wchar_t* out, size_t chars)
@@ -96,31 +128,35 @@ CSupportedDevices FindSupportedDevices(const CStrList& supportedIds)
         SP_DEVINFO_DATA data = {sizeof(data)};
         if (!SetupDiEnumDeviceInfo(set.get(), index, &data))
             break;
-        if (!ReadMultiString(set.get(), &data, SPDRP_HARDWAREID, multi))
-            continue;
-        CStrList present;
-        AppendQualifyingHardwareIds(multi.data(), present);
-
         SUPPORTEDDEVICE device;
-        for (const CStr& id : supportedIds) {
-            bool listed = false;
-            for (const CStr& entry : present)
-                listed = listed || EqualsAsciiNoCase(entry.GetString(), id.GetString());
-            bool known = false;
-            for (const CStr& taken : device.ids)
-                known = known || taken.Equals(id.GetString());
-            if (listed && !known)
-                device.ids.push_back(id);
-        }
-        if (device.ids.empty())
+        if (DescribeSupportedDevice(set.get(), &data, supportedIds, multi, &device))
+            devices.push_back(device);
+    }
+    return devices;
+}
+
+CSupportedDevices FindSupportedDevicesAmong(const CStrList& instanceIds, const CStrList& supportedIds)
+{
+    CSupportedDevices devices;
+    if (supportedIds.empty() || instanceIds.empty())
+        return devices;
+    CUniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    if (!set.valid())
+        return devices;
+    std::vector<wchar_t> multi;
+    for (const CStr& instance : instanceIds) {
+        SP_DEVINFO_DATA data = {sizeof(data)};
+        if (!SetupDiOpenDeviceInfoW(set.get(), instance.GetString(), nullptr, 0, &data))
             continue;
-        ZeroMemory(&device.record, sizeof(device.record));
-        device.record.nOutcome = ZOL_DEVICE_PRESENT;
-        if (!SetupDiGetDeviceInstanceIdW(set.get(), &data, device.record.szInstanceId, ZOL_DEVICE_ID_CHARS, nullptr))
-            device.record.szInstanceId[0] = L'\0';
-        CopyTruncate(device.record.szHardwareId, ZOL_HARDWARE_ID_CHARS, device.ids.front().GetString());
-        ReadDriver(set.get(), &data, device.record);
-        devices.push_back(device);
+        // A device that has gone since (it may stay known to the platform
+        // without being present) is left out, as an enumeration of the
+        // present devices leaves it out.
+        ULONG status = 0, problem = 0;
+        if (CM_Get_DevNode_Status(&status, &problem, data.DevInst, 0) != CR_SUCCESS)
+            continue;
+        SUPPORTEDDEVICE device;
+        if (DescribeSupportedDevice(set.get(), &data, supportedIds, multi, &device))
+            devices.push_back(device);
     }
     return devices;
 }

@@ -31,6 +31,11 @@ typedef std::vector<SUPPORTEDDEVICE> CSupportedDevices;
 // rules), in enumeration order, each with the driver it has now and the
 // outcome ZOL_DEVICE_PRESENT.
 CSupportedDevices FindSupportedDevices(const CStrList& supportedIds);
+// The same for the devices named by instanceIds only, in that order, each
+// read afresh: one that is no longer present, or no longer lists one of
+// supportedIds, is left out. Costs one look per device named instead of an
+// enumeration of every device.
+CSupportedDevices FindSupportedDevicesAmong(const CStrList& instanceIds, const CStrList& supportedIds);
 // The version field of "DriverVer" (date,version) in the INF folder's copy of
 // infName, for a platform that does not record a driver's version beside it;
 // out stays empty when there is none.

@@ -1,5 +1,7 @@
 #include "package/xmlarena.h"
 
+#include "package/xmlmemory.h"
+
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -96,7 +98,7 @@ void CZolXMLArena::Release()
 {
     while (m_pBlocks) {
         BLOCK* next = m_pBlocks->pNext;
-        free(m_pBlocks);
+        xmlmemory::ReturnBlock(m_pBlocks, kBlockHeaderBytes + m_pBlocks->nSize);
         m_pBlocks = next;
     }
     delete[] m_pInterned;
@@ -122,11 +124,13 @@ void* CZolXMLArena::AllocateBlock(size_t bytes)
     const size_t usable = own ? bytes : m_nNextBlockSize;
     if (usable > static_cast<size_t>(-1) - kBlockHeaderBytes)
         throw std::bad_alloc();
-    BLOCK* block = static_cast<BLOCK*>(malloc(kBlockHeaderBytes + usable));
+    size_t got = 0;
+    BLOCK* block = static_cast<BLOCK*>(xmlmemory::TakeBlock(kBlockHeaderBytes + usable, &got));
     if (block == nullptr)
         throw std::bad_alloc();
-    block->nSize = usable;
-    m_nReserved += usable;
+    // A block kept from an earlier document may be larger than asked for.
+    block->nSize = got - kBlockHeaderBytes;
+    m_nReserved += block->nSize;
     char* data = reinterpret_cast<char*>(block) + kBlockHeaderBytes;
     if (own) {
         // Behind the current block, which stays the one being filled.
@@ -142,7 +146,7 @@ void* CZolXMLArena::AllocateBlock(size_t bytes)
     block->pNext = m_pBlocks;
     m_pBlocks = block;
     m_pNext = data + bytes;
-    m_pEnd = data + usable;
+    m_pEnd = data + block->nSize;
     if (m_nNextBlockSize < kLargestBlockBytes)
         m_nNextBlockSize *= 2;
     return data;

@@ -3,6 +3,7 @@
 #include "package/xmlarena.h"
 
 #include <wchar.h>
+#include <xmmintrin.h>
 
 #include <new>
 
@@ -191,6 +192,18 @@ void CZolXMLNode::FreeOwnData()
     }
     m_ppszAttributes = nullptr;
     m_pszName = nullptr;
+}
+
+void CZolXMLNode::PrefetchNextSubtree() const
+{
+    const size_t kLineBytes = 64;
+    const size_t kMostBytes = 4096;
+    const uintptr_t from = reinterpret_cast<uintptr_t>(m_pNextSibling);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(this);
+    if (m_pNextSibling == nullptr || from >= to || to - from > kMostBytes)
+        return;
+    for (uintptr_t at = from; at < to; at += kLineBytes)
+        _mm_prefetch(reinterpret_cast<const char*>(at), _MM_HINT_T0);
 }
 
 const wchar_t* CZolXMLNode::GetAttribute(const wchar_t* name) const

@@ -52,6 +52,15 @@ public:
         return false;
     }
 
+    // In a document the reader built, each element's subtree lies right
+    // after the element in memory, in document order, and the children after
+    // the first are linked in reverse document order: walking them, the next
+    // sibling lies just below this node, its whole subtree in between. Asks
+    // the processor to start loading that memory (up to 4 KB), so that a walk
+    // over a long list does not wait for each node in turn. Nothing changes
+    // for any other layout but the head start.
+    void PrefetchNextSubtree() const;
+
     // Value of the first attribute named exactly name, or null.
     const wchar_t* GetAttribute(const wchar_t* name) const;
     unsigned GetAttributeCount() const;

@@ -339,10 +339,14 @@ void CZolXMLReader::Clear()
 
 namespace {
 
-// How much of a document goes to the parser at a time: the parser's buffer
-// holds this much (and what is left of an unfinished piece of markup) instead
-// of the whole document.
-const size_t kPieceBytes = 64 * 1024;
+// A document goes to the parser whole, read straight into the parser's own
+// buffer and parsed in one final call: the parser then keeps no line and
+// column count over the document (it does over every piece that is not the
+// last), and the bytes are copied once.
+size_t WholeDocument(size_t count)
+{
+    return count != 0 ? count : 1;
+}
 
 // One parse: the parser with the tree-building handlers and their state.
 class CTreeParser
@@ -431,6 +435,17 @@ private:
     XMLPARSESTATE m_state;
 };
 
+// Writes each page of memory that a file is about to be read into. Memory
+// never touched before costs two page faults per page when the read is what
+// touches it under Wine (its check of the buffer reads the page, then writes
+// it), and one when it is written first.
+void TouchPages(char* memory, size_t bytes)
+{
+    const size_t kPageBytes = 4096;
+    for (size_t at = 0; at < bytes; at += kPageBytes)
+        memory[at] = 0;
+}
+
 } // namespace
 
 int CZolXMLReader::Load(const wchar_t* path)
@@ -454,11 +469,12 @@ int CZolXMLReader::Load(const wchar_t* path)
     if (parser.Get() == nullptr)
         return LOAD_CANNOT_PARSE;
     HANDLE handle = file.get();
-    const int result =
-        parser.Feed(static_cast<size_t>(size.QuadPart), kPieceBytes, [handle](char* destination, size_t bytes) {
-            DWORD read = 0;
-            return ReadFile(handle, destination, static_cast<DWORD>(bytes), &read, nullptr) && read == bytes;
-        });
+    const size_t count = static_cast<size_t>(size.QuadPart);
+    const int result = parser.Feed(count, WholeDocument(count), [handle](char* destination, size_t bytes) {
+        DWORD read = 0;
+        TouchPages(destination, bytes);
+        return ReadFile(handle, destination, static_cast<DWORD>(bytes), &read, nullptr) && read == bytes;
+    });
     if (result == LOAD_OK)
         m_bLoaded = 1;
     return result;
@@ -466,7 +482,7 @@ int CZolXMLReader::Load(const wchar_t* path)
 
 int CZolXMLReader::LoadBuffer(const char* bytes, size_t count)
 {
-    return LoadBuffer(bytes, count, kPieceBytes);
+    return LoadBuffer(bytes, count, WholeDocument(count));
 }
 
 int CZolXMLReader::LoadBuffer(const char* bytes, size_t count, size_t pieceBytes)

@@ -11,6 +11,8 @@ struct TIMING {
 };
 
 typedef TIMING (*MeasureFn)(int runs, bool warmUp, const std::function<void()>& work);
-typedef void (*ReportFn)(const std::string& name, const TIMING& component, const TIMING& platform);
+// goal: the largest ratio of the medians (component / platform) the row may
+// show.
+typedef void (*ReportFn)(const std::string& name, double goal, const TIMING& component, const TIMING& platform);
 
 void BenchPnp(MeasureFn measure, ReportFn report);
