@@ -79,13 +79,26 @@ report_value() { echo "$REPORT" | sed -n "s/^ *$1 .*result 1 *\(.*\)$/\1/p" | tr
 # The line is indented by STEP_INDENT.
 host_step() {
     local name=$1 mode=$2 args=() package installed
-    [ "$mode" = check ] && args=(--check)
+    case "$mode" in
+    check) args=(--check) ;;
+    what-if) args=(--uninstall --check) ;;
+    uninstall) args=(--uninstall) ;;
+    esac
     REPORT=$(cd "$WINEPREFIX/drive_c/zoldemo/$name" &&
              win "$BIN/zolhost.exe" "${args[@]}" "C:\\zoldemo\\$name\\zolcomp.dll")
     package=$(report_value '4 Package version')
     installed=$(report_value '3 Installed version')
     EXIT_CODE=$(echo "$REPORT" | sed -n 's/^Exit code: *\([0-9]*\).*/\1/p')
-    if [ "$mode" = check ]; then
+    if [ "$mode" = what-if ]; then
+        RESULT=$(echo "$REPORT" | sed -n 's/^Package state: *\([a-z_]*\).*/\1/p')
+        printf '%s%-14s package %-8s  state %s; %s\n' "${STEP_INDENT:-}" what-if "${package:-?}" "${RESULT:-?}" \
+            "$(plan_summary)"
+    elif [ "$mode" = uninstall ]; then
+        RESULT=$(echo "$REPORT" | sed -n 's/^Uninstall: *result \([0-9]*\).*/\1/p')
+        printf '%s%-14s package %-8s  result %s (%s); zolhost exit code %s\n' "${STEP_INDENT:-}" uninstall \
+            "${package:-?}" "${RESULT:-?}" "$(echo "$REPORT" | sed -n 's/^Uninstall: *result [0-9]* (\(.*\))$/\1/p')" \
+            "${EXIT_CODE:-?}"
+    elif [ "$mode" = check ]; then
         RESULT=$(echo "$REPORT" | sed -n 's/^ *5 Prerequisite check .*status \([0-9]*\).*/\1/p')
         printf '%s%-14s package %-8s  status %s (%s); installed version %s\n' "${STEP_INDENT:-}" check "${package:-?}" \
             "${RESULT:-?}" "$(status_name "${RESULT:-0}")" "${installed:-(none)}"
@@ -94,6 +107,15 @@ host_step() {
         printf '%s%-14s package %-8s  result %s (%s); zolhost exit code %s\n' "${STEP_INDENT:-}" install "${package:-?}" \
             "${RESULT:-?}" "$(echo "$REPORT" | sed -n 's/^Install: *result [0-9]* (\(.*\))$/\1/p')" "${EXIT_CODE:-?}"
     fi
+}
+# The what-if's plan in REPORT, counted by action and target: "3 devices:
+# restore_previous to zolchip.inf 1.2.3.0".
+plan_summary() {
+    echo "$REPORT" | awk '/^Uninstall plan:/ {on=1; next} /^Force:/ {on=0} on && $1 != "Instance" {
+            key = $(NF-2) ($(NF-1) == "-" ? "" : " to " $(NF-1) " " $NF); n[key]++; total++ }
+        END { if (!total) { print "no device"; exit }
+              s = ""; for (k in n) s = s (s ? ", " : "") n[k] " " k
+              print total " device" (total > 1 ? "s" : "") ": " s }'
 }
 show_setup_log() {
     local log

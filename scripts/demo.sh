@@ -14,10 +14,11 @@
 # installs it, and, once "devsim start" has started the driver of the bound
 # devices as Windows would, checks it again (the same version installed); the
 # newer package checks as an upgrade, installs over it and checks as the same
-# version. The prefix copy is removed at the end unless ZOL_KEEP_DEMO=1 (or
+# version; its what-if and its uninstallation then put the devices back on the
+# older package, which checks as the same version again. The prefix copy is removed at the end unless ZOL_KEEP_DEMO=1 (or
 # ZOL_KEEP_PREFIX=1) is set.
-# Exit code: 0 when both installations succeeded and the last check answered
-# status 1, 1 otherwise.
+# Exit code: 0 when both installations and the uninstallation succeeded and
+# the checks after them answered status 1, 1 otherwise.
 set -uo pipefail
 BUILD=$(realpath -m "${1:?usage: scripts/demo.sh BUILD_DIR [EXAMPLE]}")
 EXAMPLE=${2:-chipset}
@@ -47,7 +48,7 @@ demo_prefix demo
 copy_package "$EXAMPLE"
 copy_package "$UPGRADE"
 
-echo "Demonstration: the '$EXAMPLE' package from a new installation to an upgrade, on a simulated server"
+echo "Demonstration: the '$EXAMPLE' package from a new installation to an upgrade and back, on a simulated server"
 echo "(a copy of the pristine Wine prefix reporting Windows Server 2008 R2; nothing outside it is changed)"
 echo
 
@@ -72,14 +73,21 @@ host_step "$UPGRADE" install
 [[ "$RESULT" == [12] ]] || OK=0
 host_step "$UPGRADE" check
 [ "$RESULT" = 1 ] || OK=0
-LAST="status $RESULT ($(status_name "$RESULT"))"
+# The rollback: the what-if, then the uninstallation of the newer package,
+# which puts every device back on the older one.
+host_step "$UPGRADE" what-if
+host_step "$UPGRADE" uninstall
+[[ "$RESULT" == [12] ]] || OK=0
+host_step "$EXAMPLE" check
+[ "$RESULT" = 1 ] || OK=0
+LAST="status $RESULT ($(status_name "$RESULT")), installed version $(report_value '3 Installed version')"
 
 heading "The devices (devsim list)"
 # Only the devices added above; Wine's own devices are left out.
 win "$BIN/devsim.exe" list | awk '/^ROOT\\SYSTEM\\/ {show=1} /^[^ ]/ && !/^ROOT\\SYSTEM\\/ {show=0} show' | indent
 
-heading "The last check in C:\\devavoror\\log\\zolsetup.log"
-show_setup_log | grep '^    *- ' | tail -n 7
+heading "The uninstallation in C:\\devavoror\\log\\zolsetup.log"
+show_setup_log | awk '/Initiating uninstallation/ {on=1} on && /^ *- / {print} on && /Log Session End/ {exit}'
 
 heading "Outcome"
 echo "    Last check: $LAST; demo ran $(elapsed) s"
