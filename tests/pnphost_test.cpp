@@ -420,6 +420,8 @@ TEST_F(PnPHost, UninstallThroughTheHost)
     HostRun run = HostIn(newer, L"--uninstall");
     EXPECT_EQ(run.exitCode, 0u) << run.report;
     EXPECT_EQ(After(run.report, "Uninstall:          "), "result 1 (success)") << run.report;
+    // The what-if asked again under the lock replaces the first answer.
+    EXPECT_EQ(After(run.report, "Uninstall plan:     "), "1") << run.report;
     EXPECT_NE(run.report.find("  " + zoltest::ToUtf8(device.Instance()) + "  " + zoltest::ToUtf8(kId0E83) +
                               "  updated  no       zolchip  zolchip.inf"),
               std::string::npos)

@@ -416,6 +416,13 @@ TEST_F(TrustedFolders, FoldersTheComponentCreatesHaveExactlyTwoEntries)
     for (const wchar_t* folder : {L"C:\\devavoror", L"C:\\devavoror\\log", L"C:\\devavoror\\pnpdrvs"})
         EXPECT_EQ(zoltest::ReadSecurity(folder), kProtectedAsWineReadsIt) << zoltest::ToUtf8(folder);
     EXPECT_EQ(zoltest::ReadMainLog().find("**WARNING**"), std::string::npos) << zoltest::ReadMainLog();
+    // Named by its short name, a folder is still judged as itself, not as a
+    // handle that went elsewhere.
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(L"C:\\devavoror\\pnpdrvs", shortName, MAX_PATH), 0u);
+    ASSERT_NE(wcschr(shortName, L'~'), nullptr) << zoltest::ToUtf8(shortName);
+    std::wstring why;
+    EXPECT_EQ(JudgeFolderAt(shortName, &why), FOLDER_TRUSTED) << zoltest::ToUtf8(why);
 }
 
 // Another process that takes the main log's append lock and never lets it

@@ -83,7 +83,11 @@ std::wstring ComparablePath(const std::wstring& path)
         if (length != 0 && length < buffer.size())
             full.assign(buffer.data(), length);
     }
-    needed = GetLongPathNameW(full.c_str(), nullptr, 0);
+    // The long form is looked up level by level in each folder's listing,
+    // which costs more than everything else here. Only a path with a short
+    // name in it needs it: the short names the file system makes for longer
+    // ones all hold a '~', and only an administrator can give a file another.
+    needed = full.find(L'~') == std::wstring::npos ? 0 : GetLongPathNameW(full.c_str(), nullptr, 0);
     if (needed != 0) {
         std::vector<wchar_t> buffer(needed + 1);
         DWORD length = GetLongPathNameW(full.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -95,6 +99,24 @@ std::wstring ComparablePath(const std::wstring& path)
             c = L'\\';
     }
     return full;
+}
+
+// The attributes, and with links the link count, of what handle holds.
+// GetFileInformationByHandle would ask the volume for its serial number as
+// well, which on some platforms is a round trip to another process.
+bool ReadFileFacts(HANDLE handle, DWORD* attributes, DWORD* links)
+{
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)))
+        return false;
+    *attributes = basic.FileAttributes;
+    if (links != nullptr) {
+        FILE_STANDARD_INFO standard;
+        if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)))
+            return false;
+        *links = standard.NumberOfLinks;
+    }
+    return true;
 }
 
 bool SameObject(HANDLE a, HANDLE b)
@@ -121,9 +143,9 @@ void GatherFacts(const std::wstring& path, FOLDERFACTS& facts, CUniqueFile& hand
     handle.reset(OpenWithoutFollowing(path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE));
     if (!handle)
         return;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(handle.get(), &info))
-        facts.handleAttributes = info.dwFileAttributes;
+    DWORD attributes = 0;
+    if (ReadFileFacts(handle.get(), &attributes, nullptr))
+        facts.handleAttributes = attributes;
     // A handle that holds something else than the path's own object went
     // through a link the platform would not open as the link.
     if (!HandleIsAt(handle.get(), path))
@@ -455,10 +477,10 @@ bool MakeTrustedFolderPath(const std::wstring& path, std::vector<std::wstring>* 
 
 bool IsLinkedFile(HANDLE file, const std::wstring& path)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info))
+    DWORD attributes = 0, links = 0;
+    if (!ReadFileFacts(file, &attributes, &links))
         return true;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1)
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || links > 1)
         return true;
     return (PathAttributes(path) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !HandleIsAt(file, path);
 }

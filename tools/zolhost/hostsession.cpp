@@ -279,6 +279,8 @@ int CHostSession::AskDevices(CComponentLibrary& library, int type, std::vector<C
         header()->cbRecord = sizeof(ZOL_DEVICE_RESULT);
         result = library.GetProperty(type, block.data(), static_cast<int>(block.size()), nullptr);
     }
+    // The answer replaces what an earlier question put here.
+    devices.clear();
     const int count = header()->nCount;
     if (!result || count < 0 || ZOL_DEVICE_RESULTS_BYTES(count) > block.size())
         return 0;
