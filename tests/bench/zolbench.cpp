@@ -56,6 +56,39 @@ TIMING Measure(int runs, bool warmUp, const std::function<void()>& work)
     return {times.front(), times[times.size() / 2]};
 }
 
+// The component's work and the platform's, measured in turns (the order
+// swapped every round) so that what else the machine does at the time
+// weighs on both sides alike: a ratio of two medians taken minutes apart
+// follows the machine's load more than the code.
+struct PAIRTIMING {
+    TIMING component;
+    TIMING platform;
+};
+PAIRTIMING MeasurePair(int runs, const std::function<void()>& component, const std::function<void()>& platform)
+{
+    runs = std::max(runs, kMinimumRuns);
+    std::vector<double> a, b;
+    component();
+    platform();
+    auto time = [](const std::function<void()>& work, std::vector<double>& times) {
+        double start = Now();
+        work();
+        times.push_back(Now() - start);
+    };
+    for (int i = 0; i < runs; ++i) {
+        if (i % 2 == 0) {
+            time(component, a);
+            time(platform, b);
+        } else {
+            time(platform, b);
+            time(component, a);
+        }
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return {{a.front(), a[a.size() / 2]}, {b.front(), b[b.size() / 2]}};
+}
+
 // The goals: the largest ratio of the medians (component / platform) each
 // kind of row may show, and the most memory the 10 MB load may add, as a
 // multiple of the file's size.
@@ -182,13 +215,16 @@ void BenchDeviceList()
             printf("  cannot create %d devices\n", count);
             return;
         }
-        int runs = count >= 1000 ? 5 : 9;
-        TIMING component = Measure(runs, true, [] {
-            CBaseComponent c;
-            c.BuildDeviceList(0);
-        });
-        TIMING platform = Measure(runs, true, [] { PlainEnumeration(); });
-        Report("device list, " + std::to_string(count) + " devices", kDeviceListGoal, component, platform);
+        // The short cases vary most from run to run: more runs of them.
+        int runs = count >= 1000 ? 5 : count >= 100 ? 11 : 21;
+        PAIRTIMING t = MeasurePair(
+            runs,
+            [] {
+                CBaseComponent c;
+                c.BuildDeviceList(0);
+            },
+            [] { PlainEnumeration(); });
+        Report("device list, " + std::to_string(count) + " devices", kDeviceListGoal, t.component, t.platform);
     }
 }
 
@@ -271,11 +307,14 @@ void BenchPackage()
     });
     g_peakMemory.touchMedian = touch.median;
     printf("  measured: first touch of as much fresh memory: min %.3f / median %.3f ms\n", touch.min, touch.median);
-    TIMING component = Measure(5, true, [] {
+    // Not in turns: raw Expat run after the component's load pays for fresh
+    // memory it does not pay run after run, which would flatter the ratio.
+    // The anchor is raw Expat at its fastest.
+    TIMING component = Measure(9, true, [] {
         CBaseComponent c;
         c.ReadPackageDefinition(L"qxlarge.xml");
     });
-    TIMING platform = Measure(5, true, [] { RawParse(ReadFileBytes(L"C:\\zolbench\\qxlarge.xml")); });
+    TIMING platform = Measure(9, true, [] { RawParse(ReadFileBytes(L"C:\\zolbench\\qxlarge.xml")); });
     Report("package definition, 10 MB", kPackageGoal, component, platform);
 }
 
@@ -317,24 +356,27 @@ void BenchStartup(const std::wstring& examples)
         return;
     }
     FreeLibrary(probe);
-    TIMING component = Measure(9, true, [&] {
-        HMODULE module = LoadLibraryW(dll.c_str());
-        if (module)
-            FreeLibrary(module);
-    });
-    // The platform work start-up cannot avoid: finding and reading the two
-    // package files, parsing them, and enumerating the devices.
-    TIMING platform = Measure(9, true, [] {
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW(L"qx*.xml", &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            RawParse(ReadFileBytes(fd.cFileName));
-            FindClose(h);
-        }
-        RawParse(ReadFileBytes(L"install.xml"));
-        PlainEnumeration();
-    });
-    Report("start-up of the sample package", kStartupGoal, component, platform);
+    // Beside the load, the platform work start-up cannot avoid: finding and
+    // reading the two package files, parsing them, and enumerating the
+    // devices.
+    PAIRTIMING t = MeasurePair(
+        15,
+        [&] {
+            HMODULE module = LoadLibraryW(dll.c_str());
+            if (module)
+                FreeLibrary(module);
+        },
+        [] {
+            WIN32_FIND_DATAW fd;
+            HANDLE h = FindFirstFileW(L"qx*.xml", &fd);
+            if (h != INVALID_HANDLE_VALUE) {
+                RawParse(ReadFileBytes(fd.cFileName));
+                FindClose(h);
+            }
+            RawParse(ReadFileBytes(L"install.xml"));
+            PlainEnumeration();
+        });
+    Report("start-up of the sample package", kStartupGoal, t.component, t.platform);
 }
 
 } // namespace
