@@ -140,44 +140,46 @@ protected:
         ASSERT_TRUE(zoltest::CopyTree(zoltest::ExamplePath(L"chipset-1.2.4.0"), m_new));
     }
 
-    // One run of a host in a package folder: load (initialise), then
+    // One host's session in a package folder: load (initialise), ask, and
+    // close the log as unloading does.
+    template <typename Ask> static auto InPackage(const std::wstring& dir, Ask ask)
+    {
+        CCurrentDirectoryScope cwd(dir);
+        CComponentDirectoryScope module(dir);
+        CComponent component;
+        component.Initialize();
+        auto answer = ask(component);
+        component.GetLog()->Close();
+        return answer;
+    }
     // Install or Uninstall, then property 10.
     RunResult Operate(const std::wstring& dir, bool uninstall, int flags = 0, const wchar_t* language = L"en")
     {
-        CCurrentDirectoryScope cwd(dir);
-        CComponentDirectoryScope module(dir);
-        CComponent component;
-        component.Initialize();
-        wchar_t message[ZOL_MESSAGE_CHARS] = {};
-        RunResult run;
-        run.result = uninstall ? component.Uninstall(flags, nullptr, message, 0, language)
-                               : component.Install(0, nullptr, message, 0, language);
-        run.message = message;
-        AskRecords(component, ZOL_PROP_DEVICE_RESULTS, &run.devices, nullptr);
-        component.GetLog()->Close();
-        return run;
+        return InPackage(dir, [&](CComponent& component) {
+            wchar_t message[ZOL_MESSAGE_CHARS] = {};
+            RunResult run;
+            run.result = uninstall ? component.Uninstall(flags, nullptr, message, 0, language)
+                                   : component.Install(0, nullptr, message, 0, language);
+            run.message = message;
+            AskRecords(component, ZOL_PROP_DEVICE_RESULTS, &run.devices, nullptr);
+            return run;
+        });
     }
     Plan AskPlan(const std::wstring& dir)
     {
-        CCurrentDirectoryScope cwd(dir);
-        CComponentDirectoryScope module(dir);
-        CComponent component;
-        component.Initialize();
-        Plan plan;
-        plan.result = AskRecords(component, ZOL_PROP_UNINSTALL_PLAN, &plan.devices, &plan.state);
-        component.GetLog()->Close();
-        return plan;
+        return InPackage(dir, [](CComponent& component) {
+            Plan plan;
+            plan.result = AskRecords(component, ZOL_PROP_UNINSTALL_PLAN, &plan.devices, &plan.state);
+            return plan;
+        });
     }
     int Status(const std::wstring& dir)
     {
-        CCurrentDirectoryScope cwd(dir);
-        CComponentDirectoryScope module(dir);
-        CComponent component;
-        component.Initialize();
-        PREREQSTATUS status = {};
-        component.GetProperty(ZOL_PROP_PREREQUISITES, &status, sizeof(status), const_cast<wchar_t*>(L"en"));
-        component.GetLog()->Close();
-        return status.nStatus;
+        return InPackage(dir, [](CComponent& component) {
+            PREREQSTATUS status = {};
+            component.GetProperty(ZOL_PROP_PREREQUISITES, &status, sizeof(status), const_cast<wchar_t*>(L"en"));
+            return status.nStatus;
+        });
     }
     static DEVICEDRIVER Driver(const std::wstring& instance)
     {
