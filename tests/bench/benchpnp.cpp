@@ -44,7 +44,7 @@ const wchar_t* const kStagedFiles[] = {L"zolchip.inf", L"zolchip_x86.cat", L"zol
 
 } // namespace
 
-void BenchPnp(MeasureFn measure, ReportFn report)
+void BenchPnp(MeasurePairFn measure, ReportFn report)
 {
     const std::wstring dir = L"C:\\zolbench\\chipset";
     SetCurrentDirectoryW(dir.c_str());
@@ -66,28 +66,31 @@ void BenchPnp(MeasureFn measure, ReportFn report)
             printf("  cannot load the component\n");
             return;
         }
-        // Each driver update takes most of a second under Wine: five runs,
-        // with no warm-up run (every run repeats the same updates).
+        // Each driver update takes most of a second under Wine: five runs a
+        // side, in turns, with no warm-up run (every run repeats the same
+        // updates). Run apart, a side's median follows what else the
+        // machine does in those minutes.
         const int runs = 5;
         int result = -1;
-        TIMING component = measure(runs, false, [&] {
-            wchar_t message[1024] = {};
-            result = install(0, nullptr, message, 0, L"en");
-        });
+        PAIRTIMING t = measure(
+            runs, false,
+            [&] {
+                wchar_t message[1024] = {};
+                result = install(0, nullptr, message, 0, L"en");
+            },
+            [&] {
+                for (const wchar_t* name : kStagedFiles)
+                    CopyFileW((dir + L"\\" + name).c_str(), (staging + L"\\" + name).c_str(), FALSE);
+                std::wstring inf = staging + L"\\zolchip.inf";
+                for (int i = 0; i < count; ++i) {
+                    BOOL reboot = FALSE;
+                    UpdateDriverForPlugAndPlayDevicesW(nullptr, CComponent::kBuiltInHardwareIds[i], inf.c_str(),
+                                                       INSTALLFLAG_FORCE, &reboot);
+                }
+            });
         if (result != 1)
             printf("  install of %d devices returned %d\n", count, result);
-
-        TIMING platform = measure(runs, false, [&] {
-            for (const wchar_t* name : kStagedFiles)
-                CopyFileW((dir + L"\\" + name).c_str(), (staging + L"\\" + name).c_str(), FALSE);
-            std::wstring inf = staging + L"\\zolchip.inf";
-            for (int i = 0; i < count; ++i) {
-                BOOL reboot = FALSE;
-                UpdateDriverForPlugAndPlayDevicesW(nullptr, CComponent::kBuiltInHardwareIds[i], inf.c_str(),
-                                                   INSTALLFLAG_FORCE, &reboot);
-            }
-        });
         report("PnP install, " + std::to_string(count) + (count == 1 ? " device" : " devices"), kPnpInstallGoal,
-               component, platform);
+               t.component, t.platform);
     }
 }

@@ -10,9 +10,16 @@ struct TIMING {
     double median;
 };
 
-typedef TIMING (*MeasureFn)(int runs, bool warmUp, const std::function<void()>& work);
+// The component's and the platform's timings of a case measured in turns.
+struct PAIRTIMING {
+    TIMING component;
+    TIMING platform;
+};
+
+typedef PAIRTIMING (*MeasurePairFn)(int runs, bool warmUp, const std::function<void()>& component,
+                                    const std::function<void()>& platform);
 // goal: the largest ratio of the medians (component / platform) the row may
 // show.
 typedef void (*ReportFn)(const std::string& name, double goal, const TIMING& component, const TIMING& platform);
 
-void BenchPnp(MeasureFn measure, ReportFn report);
+void BenchPnp(MeasurePairFn measure, ReportFn report);

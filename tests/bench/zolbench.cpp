@@ -60,16 +60,15 @@ TIMING Measure(int runs, bool warmUp, const std::function<void()>& work)
 // swapped every round) so that what else the machine does at the time
 // weighs on both sides alike: a ratio of two medians taken minutes apart
 // follows the machine's load more than the code.
-struct PAIRTIMING {
-    TIMING component;
-    TIMING platform;
-};
-PAIRTIMING MeasurePair(int runs, const std::function<void()>& component, const std::function<void()>& platform)
+PAIRTIMING MeasurePair(int runs, bool warmUp, const std::function<void()>& component,
+                       const std::function<void()>& platform)
 {
     runs = std::max(runs, kMinimumRuns);
     std::vector<double> a, b;
-    component();
-    platform();
+    if (warmUp) {
+        component();
+        platform();
+    }
     auto time = [](const std::function<void()>& work, std::vector<double>& times) {
         double start = Now();
         work();
@@ -218,7 +217,7 @@ void BenchDeviceList()
         // The short cases vary most from run to run: more runs of them.
         int runs = count >= 1000 ? 5 : count >= 100 ? 11 : 21;
         PAIRTIMING t = MeasurePair(
-            runs,
+            runs, true,
             [] {
                 CBaseComponent c;
                 c.BuildDeviceList(0);
@@ -342,12 +341,20 @@ void CopyFolder(const std::wstring& from, const std::wstring& to)
     FindClose(h);
 }
 
-void BenchStartup(const std::wstring& examples)
+// The sample chipset package with the component, in C:\zolbench\chipset,
+// for the start-up and the PnP installs; the folder's path.
+std::wstring PreparePackageFolder(const std::wstring& examples)
 {
     CreateDirectoryW(L"C:\\zolbench", nullptr);
     std::wstring dir = L"C:\\zolbench\\chipset";
     CopyFolder(examples + L"\\chipset", dir);
     CopyFileW((BinDir() + L"\\zolcomp.dll").c_str(), (dir + L"\\zolcomp.dll").c_str(), FALSE);
+    return dir;
+}
+
+void BenchStartup(const std::wstring& examples)
+{
+    std::wstring dir = PreparePackageFolder(examples);
     SetCurrentDirectoryW(dir.c_str());
     std::wstring dll = dir + L"\\zolcomp.dll";
     HMODULE probe = LoadLibraryW(dll.c_str());
@@ -360,7 +367,7 @@ void BenchStartup(const std::wstring& examples)
     // reading the two package files, parsing them, and enumerating the
     // devices.
     PAIRTIMING t = MeasurePair(
-        15,
+        15, true,
         [&] {
             HMODULE module = LoadLibraryW(dll.c_str());
             if (module)
@@ -402,8 +409,10 @@ int wmain(int argc, wchar_t** argv)
         BenchPackage();
     if (wanted(L"devices"))
         BenchDeviceList();
-    if (wanted(L"pnp"))
-        BenchPnp(&Measure, &Report);
+    if (wanted(L"pnp")) {
+        PreparePackageFolder(examples);
+        BenchPnp(&MeasurePair, &Report);
+    }
 
     printf("\n%-36s %27s %27s %7s %6s  %s\n", "case", "component min / median", "platform min / median", "ratio",
            "goal", "verdict");
@@ -430,6 +439,10 @@ int wmain(int argc, wchar_t** argv)
         printf("first touch of that much fresh memory alone: %.3f ms (median)\n", g_peakMemory.touchMedian);
     // One run speaks for itself only: a goal held over several runs needs
     // each of them.
+    if (g_rows.empty()) {
+        printf("\nNo row was measured.\n");
+        return 1;
+    }
     if (missed.empty()) {
         printf("\nEvery row measured in this run is within its goal.\n");
     } else {
