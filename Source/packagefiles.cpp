@@ -2,6 +2,7 @@
 
 #include "inf/infutil.h"
 #include "support/asciicase.h"
+#include "support/emptyfolder.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
@@ -11,10 +12,6 @@
 #include <wchar.h>
 
 namespace {
-
-// How deep a record folder's deletion goes; it holds "store" and "backup"
-// and the package's own subfolders below "store".
-const int kDeleteDepth = 12;
 
 bool Exists(const wchar_t* path)
 {
@@ -50,33 +47,6 @@ CStr CopyBeside(const wchar_t* source, const wchar_t* target)
             return CStr();
     }
     return CStr();
-}
-
-void DeleteTree(const std::wstring& folder, int depth)
-{
-    WIN32_FIND_DATAW entry;
-    CUniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    std::vector<std::pair<std::wstring, DWORD>> entries;
-    if (find) {
-        do {
-            if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
-                entries.push_back({folder + L"\\" + entry.cFileName, entry.dwFileAttributes});
-        } while (FindNextFileW(find.get(), &entry));
-    }
-    find.reset();
-    for (const auto& item : entries) {
-        if (!(item.second & FILE_ATTRIBUTE_DIRECTORY)) {
-            SetFileAttributesW(item.first.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(item.first.c_str());
-        } else if (item.second & FILE_ATTRIBUTE_REPARSE_POINT) {
-            // A link is removed as the link, never entered.
-            RemoveDirectoryW(item.first.c_str());
-        } else {
-            if (depth < kDeleteDepth)
-                DeleteTree(item.first, depth + 1);
-            RemoveDirectoryW(item.first.c_str());
-        }
-    }
 }
 
 } // namespace
@@ -228,7 +198,9 @@ bool DeleteRecordFolder(const CStr& recordFolder)
         return true;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return RemoveDirectoryW(recordFolder.GetString()) != FALSE;
-    DeleteTree(recordFolder.GetString(), 0);
+    // Taken apart through checked handles, as the staging folder is emptied.
+    std::vector<std::wstring> kept;
+    EmptyTrustedFolder(recordFolder.GetString(), &kept);
     return RemoveDirectoryW(recordFolder.GetString()) != FALSE || !Exists(recordFolder.GetString());
 }
 
