@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "package/xmlmemory.h"
 #include "support/asciicase.h"
 #include "support/handles.h"
 
@@ -339,6 +340,51 @@ void CZolXMLReader::Clear()
 
 namespace {
 
+// The parser's own memory. Its input buffer is as large as the document
+// (rounded up to a power of two), so for a large document it is as much fresh
+// memory as the tree: it comes from the kept blocks like the tree's, and the
+// next document of that size reuses it instead of touching new pages. Each
+// allocation carries its usable size in front of it.
+const size_t kParserHeaderBytes = 16; // keeps allocations 16-aligned
+
+void* ParserMalloc(size_t bytes)
+{
+    if (bytes > static_cast<size_t>(-1) - kParserHeaderBytes)
+        return nullptr;
+    size_t usable = 0;
+    char* block = static_cast<char*>(xmlmemory::TakeBlock(kParserHeaderBytes + bytes, &usable));
+    if (block == nullptr)
+        return nullptr;
+    *reinterpret_cast<size_t*>(block) = usable;
+    return block + kParserHeaderBytes;
+}
+
+void ParserFree(void* memory)
+{
+    if (memory == nullptr)
+        return;
+    char* block = static_cast<char*>(memory) - kParserHeaderBytes;
+    xmlmemory::ReturnBlock(block, *reinterpret_cast<size_t*>(block));
+}
+
+void* ParserRealloc(void* memory, size_t bytes)
+{
+    if (memory == nullptr)
+        return ParserMalloc(bytes);
+    const size_t held = *reinterpret_cast<size_t*>(static_cast<char*>(memory) - kParserHeaderBytes) -
+                        kParserHeaderBytes;
+    if (bytes <= held)
+        return memory;
+    void* grown = ParserMalloc(bytes);
+    if (grown == nullptr)
+        return nullptr; // the old block stays the caller's, as realloc leaves it
+    memcpy(grown, memory, held);
+    ParserFree(memory);
+    return grown;
+}
+
+const XML_Memory_Handling_Suite kParserMemory = {ParserMalloc, ParserRealloc, ParserFree};
+
 // A document goes to the parser whole, read straight into the parser's own
 // buffer and parsed in one final call: the parser then keeps no line and
 // column count over the document (it does over every piece that is not the
@@ -352,7 +398,7 @@ size_t WholeDocument(size_t count)
 class CTreeParser
 {
 public:
-    CTreeParser(CZolXMLNode* root, CZolXMLArena& arena) : m_parser(XML_ParserCreate(nullptr)), m_state()
+    CTreeParser(CZolXMLNode* root, CZolXMLArena& arena) : m_parser(XML_ParserCreate_MM(nullptr, &kParserMemory, nullptr)), m_state()
     {
         if (m_parser == nullptr)
             return;
