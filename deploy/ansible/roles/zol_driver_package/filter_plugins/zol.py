@@ -169,27 +169,40 @@ def zol_check_devices(report):
     return sum(1 for d in devices if isinstance(d, dict) and d.get("outcome") == "present")
 
 
-def zol_install_outcome(report, rc):
-    """An install's result from its JSON report; the report is authoritative,
-    the exit code (all of it on Windows, its low 8 bits through wine64) is
-    only compared with it."""
+def _call(report, key, rc):
+    """zolhost's account of its call of Install or Uninstall (key "install"
+    or "uninstall") with the result the call returned; or, with result None,
+    an error: no report, another installation holding the install lock, no
+    result."""
     if "error" in report:
-        return report
-    install = report.get("install") or {}
-    if install.get("in_progress"):
+        return report, None
+    call = report.get(key) if isinstance(report.get(key), dict) else {}
+    if call.get("in_progress"):
         return {"error": _clean("another installation is in progress on the server (exit code 1618): %s"
-                                % _clean(install.get("message")))}
-    result = install.get("result")
-    if result not in RESULTS:
-        return {"error": "zolhost reported no install result (exit code %s)" % rc}
-    code, name = RESULTS[result]
-    outcome = {"result": result, "name": name, "exit_code": code, "changed": result != 0,
-               "restart": result == 2, "message": _clean(install.get("message"))}
-    if isinstance(report.get("devices"), list):
-        outcome["devices"] = _device_counts(report)
+                                % _clean(call.get("message")))}, None
+    if call.get("result") not in RESULTS:
+        return {"error": "zolhost reported no %s result (exit code %s)" % (key, rc)}, None
+    return call, call["result"]
+
+
+def _outcome(call, result, rc, code, name, **more):
+    """A call's outcome; the report is authoritative, the exit code (all of
+    it on Windows, its low 8 bits through wine64) is only compared with the
+    one that goes with it."""
+    outcome = dict(more, result=result, name=name, exit_code=code, changed=result != 0, restart=result == 2,
+                   message=_clean(call.get("message")))
     if rc not in (code, code % 256):
         outcome["message"] = _clean("%s (exit code %s, expected %d)" % (outcome["message"], rc, code))
     return outcome
+
+
+def zol_install_outcome(report, rc):
+    """An install's result from its JSON report."""
+    install, result = _call(report, "install", rc)
+    if result is None:
+        return install
+    more = {"devices": _device_counts(report)} if isinstance(report.get("devices"), list) else {}
+    return _outcome(install, result, rc, *RESULTS[result], **more)
 
 
 def _count(n, what="device"):
@@ -257,24 +270,14 @@ def zol_uninstall_decision(report, force=False):
 
 
 def zol_uninstall_outcome(report, rc):
-    """An uninstallation's result from its JSON report (authoritative; the
-    exit code is only compared with it): changed, restart, not installed
-    (result 0 with the package not installed, exit code 1605: nothing was
-    changed), the planned devices, what was done to the devices in words and
-    their counts."""
-    if "error" in report:
-        return report
-    run = report.get("uninstall")
-    if not isinstance(run, dict):
-        return {"error": "zolhost reported no uninstall result (exit code %s)" % rc}
-    if run.get("in_progress"):
-        return {"error": _clean("another installation is in progress on the server (exit code 1618): %s"
-                                % _clean(run.get("message")))}
-    result = run.get("result")
-    if result not in RESULTS:
-        return {"error": "zolhost reported no uninstall result (exit code %s)" % rc}
+    """An uninstallation's result from its JSON report: as an install's, and
+    not installed (result 0 with the package not installed, exit code 1605:
+    nothing was changed), the planned devices, what was done to the devices
+    in words and their counts."""
+    run, result = _call(report, "uninstall", rc)
+    if result is None:
+        return run
     not_installed = result == 0 and run.get("package_state") == "not_installed"
-    code, name = (NOT_INSTALLED_CODE, "not installed") if not_installed else RESULTS[result]
     version = ((report.get("properties") or {}).get("4") or {}).get("value") or "the package"
     devices = _devices(report.get("devices"))
     counts = dict.fromkeys(UNINSTALL_DEVICE_COUNTS.values(), 0)
@@ -283,13 +286,9 @@ def zol_uninstall_outcome(report, rc):
                   or UNINSTALL_DEVICE_COUNTS.get(device.get("outcome")))
         if column:
             counts[column] += 1
-    outcome = {"result": result, "name": name, "exit_code": code, "changed": result != 0, "restart": result == 2,
-               "not_installed": not_installed, "state": run.get("package_state"), "version": version,
-               "plan": _devices(run.get("plan")), "devices": counts, "message": _clean(run.get("message")),
-               "done": _uninstall_words(devices, version, True)["text"]}
-    if rc not in (code, code % 256):
-        outcome["message"] = _clean("%s (exit code %s, expected %d)" % (outcome["message"], rc, code))
-    return outcome
+    return _outcome(run, result, rc, *((NOT_INSTALLED_CODE, "not installed") if not_installed else RESULTS[result]),
+                    not_installed=not_installed, state=run.get("package_state"), version=version,
+                    plan=_devices(run.get("plan")), devices=counts, done=_uninstall_words(devices, version, True)["text"])
 
 
 def zol_failure(result):
@@ -468,6 +467,16 @@ def zol_integrity_problem(run, expected, folder):
     return "%s; zolhost was not run" % "; ".join(problems) if problems else ""
 
 
+def _changed(row, outcome, what, checks):
+    """Makes the row of an install or uninstall that changed the server: its
+    message the component's, what was done and the restart. Whether the
+    restart is still pending."""
+    pending = outcome["restart"] and "after restart" not in checks
+    notes = [outcome["message"], what] + (["restart pending" if pending else "restarted"] if outcome["restart"] else [])
+    row["outcome"], row["message"] = "changed", "; ".join(n for n in notes if n)
+    return pending
+
+
 def _uninstall_row(row, facts):
     """The row of a server the package is taken off (zol_state absent): in
     check mode what the what-if says, else what the uninstallation did, as
@@ -506,12 +515,7 @@ def _uninstall_row(row, facts):
     elif uninstall["not_installed"]:
         row["outcome"], row["message"] = "ok", "version %s is not installed" % uninstall["version"]
     elif uninstall["changed"]:
-        row["outcome"] = "changed"
-        notes = [uninstall["message"], uninstall["done"]]
-        pending = uninstall["restart"] and "after restart" not in checks
-        if uninstall["restart"]:
-            notes.append("restart pending" if pending else "restarted")
-        row["message"] = "; ".join(n for n in notes if n)
+        pending = _changed(row, uninstall, uninstall["done"], checks)
         # A success is believed when the what-if after it finds the package
         # no longer installed (before a pending restart it may still be).
         final = (after.get("uninstall") or {}).get("package_state") if after and "error" not in after else None
@@ -574,12 +578,7 @@ def _row(host, facts):
         if devices is not None:
             row["message"] += " on %d device%s" % (devices, "" if devices == 1 else "s")
     elif install.get("changed"):
-        row["outcome"] = "changed"
-        notes = [install["message"], decision["reason"]]
-        pending = install["restart"] and "after restart" not in checks
-        if install["restart"]:
-            notes.append("restart pending" if pending else "restarted")
-        row["message"] = "; ".join(n for n in notes if n)
+        pending = _changed(row, install, decision["reason"], checks)
         # A success is believed when the check after it finds the package's
         # version installed (before a pending restart it may not yet).
         final = zol_check_decision(after) if after and "error" not in after else None
