@@ -2,34 +2,31 @@
 # The fleet playbook on twelve simulated servers: a new installation, a
 # server without the chipset's devices, an upgrade whose package asks for a
 # restart, a server whose install lock another process holds for a while, a
-# second new installation, those that must fail before anything runs
+# second new installation, and those that must fail before anything runs
 # there: a deployment folder that is a link, one open to Everyone, one whose
 # parent is a link, one whose parent is open to Everyone, a copied file
 # changed after the copy, and (in check mode) a temporary folder open to
-# Everyone; and one with 1.2.3.0 and then 1.2.4.0 installed, from which the
-# package is taken off (zol_state absent) in the same runs. In the order the
-# test runs the playbook:
+# Everyone; and "upgraded", with 1.2.3.0 and then 1.2.4.0 installed, has
+# the package taken off (zol_state absent). In the order the test runs the
+# playbook:
 #   canary  default batches: the first server (the link) fails, the rollout
 #           stops, the other servers are untouched and listed as not attempted
-#   check   --check on all twelve: what an install would do, and what the
-#           uninstallation would (roll back to 1.2.3.0), nothing changed
+#   check   --check on all twelve: what an install (an uninstall) would do,
+#           nothing changed
 #   first   all twelve in one batch; the deployment folder's access list is
-#           read back; 1.2.4.0 taken off: the devices back on 1.2.3.0's
-#           driver, its install record gone
-#   second  must change nothing: the uninstallation finds 1.2.4.0 not
-#           installed
+#           read back; upgraded back on 1.2.3.0, 1.2.4.0's record gone
+#   second  must change nothing (upgraded: not installed)
 #   third   a downgrade allowed on purpose, a server whose driver service is
 #           marked for removal, which must fail with the component's message,
-#           one whose package folder holds a file that is not the package's,
-#           and 1.2.3.0 taken off with zol_force_uninstall (no driver left
-#           for its devices)
+#           and one whose package folder holds a file that is not the
+#           package's; 1.2.3.0 taken off upgraded with zol_force_uninstall
 # Each server's outcome is read from the summary's CSV; every zolhost report
 # is validated against the report schema; the tasks that reach each server
 # are counted (scripts/ansible-callbacks/fleet_tasks.py) against the goals:
 # a new installation (or uninstallation) in at most 8, a server already at
 # the version (or without the package) in at most 5, a check-mode run in at
-# most 5. Also: syntax check on both
-# transports' inventories and ansible-lint.
+# most 5. Also: syntax check on both transports' inventories and
+# ansible-lint.
 #   tests/fleet_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 SRC=$(realpath "$1")
@@ -318,16 +315,10 @@ acl=$(TEST_WINEPREFIX="$WORK/servers/fresh" "$SRC/scripts/wine-run.sh" "$BUILD/b
 # its Wine server stopped so that its registry file is current.
 records() {
     "$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
-    python3 - "$WORK/servers/$1/system.reg" <<'EOF'
-import re, sys
-key = None
-for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
-    if line.startswith("["):
-        match = re.match(r"^\[Software\\\\zolcomp\\\\Packages\\\\([^\\\]]+)\]", line, re.IGNORECASE)
-        key = match and match.group(1)
-    elif key and line.startswith('"State"='):
-        print(key, line.split("=", 1)[1].strip().strip('"'))
-EOF
+    python3 -c 'import re, sys
+for key in open(sys.argv[1]).read().split("\n["):
+    match = re.match(r"Software\\\\zolcomp\\\\Packages\\\\([^\\\]]+)\].*?^\"State\"=\"(\w+)\"", key, re.S | re.M | re.I)
+    match and print(*match.groups())' "$WORK/servers/$1/system.reg"
 }
 # Taken off: 1.2.4.0's record is gone, 1.2.3.0's is the installed one again
 # and its driver image is back byte for byte.
