@@ -8,6 +8,7 @@
 #         bare      no chipset device
 #         older     three chipset devices with the package "chipset" (the
 #                   older build) installed and its driver started
+#         upgraded  as older, then "chipset-1.2.4.0" installed over it
 #   scripts/fleet-hosts.sh start PREFIX
 #       starts one server: its Wine server, kept for two idle minutes, and
 #       its system processes, so that the programs run in it next return
@@ -30,7 +31,7 @@
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { sed -n '2,28s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,30s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 # Stops the Wine server of the prefix WINEPREFIX and waits for it.
 stop_server() {
@@ -58,6 +59,18 @@ add_device() {
     return 1
 }
 
+# Installs the package $2 (a folder of BUILD/packages) on the server $1 from
+# C:\zolfleet\$2 and starts its driver.
+install_package() {
+    local package="$WINEPREFIX/drive_c/zolfleet/$2" rc
+    mkdir -p "$package"
+    cp -r "$BUILD/packages/$2/." "$package/"
+    (cd "$package" && win "$BIN/zolhost.exe" "C:\\zolfleet\\$2\\zolcomp.dll" >/dev/null)
+    rc=$?
+    [ $rc = 0 ] || { echo "fleet-hosts: $1: installing the package $2 failed (exit code $rc)" >&2; return 1; }
+    win "$BIN/devsim.exe" start >/dev/null || { echo "fleet-hosts: $1: devsim start failed" >&2; return 1; }
+}
+
 # Makes the server $1 in state $2.
 create_server() {
     local name=$1 state=$2 id
@@ -71,7 +84,7 @@ create_server() {
     # between two steps on a loaded machine, and a step that starts then fails.
     start_server 60
     case "$state" in
-    chipset|older)
+    chipset|older|upgraded)
         for id in "PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9" "PCI\\VEN_8086&DEV_0E84&SUBSYS_7C41A2E9" \
                   "PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9"; do
             add_device "$name" "$id" || return 1
@@ -80,15 +93,10 @@ create_server() {
     bare) ;;
     *) echo "fleet-hosts: $name: unknown state '$state'" >&2; return 2 ;;
     esac
-    if [ "$state" = older ]; then
-        local package="$WINEPREFIX/drive_c/zolfleet/chipset"
-        mkdir -p "$package"
-        cp -r "$BUILD/packages/chipset/." "$package/"
-        (cd "$package" && win "$BIN/zolhost.exe" 'C:\zolfleet\chipset\zolcomp.dll' >/dev/null)
-        local rc=$?
-        [ $rc = 0 ] || { echo "fleet-hosts: $name: installing the older package failed (exit code $rc)" >&2; return 1; }
-        win "$BIN/devsim.exe" start >/dev/null || { echo "fleet-hosts: $name: devsim start failed" >&2; return 1; }
-    fi
+    local package
+    for package in $(case "$state" in older) echo chipset ;; upgraded) echo chipset chipset-1.2.4.0 ;; esac); do
+        install_package "$name" "$package" || return 1
+    done
     stop_server
     echo "fleet-hosts: $name ($state) ready in $WINEPREFIX"
 }
@@ -102,7 +110,8 @@ create)
     ROOT=$(realpath -m "$3")
     shift 3
     source "$HERE/scripts/demo-common.sh"
-    for f in "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready" "$BUILD/packages/chipset"; do
+    for f in "$BIN/zolhost.exe" "$BIN/devsim.exe" "$ZOL_WINE_ROOT/pristine/.zol-ready" "$BUILD/packages/chipset" \
+             "$BUILD/packages/chipset-1.2.4.0"; do
         [ -e "$f" ] || { echo "fleet-hosts: $f is missing; run 'make build prefix'" >&2; exit 2; }
     done
     mkdir -p "$ROOT"

@@ -2,9 +2,10 @@
 # The tasks of one fleet playbook run that reached each server, beside its
 # outcome, the time of those tasks and of the bare zolhost runs among them
 # (counted by scripts/ansible-callbacks/fleet_tasks.py), and the goal for
-# that outcome: a new installation (changed) in at most 8 tasks, a server
-# already at the version (ok) in at most 5, any server of a check-mode run
-# in at most 5. Used by `make demo-fleet` and the fleet test.
+# that outcome: a new installation or an uninstallation (changed) in at most
+# 8 tasks, a server already at the version or without the package to take
+# off (ok) in at most 5, any server of a check-mode run in at most 5. Used
+# by `make demo-fleet` and the fleet test.
 #   scripts/fleet-task-counts.py SUMMARY_CSV TASKS_JSON [--check]
 # Prints one line per server deployed to; exits 1 when a server took more
 # tasks than its goal.

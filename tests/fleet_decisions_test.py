@@ -28,6 +28,22 @@ def installed(result, message="", devices=None):
     return report
 
 
+def uninstalled(state, actions=(), result=None, outcomes=(), version="1.2.4.0", installed="1.2.4.0"):
+    """An uninstall report as zolhost --uninstall --json prints it: the plan
+    (one device per action, to 1.2.3.0 when restored) and, once Uninstall
+    ran (result given), each device's outcome."""
+    def device(i, action, outcome):
+        return {"instance_id": "ROOT\\SYSTEM\\%04d" % i, "outcome": outcome, "action": action,
+                "target_version": "1.2.3.0" if action == "restore_previous" else None}
+
+    report = check(1)
+    report["properties"]["3"]["value"], report["properties"]["4"]["value"] = installed, version
+    report["uninstall"] = {"result": result, "message": "", "package_state": state,
+                           "plan": [device(i, a, "planned") for i, a in enumerate(actions)]}
+    report["devices"] = [device(i, a, o) for i, (a, o) in enumerate(zip(actions, outcomes))]
+    return report
+
+
 def looked(leaf, parents=None, key="deploy", path=None, created=()):
     """A look at a folder's levels, as the transports print it: the drive's
     root and C:\\Program Files as Windows has them unless parents are
@@ -272,6 +288,60 @@ class Decisions(unittest.TestCase):
                           ("ok", "version 1.2.3.0 is installed"), ("failed", "Not supported"),
                           ("would install", "new installation of 1.2.4.0")])
 
+    def test_uninstall_what_if_says_what_would_happen(self):
+        stranded = uninstalled("installed", ["no_driver"] * 2, version="1.2.3.0")
+        cases = {"back": (uninstalled("installed", ["restore_previous", "next_best", "restore_previous"]), False),
+                 "only": (stranded, False), "forced": (stranded, True),
+                 "legacy": (uninstalled("partial", ["remove_device"], version="2.4.1.0"), False),
+                 "gone": (uninstalled("not_installed"), False), "under": (uninstalled("superseded", version="1.2.3.0"), False)}
+        hosts = {h: {"zol_attempted": True, "zol_check_mode": True, "zol_uninstalling": True, "zol_forced": force,
+                     "zol_checks": {"before": r}} for h, (r, force) in cases.items()}
+        rows = zol.zol_fleet_rows(list(cases), hosts)
+        self.assertEqual([(r["outcome"], r["devices found"], r["package before"], r["message"]) for r in rows], [
+            ("would roll back", "3", "installed", "roll back from 1.2.4.0 to 1.2.3.0 on 2 devices; the next-best driver on 1 device"),
+            ("failed", "2", "installed", "removing 1.2.3.0 would leave 2 devices without a driver (ROOT\\SYSTEM\\0000, "
+                                         "ROOT\\SYSTEM\\0001); set zol_force_uninstall to allow it"),
+            ("would remove", "2", "installed", "remove 1.2.3.0; no driver left on 2 devices"),
+            ("would remove", "1", "partial", "remove 2.4.1.0; remove 1 root device"),
+            ("ok", "0", "not installed", "version 1.2.4.0 is not installed"),
+            ("failed", "0", "superseded", "a later version (1.2.4.0) is installed over 1.2.3.0; remove it first")])
+
+    def test_uninstall_result_is_confirmed_by_the_what_if_after_it(self):
+        restore, gone = ["restore_previous"] * 3, uninstalled("not_installed", installed="1.2.3.0")
+        stuck = uninstalled("installed", ["restore_previous", "no_driver"], 0, ["failed", "not_attempted"])
+        stuck["uninstall"]["message"] = "Uninstall error"
+        forced = uninstalled("installed", ["no_driver", "remove_device"], 1, ["updated", "removed"], "1.2.3.0")
+        outcomes = {"boot": (uninstalled("installed", restore, 2, ["updated"] * 3), 194, gone),
+                    "none": (uninstalled("not_installed", result=0), 69, None), "stuck": (stuck, 67, None),
+                    "forced": (forced, 0, dict(gone, properties={"3": {"result": 0, "value": None}})),
+                    # Success reported, but the what-if after it still finds the package.
+                    "kept": (uninstalled("installed", restore, 1, ["updated"] * 3), 0, uninstalled("partial", restore))}
+        hosts = {h: {"zol_attempted": True, "zol_uninstalling": True, "zol_uninstall": zol.zol_uninstall_outcome(r, rc),
+                     "zol_checks": {"after": after} if after else {}} for h, (r, rc, after) in outcomes.items()}
+        # A server the rollout did not reach: its state from the inventory.
+        hosts["later"] = {"zol_state": "absent"}
+        rows = zol.zol_fleet_rows(list(hosts), hosts)
+        self.assertEqual([[r[c] for c in zol.UNINSTALL_COLUMNS[1:]] for r in rows], [
+            ["changed", "3", "installed", "2 success, restart required", "3010", "1.2.3.0", "3", "0", "0", "0", "0", "0",
+             "rolled back from 1.2.4.0 to 1.2.3.0 on 3 devices; restart pending"],
+            ["ok", "0", "not installed", "0 not installed", "1605", "", "0", "0", "0", "0", "0", "0",
+             "version 1.2.4.0 is not installed"],
+            ["failed", "2", "installed", "0 failure", "1603", "", "0", "0", "0", "0", "1", "1", "Uninstall error"],
+            ["changed", "2", "installed", "1 success", "0", "none", "0", "0", "1", "1", "0", "0",
+             "removed 1.2.3.0; no driver left on 1 device; removed 1 root device"],
+            ["failed", "3", "installed", "1 success", "0", "1.2.4.0", "3", "0", "0", "0", "0", "0",
+             "the uninstallation reported success, but the what-if after it finds the package partial"],
+            ["not attempted"] + [""] * 11 + ["the rollout stopped before this server"]])
+        # Another installation holding the lock: tried again.
+        busy = {"stdout": json.dumps({"properties": {}, "uninstall": {"result": None, "in_progress": True}}), "rc": 82}
+        self.assertEqual((zol.zol_busy(busy), zol.zol_busy({"stdout": json.dumps(uninstalled("not_installed", result=0)),
+                                                            "rc": 69})), (True, False))
+        # The summary's columns: an uninstallation's alone, or both kinds.
+        header = lambda rows: next(csv.reader(io.StringIO(zol.zol_table(rows, "csv"))))
+        installs = zol.zol_fleet_rows(["x"], {"x": {"zol_attempted": True, "zol_checks": {"before": check(1)},
+                                                    "zol_decision": zol.zol_check_decision(check(1))}})
+        self.assertEqual([header(rows), header(installs + zol.zol_fleet_rows(["y"], {"y": {}})), header(installs + rows)],
+                         [zol.UNINSTALL_COLUMNS, zol.COLUMNS, zol.ALL_COLUMNS])
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,28 +1,32 @@
 #!/bin/bash
-# The fleet playbook on eleven simulated servers: a new installation, a
+# The fleet playbook on twelve simulated servers: a new installation, a
 # server without the chipset's devices, an upgrade whose package asks for a
 # restart, a server whose install lock another process holds for a while, a
 # second new installation, and those that must fail before anything runs
 # there: a deployment folder that is a link, one open to Everyone, one whose
 # parent is a link, one whose parent is open to Everyone, a copied file
 # changed after the copy, and (in check mode) a temporary folder open to
-# Everyone. In the order the test runs the playbook:
+# Everyone; and "upgraded", with 1.2.3.0 and then 1.2.4.0 installed, has
+# the package taken off (zol_state absent). In the order the test runs the
+# playbook:
 #   canary  default batches: the first server (the link) fails, the rollout
 #           stops, the other servers are untouched and listed as not attempted
-#   check   --check on all eight: what an install would do, nothing changed
-#   first   all eight in one batch; the deployment folder's access list is
-#           read back
-#   second  must change nothing
+#   check   --check on all twelve: what an install (an uninstall) would do,
+#           nothing changed
+#   first   all twelve in one batch; the deployment folder's access list is
+#           read back; upgraded back on 1.2.3.0, 1.2.4.0's record gone
+#   second  must change nothing (upgraded: not installed)
 #   third   a downgrade allowed on purpose, a server whose driver service is
 #           marked for removal, which must fail with the component's message,
 #           and one whose package folder holds a file that is not the
-#           package's
+#           package's; 1.2.3.0 taken off upgraded with zol_force_uninstall
 # Each server's outcome is read from the summary's CSV; every zolhost report
 # is validated against the report schema; the tasks that reach each server
 # are counted (scripts/ansible-callbacks/fleet_tasks.py) against the goals:
-# a new installation in at most 8, a server already at the version in at
-# most 5, a check-mode run in at most 5. Also: syntax check on both
-# transports' inventories and ansible-lint.
+# a new installation (or uninstallation) in at most 8, a server already at
+# the version (or without the package) in at most 5, a check-mode run in at
+# most 5. Also: syntax check on both transports' inventories and
+# ansible-lint.
 #   tests/fleet_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 SRC=$(realpath "$1")
@@ -51,9 +55,9 @@ cp -r "$BUILD/packages/chipset-1.2.4.0" "$WORK/packages/chipset-restart"
 sed -i 's|<reboot_required value="no"/>|<reboot_required value="yes"/>|' "$WORK"/packages/chipset-restart/qx*.xml
 grep -q '<reboot_required value="yes"/>' "$WORK"/packages/chipset-restart/qx*.xml || fail "making the restart package"
 
-SERVERS="link fresh bare older busy open tamper second uplink upopen tmpopen"
-"$SRC/scripts/fleet-hosts.sh" create "$BUILD" "$WORK/servers" link=chipset fresh=chipset bare=bare older=older \
-    busy=chipset open=chipset tamper=chipset second=chipset uplink=bare upopen=bare tmpopen=bare >/dev/null ||
+SERVERS="link fresh bare older busy open tamper second uplink upopen tmpopen upgraded"
+"$SRC/scripts/fleet-hosts.sh" create "$BUILD" "$WORK/servers" upgraded=upgraded link=chipset fresh=chipset bare=bare \
+    older=older busy=chipset open=chipset tamper=chipset second=chipset uplink=bare upopen=bare tmpopen=bare >/dev/null ||
     { fail "creating the servers"; exit 1; }
 # The deployment folder, as C:\Program Files\zolfleet is seen from here.
 deployed() { echo "$WORK/servers/$1/drive_c/Program Files/zolfleet"; }
@@ -100,6 +104,7 @@ zol_servers:
     uplink: {zol_remote_dir: 'C:\zolup\zolfleet'}
     upopen: {zol_remote_dir: 'C:\zolopen\zolfleet'}
     tmpopen: {}
+    upgraded: {zol_state: absent}
   vars: {zol_package: chipset-1.2.4.0, zol_allow_reboot: true, zol_busy_delay: 3}
 EOF
 
@@ -129,10 +134,17 @@ sys.exit("\n".join(over) or None)
 EOF
 }
 EVERY_SERVER=(-e '{"zol_batches": ["100%"], "zol_max_fail_percentage": 100}')
-# The summary's rows without the message column, "|" between the fields.
+# The summary's rows without the message column, "|" between the fields:
+# an installation's columns, an uninstallation's for the server "upgraded".
 rows() {
-    python3 -c 'import csv, sys; [print("|".join(r[:-1])) for r in list(csv.reader(open(sys.argv[1])))[1:]]' \
-        "$WORK/$1/fleet-summary.csv"
+    python3 - "$WORK/$1/fleet-summary.csv" "$ANSIBLE/roles/zol_driver_package/filter_plugins" <<'EOF'
+import csv, sys
+sys.path.insert(0, sys.argv[2])
+import zol
+for row in csv.DictReader(open(sys.argv[1])):
+    columns = zol.UNINSTALL_COLUMNS if row["host"] == "upgraded" else zol.COLUMNS
+    print("|".join(row[c] for c in columns[:-1]))
+EOF
 }
 # Compares the rows of run $1 with the expected rows on stdin.
 expect_rows() {
@@ -143,20 +155,22 @@ message() {
     python3 -c 'import csv, sys; print([r[-1] for r in csv.reader(open(sys.argv[1])) if r[0] == sys.argv[2]][0])' \
         "$WORK/$1/fleet-summary.csv" "$2"
 }
-# What a server is, for the comparison of before and after a run (its
-# Wine server stopped): its registry (devices, drivers, services) without
-# the keys' times and what Wine writes afresh each time a server starts (its
-# display driver's date, two class names), and the files below C: but the
-# component's logs and the temporary folders.
+# What the servers named (default: all) are, for the comparison of before
+# and after a run (their Wine server stopped): the registry (devices,
+# drivers, services) without the keys' times and what Wine writes afresh
+# each time a server starts (its display driver's date, two class names),
+# and the files below C: but the component's logs, the install lock (every
+# installation or uninstallation, one that finds nothing to do too, writes
+# its holder's record there while it runs) and the temporary folders.
 state() {
     local s
-    for s in $SERVERS; do
+    for s in ${@:-$SERVERS}; do
         echo "== $s"
         grep -hvE '^(#time=|"DriverDateData"=|@="(Display adapters|Monitors)"$)' "$WORK/servers/$s/system.reg" \
             "$WORK/servers/$s/user.reg" | sed 's/^\(\[.*\]\) [0-9]*$/\1/'
-        (cd "$WORK/servers/$s/drive_c" && find . \( -ipath ./devavoror/log -o -ipath ./windows/temp -o \
-            -ipath './users/*/temp' \) -prune -o -type f -printf '%p %s %m %T@\n' -o ! -path . ! -ipath ./devavoror \
-            -printf '%y %p\n' | sort)
+        (cd "$WORK/servers/$s/drive_c" && find . \( -ipath ./devavoror/log -o -ipath ./devavoror/zolcomp-install.lock -o \
+            -ipath ./windows/temp -o -ipath './users/*/temp' \) -prune -o -type f -printf '%p %s %m %T@\n' -o ! -path . \
+            ! -ipath ./devavoror -printf '%y %p\n' | sort)
     done
 }
 # Validates every zolhost report of run $1 against the schema: each
@@ -189,11 +203,12 @@ second|not attempted||||||||
 uplink|not attempted||||||||
 upopen|not attempted||||||||
 tmpopen|not attempted||||||||
+upgraded|not attempted|||||||||||
 EOF
 [ "$(message canary link)" = 'the deployment folder C:\Program Files\zolfleet is a link (reparse point); nothing was copied or run' ] ||
     fail "canary run: the link's message: $(message canary link)"
 [ -z "$(ls -A "$WORK/servers/link/drive_c/users/Public/planted")" ] || fail "canary run: something was copied through the link"
-for s in fresh bare older busy tamper second tmpopen; do
+for s in fresh bare older busy tamper second tmpopen upgraded; do
     [ ! -e "$(deployed $s)" ] || fail "canary run: $s was touched"
 done
 # Nothing is made through a link on the deployment folder's path, and
@@ -228,12 +243,15 @@ second|would install|3|5 new installation||||||
 uplink|failed||||||||
 upopen|failed||||||||
 tmpopen|failed||||||||
+upgraded|would roll back|3|installed|||||||||
 EOF
 [ "$(message check older)" = "upgrade from 1.2.3.0 to 1.2.4.0 on 3 devices" ] || fail "check run: older: $(message check older)"
 [ "$(message check open)" = 'the deployment folder C:\Program Files\zolfleet grants write access to Everyone; nothing was copied or run' ] ||
     fail "check run: the open folder's message: $(message check open)"
 [ "$(message check uplink)" = 'the deployment folder C:\zolup\zolfleet lies in C:\zolup, which is a link (reparse point); nothing was copied or run' ] ||
     fail "check run: the linked parent's message: $(message check uplink)"
+[ "$(message check upgraded)" = "roll back from 1.2.4.0 to 1.2.3.0 on 3 devices" ] ||
+    fail "check run: upgraded: $(message check upgraded)"
 temp="C:\\users\\$(id -un)\\Temp"
 case "$(message check tmpopen)" in
 "the check's temporary folder $temp\\zolfleet-check."*" lies in $temp, which lets Everyone remove or replace what it holds; nothing was copied or run") ;;
@@ -242,7 +260,7 @@ esac
 # The check's temporary folders are gone, the refused one too.
 ls -d "$WORK"/servers/*/"$TEMP_DIR"/zolfleet-check.* 2>/dev/null && fail "check run: a temporary folder was left"
 untouched check
-tasks check fresh=5 bare=5 older=5 busy=5 tamper=5 second=5 link=5 open=5 uplink=5 upopen=5 tmpopen=5
+tasks check fresh=5 bare=5 older=5 busy=5 tamper=5 second=5 link=5 open=5 uplink=5 upopen=5 tmpopen=5 upgraded=5
 validate check
 
 run first "${EVERY_SERVER[@]}"
@@ -259,12 +277,13 @@ second|changed|3|5 new installation|1 success|0|1 same version installed|3|0|0
 uplink|failed||||||||
 upopen|failed||||||||
 tmpopen|skipped|0|6 not applicable||||||
+upgraded|changed|3|installed|1 success|0|1.2.3.0|3|0|0|0|0|0
 EOF
 [ "$(message first upopen)" = 'the deployment folder C:\zolopen\zolfleet lies in C:\zolopen, which lets Everyone remove or replace what it holds; nothing was copied or run' ] ||
     fail "first run: the open parent's message: $(message first upopen)"
 untouched first
 # A new installation, and one with a restart (and the check after it).
-tasks first fresh=8 second=8 older=8
+tasks first fresh=8 second=8 older=8 upgraded=8
 grep -q '^older,.*upgrade from 1\.2\.3\.0 to 1\.2\.4\.0; restarted' "$WORK/first/fleet-summary.csv" ||
     { cat "$WORK/first.log"; fail "first run: the upgrade's message"; }
 case "$(message first tamper)" in
@@ -276,9 +295,10 @@ grep -q 'FAILED - RETRYING: \[busy\]: Run zolhost' "$WORK/first.log" || fail "fi
 # Each server's reports, by step.
 python3 - "$WORK/first" <<'EOF' || fail "first run: the JSON reports"
 import json, sys
-steps = {h: sorted(json.load(open("%s/%s.json" % (sys.argv[1], h)))) for h in ("fresh", "bare", "older", "tamper")}
+steps = {h: sorted(json.load(open("%s/%s.json" % (sys.argv[1], h)))) for h in ("fresh", "bare", "older", "tamper", "upgraded")}
 assert steps == {"fresh": ["check after", "check before", "install"], "bare": ["check before"],
-                 "older": ["check after", "check after restart", "check before", "install"], "tamper": []}, steps
+                 "older": ["check after", "check after restart", "check before", "install"], "tamper": [],
+                 "upgraded": ["check after", "uninstall"]}, steps
 EOF
 grep -q '^| fresh | changed | 3 |' "$WORK/first/fleet-summary.md" || fail "first run: the Markdown summary"
 validate first
@@ -289,17 +309,39 @@ acl=$(TEST_WINEPREFIX="$WORK/servers/fresh" "$SRC/scripts/wine-run.sh" "$BUILD/b
 [ "$acl" = "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)" ] ||
     fail "first run: the deployment folder's access list: $acl"
 [ "$(stat -c %a "$(deployed fresh)")" = 750 ] || fail "first run: the deployment folder's mode"
+[ "$(message first upgraded)" = "rolled back from 1.2.4.0 to 1.2.3.0 on 3 devices" ] ||
+    fail "first run: upgraded: $(message first upgraded)"
+# The install records left on server $1 and their state ("key state" lines),
+# its Wine server stopped so that its registry file is current.
+records() {
+    "$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
+    python3 -c 'import re, sys
+for key in open(sys.argv[1]).read().split("\n["):
+    match = re.match(r"Software\\\\zolcomp\\\\Packages\\\\([^\\\]]+)\].*?^\"State\"=\"(\w+)\"", key, re.S | re.M | re.I)
+    match and print(*match.groups())' "$WORK/servers/$1/system.reg"
+}
+# Taken off: 1.2.4.0's record is gone, 1.2.3.0's is the installed one again
+# and its driver image is back byte for byte.
+[ "$(records upgraded)" = "zolchip.inf_1.2.3.0 installed" ] || fail "first run: upgraded's records: $(records upgraded)"
+cmp -s "$BUILD/packages/chipset/zolchip.sys" "$WORK/servers/upgraded/drive_c/windows/system32/drivers/zolchip.sys" ||
+    fail "first run: upgraded's zolchip.sys is not 1.2.3.0's"
 
-run second --limit fresh,bare,older
+state upgraded >"$WORK/state.before"
+run second --limit fresh,bare,older,upgraded
 [ $? = 0 ] || fail "second run: exit code $?"
 expect_rows second <<'EOF'
 fresh|ok|3|1 same version installed||||||
 bare|skipped|0|6 not applicable||||||
 older|ok|3|1 same version installed||||||
+upgraded|ok|0|not installed|0 not installed|1605||0|0|0|0|0|0
 EOF
-[ "$(grep -cE '^(fresh|bare|older) +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0' "$WORK/second.log")" = 3 ] ||
+[ "$(grep -cE '^(fresh|bare|older|upgraded) +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0' "$WORK/second.log")" = 4 ] ||
     { cat "$WORK/second.log"; fail "second run: something changed"; }
-tasks second fresh=5 older=5
+[ "$(message second upgraded)" = "version 1.2.4.0 is not installed" ] || fail "second run: upgraded: $(message second upgraded)"
+"$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
+state upgraded >"$WORK/state.after"
+diff "$WORK/state.before" "$WORK/state.after" >"$WORK/diff" || { cat "$WORK/diff"; fail "second run: upgraded changed"; }
+tasks second fresh=5 older=5 upgraded=5
 
 # The older package over the newer one on purpose, a server that must fail
 # with the component's message, and one whose deployed package folder holds
@@ -314,6 +356,7 @@ zol_servers:
     older: {zol_package: chipset, zol_allow_downgrade: true}
     fresh: {}
     second: {}
+    upgraded: {zol_package: chipset, zol_state: absent, zol_force_uninstall: true}
   vars: {zol_package: chipset-1.2.4.0}
 EOF
 run third "${EVERY_SERVER[@]}"
@@ -326,6 +369,7 @@ expect_rows third <<'EOF'
 older|failed|3|3 newer version installed|1 success|0|3 newer version installed|3|0|0
 fresh|failed|3|7 cannot install||||||
 second|failed||||||||
+upgraded|changed|3|installed|1 success|0|none|0|0|3|0|0|0
 EOF
 [ "$(message third second)" = "the package folder holds files that are not the package's: C:\Program Files\zolfleet\chipset-1.2.4.0\qx999999.xml; zolhost was not run" ] ||
     fail "third run: the extra file's message: $(message third second)"
@@ -333,8 +377,14 @@ EOF
     fail "third run: older: $(message third older)"
 grep -q 'fatal: \[fresh\]: FAILED! => {"changed": false, "msg": "The component is marked for removal' "$WORK/third.log" ||
     { cat "$WORK/third.log"; fail "third run: the component's message"; }
+[ "$(message third upgraded)" = "removed 1.2.3.0; no driver left on 3 devices" ] || fail "third run: upgraded: $(message third upgraded)"
+# The only version taken off, forced: no record left, no driver on its devices.
+[ -z "$(records upgraded)" ] || fail "third run: upgraded's records: $(records upgraded)"
+drivers=$(TEST_WINEPREFIX="$WORK/servers/upgraded" "$SRC/scripts/wine-run.sh" "$BUILD/bin/devsim.exe" list 2>/dev/null |
+          tr -d '\r' | grep -A3 '^ROOT\\SYSTEM\\' | grep -c 'driver INF: *(none)')
+[ "$drivers" = 3 ] || fail "third run: upgraded: $drivers of 3 devices without a driver"
 validate third
 
-echo "fleet: 11 servers, 5 runs of the playbook in $(($(date +%s) - START)) s"
+echo "fleet: 12 servers, 5 runs of the playbook in $(($(date +%s) - START)) s"
 [ $FAILURES = 0 ] && echo "fleet: all checks passed"
 exit $((FAILURES > 0))

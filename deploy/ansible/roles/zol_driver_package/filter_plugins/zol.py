@@ -1,8 +1,8 @@
 # What the role decides, for every transport: whether the deployment folder
 # may be used, whether the copied files are the package's, whether to
-# install (from zolhost's JSON reports), what an install's result means, and
-# each server's row of the fleet summary. The transports only look, copy,
-# run and restart.
+# install (from zolhost's JSON reports), what an install's or an
+# uninstall's result means, and each server's row of the fleet summary. The
+# transports only look, copy, run and restart.
 import csv
 import io
 import json
@@ -31,11 +31,33 @@ RESULTS = {
 # lock, and what a Linux parent of wine64 sees of it (the low 8 bits).
 BUSY_CODES = (1618, 1618 % 256)
 
-COLUMNS = ["host", "outcome", "devices found", "status before", "install result", "exit code", "status after",
-           "devices updated", "devices failed", "devices not attempted", "message"]
+# The summary's columns: an installation's (zol_state present) and an
+# uninstallation's (absent) share some; a run with servers of both kinds has
+# them all, in this order.
+ALL_COLUMNS = ["host", "outcome", "devices found", "status before", "package before", "install result",
+               "uninstall result", "exit code", "status after", "version after", "devices updated", "devices restored",
+               "devices next best", "devices without driver", "devices removed", "devices failed",
+               "devices not attempted", "message"]
+INSTALL_ONLY = {"status before", "install result", "status after", "devices updated"}
+UNINSTALL_ONLY = {"package before", "uninstall result", "version after", "devices restored", "devices next best",
+                  "devices without driver", "devices removed"}
+COLUMNS = [c for c in ALL_COLUMNS if c not in UNINSTALL_ONLY]
+UNINSTALL_COLUMNS = [c for c in ALL_COLUMNS if c not in INSTALL_ONLY]
 
 # The per-device outcomes of an install report counted in the summary.
 DEVICE_COUNTS = {"updated": "devices updated", "failed": "devices failed", "not_attempted": "devices not attempted"}
+# The same for an uninstall report: each device's action with the outcome
+# that means it was done, or its outcome alone.
+UNINSTALL_DEVICE_COUNTS = {("restore_previous", "updated"): "devices restored", ("next_best", "updated"): "devices next best",
+                           ("no_driver", "updated"): "devices without driver", ("remove_device", "removed"): "devices removed",
+                           "failed": "devices failed", "not_attempted": "devices not attempted"}
+
+# zolhost's exit code when the package to uninstall is not installed (and
+# nothing changed), and the package states of its what-if, as the summary
+# words them.
+NOT_INSTALLED_CODE = 1605
+PACKAGE_STATES = {"not_installed": "not installed", "installed": "installed", "installing": "installing",
+                  "partial": "partial", "superseded": "superseded"}
 
 # What an install would do, in check mode, by status.
 WOULD = {2: "would upgrade", 3: "would downgrade", 5: "would install"}
@@ -75,7 +97,8 @@ def zol_report(run):
     if start >= 0 and end > start:
         try:
             report = json.loads(out[start:end + 1])
-            if isinstance(report, dict) and (isinstance(report.get("properties"), dict) or "install" in report):
+            if isinstance(report, dict) and (isinstance(report.get("properties"), dict) or "install" in report
+                                             or "uninstall" in report):
                 return report
         except ValueError:
             pass
@@ -121,11 +144,12 @@ def zol_check_decision(report, allow_downgrade=False):
 
 def zol_busy(run):
     """Whether zolhost found another installation holding the server's
-    install lock (and so did not install)."""
-    install = zol_report(run).get("install") or {}
-    if install.get("in_progress"):
+    install lock (and so did not install or uninstall)."""
+    report = zol_report(run)
+    call = report.get("install") or report.get("uninstall") or {}
+    if call.get("in_progress"):
         return True
-    return run.get("rc") in BUSY_CODES and install.get("result") is None
+    return run.get("rc") in BUSY_CODES and call.get("result") is None
 
 
 def _device_counts(report):
@@ -145,27 +169,126 @@ def zol_check_devices(report):
     return sum(1 for d in devices if isinstance(d, dict) and d.get("outcome") == "present")
 
 
-def zol_install_outcome(report, rc):
-    """An install's result from its JSON report; the report is authoritative,
-    the exit code (all of it on Windows, its low 8 bits through wine64) is
-    only compared with it."""
+def _call(report, key, rc):
+    """zolhost's account of its call of Install or Uninstall (key "install"
+    or "uninstall") with the result the call returned; or, with result None,
+    an error: no report, another installation holding the install lock, no
+    result."""
     if "error" in report:
-        return report
-    install = report.get("install") or {}
-    if install.get("in_progress"):
+        return report, None
+    call = report.get(key) if isinstance(report.get(key), dict) else {}
+    if call.get("in_progress"):
         return {"error": _clean("another installation is in progress on the server (exit code 1618): %s"
-                                % _clean(install.get("message")))}
-    result = install.get("result")
-    if result not in RESULTS:
-        return {"error": "zolhost reported no install result (exit code %s)" % rc}
-    code, name = RESULTS[result]
-    outcome = {"result": result, "name": name, "exit_code": code, "changed": result != 0,
-               "restart": result == 2, "message": _clean(install.get("message"))}
-    if isinstance(report.get("devices"), list):
-        outcome["devices"] = _device_counts(report)
+                                % _clean(call.get("message")))}, None
+    if call.get("result") not in RESULTS:
+        return {"error": "zolhost reported no %s result (exit code %s)" % (key, rc)}, None
+    return call, call["result"]
+
+
+def _outcome(call, result, rc, code, name, **more):
+    """A call's outcome; the report is authoritative, the exit code (all of
+    it on Windows, its low 8 bits through wine64) is only compared with the
+    one that goes with it."""
+    outcome = dict(more, result=result, name=name, exit_code=code, changed=result != 0, restart=result == 2,
+                   message=_clean(call.get("message")))
     if rc not in (code, code % 256):
         outcome["message"] = _clean("%s (exit code %s, expected %d)" % (outcome["message"], rc, code))
     return outcome
+
+
+def zol_install_outcome(report, rc):
+    """An install's result from its JSON report."""
+    install, result = _call(report, "install", rc)
+    if result is None:
+        return install
+    more = {"devices": _device_counts(report)} if isinstance(report.get("devices"), list) else {}
+    return _outcome(install, result, rc, *RESULTS[result], **more)
+
+
+def _count(n, what="device"):
+    return "%d %s%s" % (n, what, "" if n == 1 else "s")
+
+
+def _devices(listed):
+    return [d for d in listed if isinstance(d, dict)] if isinstance(listed, list) else []
+
+
+def _uninstall_words(devices, version, done):
+    """What an uninstallation does to the package's devices, in words: done
+    (the devices after it, "rolled back ...") or planned (its what-if,
+    "roll back ..."). Only the devices whose action was carried out count
+    when done."""
+    targets, others = {}, dict.fromkeys(("next_best", "no_driver", "remove_device"), 0)
+    for device in devices:
+        if done and device.get("outcome") not in ("updated", "removed"):
+            continue
+        action = device.get("action")
+        if action == "restore_previous":
+            target = device.get("target_version") or device.get("target_inf") or "the previous driver"
+            targets[target] = targets.get(target, 0) + 1
+        elif action in others:
+            others[action] += 1
+    if targets:
+        parts = ["%s from %s %s" % ("rolled back" if done else "roll back", version,
+                                    " and ".join("to %s on %s" % (t, _count(n)) for t, n in targets.items()))]
+    else:
+        parts = ["%s %s" % ("removed" if done else "remove", version)]
+    if others["next_best"]:
+        parts.append("the next-best driver on %s" % _count(others["next_best"]))
+    if others["no_driver"]:
+        parts.append("no driver left on %s" % _count(others["no_driver"]))
+    if others["remove_device"]:
+        parts.append("%s %s" % ("removed" if done else "remove", _count(others["remove_device"], "root device")))
+    return {"rollback": bool(targets), "text": "; ".join(parts)}
+
+
+def zol_uninstall_decision(report, force=False):
+    """What an uninstallation would do, from zolhost's what-if report
+    (--uninstall --check): action remove, none (not installed) or fail, and
+    why; the planned devices and the package's state before."""
+    if "error" in report:
+        return {"action": "fail", "reason": report["error"], "plan": [], "state": None}
+    run = report.get("uninstall") if isinstance(report.get("uninstall"), dict) else {}
+    props = report.get("properties", {})
+    version = (props.get("4") or {}).get("value") or "the package"
+    installed = (props.get("3") or {}).get("value") or ""
+    plan, state = _devices(run.get("plan")), run.get("package_state")
+    decision = {"plan": plan, "state": state, "version": version}
+    if state == "not_installed":
+        return dict(decision, action="none", reason="version %s is not installed" % version)
+    if state == "superseded":
+        return dict(decision, action="fail", reason="a later version (%s) is installed over %s; remove it first" % (
+            installed or "unknown", version))
+    if state not in ("installed", "installing", "partial"):
+        return dict(decision, action="fail", reason="the component gave no uninstall plan (package state %s)" % state)
+    stranded = [d.get("instance_id") or "?" for d in plan if d.get("action") == "no_driver"]
+    if stranded and not force:
+        return dict(decision, action="fail", reason="removing %s would leave %s without a driver (%s); "
+                    "set zol_force_uninstall to allow it" % (version, _count(len(stranded)), ", ".join(stranded)))
+    words = _uninstall_words(plan, version, False)
+    return dict(decision, action="remove", rollback=words["rollback"], reason=words["text"])
+
+
+def zol_uninstall_outcome(report, rc):
+    """An uninstallation's result from its JSON report: as an install's, and
+    not installed (result 0 with the package not installed, exit code 1605:
+    nothing was changed), the planned devices, what was done to the devices
+    in words and their counts."""
+    run, result = _call(report, "uninstall", rc)
+    if result is None:
+        return run
+    not_installed = result == 0 and run.get("package_state") == "not_installed"
+    version = ((report.get("properties") or {}).get("4") or {}).get("value") or "the package"
+    devices = _devices(report.get("devices"))
+    counts = dict.fromkeys(UNINSTALL_DEVICE_COUNTS.values(), 0)
+    for device in devices:
+        column = (UNINSTALL_DEVICE_COUNTS.get((device.get("action"), device.get("outcome")))
+                  or UNINSTALL_DEVICE_COUNTS.get(device.get("outcome")))
+        if column:
+            counts[column] += 1
+    return _outcome(run, result, rc, *((NOT_INSTALLED_CODE, "not installed") if not_installed else RESULTS[result]),
+                    not_installed=not_installed, state=run.get("package_state"), version=version,
+                    plan=_devices(run.get("plan")), devices=counts, done=_uninstall_words(devices, version, True)["text"])
 
 
 def zol_failure(result):
@@ -344,12 +467,82 @@ def zol_integrity_problem(run, expected, folder):
     return "%s; zolhost was not run" % "; ".join(problems) if problems else ""
 
 
+def _changed(row, outcome, what, checks):
+    """Makes the row of an install or uninstall that changed the server: its
+    message the component's, what was done and the restart. Whether the
+    restart is still pending."""
+    pending = outcome["restart"] and "after restart" not in checks
+    notes = [outcome["message"], what] + (["restart pending" if pending else "restarted"] if outcome["restart"] else [])
+    row["outcome"], row["message"] = "changed", "; ".join(n for n in notes if n)
+    return pending
+
+
+def _uninstall_row(row, facts):
+    """The row of a server the package is taken off (zol_state absent): in
+    check mode what the what-if says, else what the uninstallation did, as
+    the what-if after it (after the restart, when there is one) confirms."""
+    checks = facts.get("zol_checks") or {}
+    before = checks.get("before")
+    uninstall = facts.get("zol_uninstall") or {}
+    decision = zol_uninstall_decision(before, bool(facts.get("zol_forced"))) if before else {}
+    source = uninstall if "result" in uninstall else decision if before and "error" not in before else None
+    if source:
+        row["devices found"] = str(len(source.get("plan") or []))
+        row["package before"] = PACKAGE_STATES.get(source.get("state"), source.get("state") or "")
+    if "result" in uninstall:
+        row["uninstall result"] = "%d %s" % (uninstall["result"], uninstall["name"])
+        row["exit code"] = str(uninstall["exit_code"])
+        for column, count in uninstall["devices"].items():
+            row[column] = str(count)
+    after = checks.get("after restart") or checks.get("after")
+    if after and "error" not in after:
+        installed = (after.get("properties", {}).get("3") or {})
+        row["version after"] = (installed.get("value") or "none") if installed.get("result") else "none"
+
+    if facts.get("zol_error"):
+        row["outcome"], row["message"] = "failed", _clean(facts["zol_error"])
+    elif facts.get("zol_check_mode"):
+        if not before:
+            row["outcome"], row["message"] = "failed", "the server was not checked"
+        elif decision["action"] == "remove":
+            row["outcome"] = "would roll back" if decision["rollback"] else "would remove"
+            row["message"] = decision["reason"]
+        else:
+            row["outcome"] = "ok" if decision["action"] == "none" else "failed"
+            row["message"] = decision["reason"]
+    elif "result" not in uninstall:
+        row["outcome"], row["message"] = "failed", "the package was not uninstalled"
+    elif uninstall["not_installed"]:
+        row["outcome"], row["message"] = "ok", "version %s is not installed" % uninstall["version"]
+    elif uninstall["changed"]:
+        pending = _changed(row, uninstall, uninstall["done"], checks)
+        # A success is believed when the what-if after it finds the package
+        # no longer installed (before a pending restart it may still be).
+        final = (after.get("uninstall") or {}).get("package_state") if after and "error" not in after else None
+        if after and "error" not in after and not pending and final != "not_installed":
+            row["outcome"] = "failed"
+            row["message"] = "the uninstallation reported success, but the what-if after it finds the package %s" % (
+                PACKAGE_STATES.get(final, final or "unanswered"))
+    else:
+        row["outcome"], row["message"] = "failed", uninstall.get("message") or "the uninstallation failed"
+    return row
+
+
 def _row(host, facts):
-    row = dict.fromkeys(COLUMNS, "")
+    row = dict.fromkeys(ALL_COLUMNS, "")
     row["host"] = host
+    # Which columns the row fills: an installation's or an uninstallation's
+    # (None: not known for a server the rollout did not reach, whose state
+    # the inventory does not set).
+    uninstalling = facts.get("zol_uninstalling")
+    if uninstalling is None and (facts.get("zol_attempted") or "zol_state" in facts):
+        uninstalling = facts.get("zol_state") == "absent"
+    row["state"] = None if uninstalling is None else "absent" if uninstalling else "present"
     if not facts.get("zol_attempted"):
         row["outcome"], row["message"] = "not attempted", "the rollout stopped before this server"
         return row
+    if uninstalling:
+        return _uninstall_row(row, facts)
     checks = facts.get("zol_checks") or {}
     decision = facts.get("zol_decision") or {}
     install = facts.get("zol_install") or {}
@@ -385,12 +578,7 @@ def _row(host, facts):
         if devices is not None:
             row["message"] += " on %d device%s" % (devices, "" if devices == 1 else "s")
     elif install.get("changed"):
-        row["outcome"] = "changed"
-        notes = [install["message"], decision["reason"]]
-        pending = install["restart"] and "after restart" not in checks
-        if install["restart"]:
-            notes.append("restart pending" if pending else "restarted")
-        row["message"] = "; ".join(n for n in notes if n)
+        pending = _changed(row, install, decision["reason"], checks)
         # A success is believed when the check after it finds the package's
         # version installed (before a pending restart it may not yet).
         final = zol_check_decision(after) if after and "error" not in after else None
@@ -414,18 +602,28 @@ def _csv_cell(text):
     return "'" + text if text[:1] in ("=", "+", "-", "@") else text
 
 
+def _columns(rows):
+    """An installation's columns, an uninstallation's, or both when the
+    servers of the run did either."""
+    states = {row.get("state") for row in rows} - {None}
+    if "absent" not in states:
+        return COLUMNS
+    return UNINSTALL_COLUMNS if states == {"absent"} else ALL_COLUMNS
+
+
 def zol_table(rows, form):
     """The summary as Markdown (form 'markdown') or CSV (form 'csv')."""
+    columns = _columns(rows)
     if form == "csv":
         buf = io.StringIO()
         writer = csv.writer(buf, lineterminator="\n")
-        writer.writerow(COLUMNS)
+        writer.writerow(columns)
         for row in rows:
-            writer.writerow([_csv_cell(row[c]) for c in COLUMNS])
+            writer.writerow([_csv_cell(row[c]) for c in columns])
         return buf.getvalue()
-    lines = ["| " + " | ".join(COLUMNS) + " |", "|" + "---|" * len(COLUMNS)]
+    lines = ["| " + " | ".join(columns) + " |", "|" + "---|" * len(columns)]
     for row in rows:
-        lines.append("| " + " | ".join(row[c].replace("|", "\\|") for c in COLUMNS) + " |")
+        lines.append("| " + " | ".join(row[c].replace("|", "\\|") for c in columns) + " |")
     return "\n".join(lines) + "\n"
 
 
@@ -451,6 +649,8 @@ class FilterModule(object):
             "zol_report": zol_report,
             "zol_check_decision": zol_check_decision,
             "zol_install_outcome": zol_install_outcome,
+            "zol_uninstall_decision": zol_uninstall_decision,
+            "zol_uninstall_outcome": zol_uninstall_outcome,
             "zol_busy": zol_busy,
             "zol_failure": zol_failure,
             "zol_facts": zol_facts,
