@@ -250,7 +250,7 @@ EOF
     fail "check run: the open folder's message: $(message check open)"
 [ "$(message check uplink)" = 'the deployment folder C:\zolup\zolfleet lies in C:\zolup, which is a link (reparse point); nothing was copied or run' ] ||
     fail "check run: the linked parent's message: $(message check uplink)"
-[ "$(message check upgraded)" = "roll back from 1.2.4.0 to 1.2.3.0 on 3 devices" ] ||
+[ "$(message check upgraded)" = "would roll back to 1.2.3.0 on 3 devices" ] ||
     fail "check run: upgraded: $(message check upgraded)"
 temp="C:\\users\\$(id -un)\\Temp"
 case "$(message check tmpopen)" in
@@ -337,7 +337,7 @@ upgraded|ok|0|not installed|0 not installed|1605||0|0|0|0|0|0
 EOF
 [ "$(grep -cE '^(fresh|bare|older|upgraded) +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0' "$WORK/second.log")" = 4 ] ||
     { cat "$WORK/second.log"; fail "second run: something changed"; }
-[ "$(message second upgraded)" = "version 1.2.4.0 is not installed" ] || fail "second run: upgraded: $(message second upgraded)"
+[ "$(message second upgraded)" = "not installed" ] || fail "second run: upgraded: $(message second upgraded)"
 "$SRC/scripts/fleet-hosts.sh" stop "$WORK/servers"
 state upgraded >"$WORK/state.after"
 diff "$WORK/state.before" "$WORK/state.after" >"$WORK/diff" || { cat "$WORK/diff"; fail "second run: upgraded changed"; }

@@ -216,7 +216,7 @@ def _devices(listed):
 def _uninstall_words(devices, version, done):
     """What an uninstallation does to the package's devices, in words: done
     (the devices after it, "rolled back ...") or planned (its what-if,
-    "roll back ..."). Only the devices whose action was carried out count
+    "would roll back ..."). Only the devices whose action was carried out count
     when done."""
     targets, others = {}, dict.fromkeys(("next_best", "no_driver", "remove_device"), 0)
     for device in devices:
@@ -228,11 +228,11 @@ def _uninstall_words(devices, version, done):
             targets[target] = targets.get(target, 0) + 1
         elif action in others:
             others[action] += 1
+    moves = " and ".join("to %s on %s" % (t, _count(n)) for t, n in targets.items())
     if targets:
-        parts = ["%s from %s %s" % ("rolled back" if done else "roll back", version,
-                                    " and ".join("to %s on %s" % (t, _count(n)) for t, n in targets.items()))]
+        parts = ["rolled back from %s %s" % (version, moves) if done else "would roll back " + moves]
     else:
-        parts = ["%s %s" % ("removed" if done else "remove", version)]
+        parts = ["%s %s" % ("removed" if done else "would remove", version)]
     if others["next_best"]:
         parts.append("the next-best driver on %s" % _count(others["next_best"]))
     if others["no_driver"]:
@@ -255,7 +255,7 @@ def zol_uninstall_decision(report, force=False):
     plan, state = _devices(run.get("plan")), run.get("package_state")
     decision = {"plan": plan, "state": state, "version": version}
     if state == "not_installed":
-        return dict(decision, action="none", reason="version %s is not installed" % version)
+        return dict(decision, action="none", reason="not installed")
     if state == "superseded":
         return dict(decision, action="fail", reason="a later version (%s) is installed over %s; remove it first" % (
             installed or "unknown", version))
@@ -513,7 +513,7 @@ def _uninstall_row(row, facts):
     elif "result" not in uninstall:
         row["outcome"], row["message"] = "failed", "the package was not uninstalled"
     elif uninstall["not_installed"]:
-        row["outcome"], row["message"] = "ok", "version %s is not installed" % uninstall["version"]
+        row["outcome"], row["message"] = "ok", "not installed"
     elif uninstall["changed"]:
         pending = _changed(row, uninstall, uninstall["done"], checks)
         # A success is believed when the what-if after it finds the package
