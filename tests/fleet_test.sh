@@ -80,9 +80,11 @@ cat >"$WORK/tamper.sh" <<'EOF'
 #!/bin/sh
 echo '<!-- changed -->' >>"$ZOL_SIM_DEPLOY_DIR/chipset-1.2.4.0/install.xml"
 EOF
+# The lock is held 20 s: on a loaded machine the install task can take more
+# than 10 s to reach zolhost, and the hold must outlast that to be met.
 cat >"$WORK/hold.sh" <<EOF
 #!/bin/bash
-setsid "$SRC/scripts/wine-run.sh" "$BUILD/bin/devsim.exe" hold-install-lock 10 </dev/null >"$WORK/hold.log" 2>&1 &
+setsid "$SRC/scripts/wine-run.sh" "$BUILD/bin/devsim.exe" hold-install-lock 20 </dev/null >"$WORK/hold.log" 2>&1 &
 for i in {1..150}; do grep -q 'holding the install lock' "$WORK/hold.log" && exit 0; sleep 0.2; done
 exit 1
 EOF
