@@ -735,6 +735,8 @@ class Worker(threading.Thread):
         question = self.rng.choice(["check", "uninstall-check"])
         ask_pkg = self.rng.choice("ab")
         ask_args = ["--check", "--json"] if question == "check" else ["--uninstall", "--check", "--json"]
+        with open(os.path.join(OUT, "run-%d.txt" % numbers[1]), "a") as f:
+            f.write("$ beside run %d: zolhost %s (%s)\n" % (numbers[0], " ".join(args), VERSION[pkg]))
         main, asked = self.together(lambda: self.server.host_until_free(numbers[0], pkg, args),
                                     lambda: self.server.host(numbers[1], ask_pkg, ask_args))
         rc, report, attempts = main
@@ -749,7 +751,9 @@ class Worker(threading.Thread):
             # driver and some not yet: each has one of the two.
             aproblem = expect_check(areport, [before, after])
         else:
-            aproblem = expect_whatif(areport, ask_pkg, [before, after], before != after)
+            # An install, even of the version installed, and an uninstall
+            # that takes something off pass through states of their own.
+            aproblem = expect_whatif(areport, ask_pkg, [before, after], op == "install" or before != after)
         failed |= aproblem is not None
         if not failed:
             self.server.state = after
