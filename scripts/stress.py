@@ -252,6 +252,8 @@ class Server:
                         child.send_signal(signal.SIGKILL)
                         killed = True
                 rc = child.wait(TIMEOUT)
+                # A run that ended just before the signal was not cut.
+                killed = killed and rc == -signal.SIGKILL
             except subprocess.TimeoutExpired:
                 child.send_signal(signal.SIGKILL)
                 child.wait()
