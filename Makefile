@@ -57,8 +57,11 @@ bench: build prefix
 	@scripts/wine-run.sh $(BUILD)/bin/zolbench.exe Z:$(abspath $(BUILD))/packages $(BENCH_CASES)
 
 # Repeated host runs under load (not part of the tests): STRESS_RUNS runs,
-# default 1000, of the questions and the installation, two at a time beside a
-# busy loop. Prints the failures with their exit codes and output.
+# default 1000, on STRESS_SERVERS simulated servers at once (default 3) beside
+# a busy loop: installs, uninstalls, the questions, the uninstall what-if,
+# runs killed at a random moment and run again, and two runs at once on one
+# server (the install lock). Prints the counts per kind of run and the
+# failures with their exit codes, what differed and their output.
 stress: build prefix
 	@scripts/stress.sh $(BUILD)
 

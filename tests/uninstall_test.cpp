@@ -280,6 +280,18 @@ TEST_F(Uninstall, TheOnlyVersionNeedsForceToLeaveADeviceWithoutADriver)
     EXPECT_EQ(again.result, ZOL_INSTALL_FAILED);
     EXPECT_EQ(again.message, L"This package is not installed.");
     EXPECT_EQ(AskPlan(m_old).state, ZOL_PACKAGE_NOT_INSTALLED);
+
+    // The device's driver properties are gone, not left empty: installed
+    // again, the device gets its driver (an empty "Driver" value made Wine's
+    // update write the driver into the class key and the device had none).
+    const std::wstring deviceKey = L"SYSTEM\\CurrentControlSet\\Enum\\" + device.Instance();
+    for (const wchar_t* value : {L"Driver", L"Service"})
+        EXPECT_NE(RegGetValueW(HKEY_LOCAL_MACHINE, deviceKey.c_str(), value, RRF_RT_ANY, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS)
+            << Text(value);
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    EXPECT_EQ(Driver(device.Instance()).inf.GetString(), std::wstring(L"zolchip.inf"));
+    EXPECT_EQ(Driver(device.Instance()).service.GetString(), std::wstring(L"zolchip"));
 }
 
 TEST_F(Uninstall, EachDeviceGoesBackToItsOwnEarlierDriverOrTheNextBest)

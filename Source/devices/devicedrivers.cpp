@@ -45,6 +45,40 @@ bool ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, DWORD exp
     return false;
 }
 
+// Wine 8 writes an empty value for a property set without a buffer instead
+// of deleting it, and its next driver update takes an empty "Driver" value
+// for the name of the device's driver key: it writes the driver's values
+// into the class key itself and leaves the device without a driver. A
+// property that still reads after its deletion is deleted from the device's
+// key. On Windows the platform's call has deleted it and nothing reads.
+bool DeletePropertiesLeftEmpty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD* error)
+{
+    static const struct {
+        DWORD property;
+        const wchar_t* value;
+    } kProperties[] = {{SPDRP_DRIVER, L"Driver"}, {SPDRP_SERVICE, L"Service"}};
+    wchar_t instance[MAX_DEVICE_ID_LEN + 1] = {};
+    if (!SetupDiGetDeviceInstanceIdW(set, data, instance, MAX_DEVICE_ID_LEN, nullptr)) {
+        *error = GetLastError();
+        return false;
+    }
+    for (const auto& p : kProperties) {
+        std::vector<wchar_t> left;
+        if (!ReadProperty(set, data, p.property, REG_SZ, &left))
+            continue;
+        std::wstring path = FormatWide(L"SYSTEM\\CurrentControlSet\\Enum\\%s", instance);
+        CUniqueRegKey key;
+        LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, key.put());
+        if (rc == ERROR_SUCCESS)
+            rc = RegDeleteValueW(key.get(), p.value);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+            *error = static_cast<DWORD>(rc);
+            return false;
+        }
+    }
+    return true;
+}
+
 CStr ReadDriverKeyValue(HKEY key, const wchar_t* name)
 {
     std::vector<wchar_t> value(kDriverValueChars + 1, L'\0');
@@ -430,7 +464,7 @@ bool RemoveDeviceDriver(const wchar_t* instanceId, DWORD* error)
             return false;
         }
     }
-    return true;
+    return DeletePropertiesLeftEmpty(set.get(), &data, error);
 }
 
 IDriverPackageUninstall& DriverPackageUninstall()
