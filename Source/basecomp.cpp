@@ -66,8 +66,13 @@ int CBaseComponent::Initialize()
     m_pLog->WriteLine(LOG_VERBOSE, SEV_INFO, BASECOMP_SOURCE, 84, L"Detecting if 64-bit operating system... \r\n");
     m_bIs64BitOs = Is64BitOperatingSystem();
 
+    wchar_t full[MAX_PATH] = {};
+    DWORD fullLength = GetCurrentDirectoryW(MAX_PATH, full);
+    m_strPackageFolder = fullLength != 0 && fullLength < MAX_PATH ? full : L"";
     m_pLog->WriteLine(LOG_VERBOSE, SEV_INFO, BASECOMP_SOURCE, 87, L"Locating package definition file... ");
     if (FindPackageDefinitionFile(path, MAX_PATH)) {
+        fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+        m_strPackageDefinitionPath = fullLength != 0 && fullLength < MAX_PATH ? full : L"";
         m_pLog->WriteLine(LOG_VERBOSE_CONT, SEV_INFO, nullptr, 0, L"Done.\r\n");
         m_pLog->WriteLine(LOG_VERBOSE, SEV_INFO, BASECOMP_SOURCE, 93, L"    - Reading package definition file... ");
         if (ReadPackageDefinition(path) == 0) {

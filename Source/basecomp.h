@@ -148,6 +148,14 @@ public:
     // After the updates: the INF as the system holds it now, and (when every
     // update succeeded) the record marked installed.
     void FinishPnPRecord(int pnpInstallCode);
+    // After an install that succeeded: the package's kept copy and its
+    // entry among the installed programs (see uninstallentry.h). What fails
+    // is named in WARNING lines; the install's result stays.
+    void RegisterUninstallEntry();
+    // After an uninstall removed its record: the entry describes the version
+    // in place again, or goes, and the record's kept copy goes last. Logged
+    // as steps; what fails is named in WARNING lines, the result stays.
+    void RetireUninstallEntry(const CStr& recordKey, const CStr& infName);
 
     static int FindSubstring(const wchar_t* text, const wchar_t* pattern);
     static WORD GetEditionCode(const wchar_t* name);
@@ -231,4 +239,9 @@ private:
     // install succeeds.
     CStr m_strCollapsedKey;
     CStrList m_vRecordFailures;
+    // Where Initialize found the package definition, and the folder that was
+    // current then (the package's files are read from there): what a kept
+    // copy of the package is made of.
+    CStr m_strPackageDefinitionPath;
+    CStr m_strPackageFolder;
 };

@@ -105,6 +105,11 @@ int CBaseComponent::Install(int a, void* b, wchar_t* message, int d, const wchar
         break;
     }
 
+    // Where administrators and configuration managers find the package and
+    // remove it again.
+    if (result == ZOL_INSTALL_SUCCESS || result == ZOL_INSTALL_RESTART)
+        RegisterUninstallEntry();
+
     if (m_szShellExecuteFile[0] == L'\0')
         return result;
 

@@ -57,6 +57,9 @@ enum RecordState {
 #define RECORD_PUBLISHED_INF L"PublishedInf"
 #define RECORD_REPLACES L"Replaces"
 #define RECORD_SUPERSEDED_BY L"SupersededBy"
+// The local date of the install that succeeded, yyyymmdd: the uninstall
+// entry's InstallDate, kept for when the entry describes this version again.
+#define RECORD_INSTALL_DATE L"InstallDate"
 
 // One item: named fields ("path", "action", ...), in order. A field that is
 // not there reads as empty.

@@ -8,6 +8,7 @@
 #include "support/plainname.h"
 #include "support/trustedfolder.h"
 #include "support/wformat.h"
+#include "uninstallentry.h"
 
 #include <wchar.h>
 
@@ -214,6 +215,7 @@ void ForgetRecordChain(const CStr& key)
             break;
         CStr later = record.ReadValue(RECORD_SUPERSEDED_BY);
         DeleteRecordFolder(CInstallRecord::FolderOf(next.GetString()));
+        RemoveKeptCopy(next.GetString(), nullptr);
         record.Delete();
         next = later;
     }

@@ -40,5 +40,6 @@ DWORD DeleteInstalledFile(const wchar_t* path, bool* restart);
 
 // Deletes a record folder and all below it, never following a link.
 bool DeleteRecordFolder(const CStr& recordFolder);
-// Removes a record, its folder, and the records that superseded it in turn.
+// Removes a record, its folder and its kept copy, and the records that
+// superseded it in turn.
 void ForgetRecordChain(const CStr& key);

@@ -544,6 +544,7 @@ int CBaseComponent::UninstallPnP(CInstallRecord& record, int flags, wchar_t* mes
     // one again.
     step(351, FormatWide(L"    - Removing the install record %s", record.Key().GetString()));
     CStr replaced = record.ReadValue(RECORD_REPLACES);
+    CStr infName = record.ReadValue(RECORD_INF_NAME);
     if (!replaced.IsEmpty())
         CInstallRecord(replaced.GetString()).DeleteValue(RECORD_SUPERSEDED_BY);
     bool forgotten = DeleteRecordFolder(CInstallRecord::FolderOf(record.Key().GetString())) && record.Delete();
@@ -556,5 +557,6 @@ int CBaseComponent::UninstallPnP(CInstallRecord& record, int flags, wchar_t* mes
         CopyMessageText(message, SelectMessage(MSG_UNINSTALL_PARTIAL, language));
         return ZOL_INSTALL_FAILED;
     }
+    RetireUninstallEntry(record.Key(), infName);
     return restart ? ZOL_INSTALL_RESTART : ZOL_INSTALL_SUCCESS;
 }

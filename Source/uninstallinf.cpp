@@ -383,8 +383,11 @@ int CBaseComponent::UninstallLegacy(CInstallRecord& record, int flags, wchar_t* 
         run.DeleteShortcuts();
         run.RemoveFolders();
     }
+    CStr infName = record.ReadValue(RECORD_INF_NAME);
     if (run.Ok())
         run.ForgetRecord();
+    if (run.Ok())
+        RetireUninstallEntry(record.Key(), infName);
 
     m_vDeviceResults.clear();
     for (const UNINSTALLDEVICE& device : plan.devices) {

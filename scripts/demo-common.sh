@@ -108,6 +108,21 @@ host_step() {
             "${RESULT:-?}" "$(echo "$REPORT" | sed -n 's/^Install: *result [0-9]* (\(.*\))$/\1/p')" "${EXIT_CODE:-?}"
     fi
 }
+# Runs a command line as a configuration manager runs an entry's quiet
+# uninstall string (through the command interpreter, from C:\) and prints one
+# line like host_step's uninstall line. Sets REPORT, RESULT and EXIT_CODE.
+quiet_step() {
+    local package
+    printf '@%s\r\n@exit /b %%errorlevel%%\r\n' "$1" > "$WINEPREFIX/drive_c/zolquiet.cmd"
+    REPORT=$(cd "$WINEPREFIX/drive_c" && win cmd /c 'C:\zolquiet.cmd')
+    rm -f "$WINEPREFIX/drive_c/zolquiet.cmd"
+    EXIT_CODE=$(echo "$REPORT" | sed -n 's/^Exit code: *\([0-9]*\).*/\1/p')
+    package=$(report_value '4 Package version')
+    RESULT=$(echo "$REPORT" | sed -n 's/^Uninstall: *result \([0-9]*\).*/\1/p')
+    printf '%s%-14s package %-8s  result %s (%s); zolhost exit code %s\n' "${STEP_INDENT:-}" "quiet string" \
+        "${package:-?}" "${RESULT:-?}" "$(echo "$REPORT" | sed -n 's/^Uninstall: *result [0-9]* (\(.*\))$/\1/p')" \
+        "${EXIT_CODE:-?}"
+}
 # The what-if's plan in REPORT, counted by action and target: "3 devices:
 # restore_previous to zolchip.inf 1.2.3.0".
 plan_summary() {

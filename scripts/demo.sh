@@ -15,10 +15,13 @@
 # devices as Windows would, checks it again (the same version installed); the
 # newer package checks as an upgrade, installs over it and checks as the same
 # version; its what-if and its uninstallation then put the devices back on the
-# older package, which checks as the same version again. The prefix copy is removed at the end unless ZOL_KEEP_DEMO=1 (or
-# ZOL_KEEP_PREFIX=1) is set.
-# Exit code: 0 when both installations and the uninstallation succeeded and
-# the checks after them answered status 1, 1 otherwise.
+# older package, which checks as the same version again. Then the package
+# folders are deleted and the quiet uninstall string of the package's entry
+# among the installed programs is run, as a configuration manager runs it;
+# the package checks as a new installation again. The prefix copy is
+# removed at the end unless ZOL_KEEP_DEMO=1 (or ZOL_KEEP_PREFIX=1) is set.
+# Exit code: 0 when the installations and uninstallations succeeded and the
+# checks after them answered status 1 (5 after the last), 1 otherwise.
 set -uo pipefail
 BUILD=$(realpath -m "${1:?usage: scripts/demo.sh BUILD_DIR [EXAMPLE]}")
 EXAMPLE=${2:-chipset}
@@ -80,14 +83,34 @@ host_step "$UPGRADE" uninstall
 [[ "$RESULT" == [12] ]] || OK=0
 host_step "$EXAMPLE" check
 [ "$RESULT" = 1 ] || OK=0
-LAST="status $RESULT ($(status_name "$RESULT")), installed version $(report_value '3 Installed version')"
-
-heading "The devices (devsim list)"
 # Only the devices added above; Wine's own devices are left out.
-win "$BIN/devsim.exe" list | awk '/^ROOT\\SYSTEM\\/ {show=1} /^[^ ]/ && !/^ROOT\\SYSTEM\\/ {show=0} show' | indent
+device_list() { win "$BIN/devsim.exe" list | awk '/^ROOT\\SYSTEM\\/ {show=1} /^[^ ]/ && !/^ROOT\\SYSTEM\\/ {show=0} show'; }
+ROLLED_BACK=$(device_list)
+# Then the way administrators and configuration managers remove it: the
+# package folders are gone, and the package's entry among the installed
+# programs gives the command, which runs a kept copy of zolhost and the
+# package.
+rm -rf "$WINEPREFIX/drive_c/zoldemo"
+ENTRY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\zolcomp_zolchip.inf'
+entry_value() { win reg query "$ENTRY" /v "$1" /reg:64 | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"; }
+QUIET=$(entry_value QuietUninstallString)
+printf '%-14s %s: DisplayVersion %s; C:\\zoldemo deleted\n' entry "${ENTRY##*\\}" "$(entry_value DisplayVersion)"
+printf '%-14s %s\n' "" "QuietUninstallString $QUIET"
+quiet_step "$QUIET"
+[[ "$RESULT" == [12] ]] || OK=0
+win reg query "$ENTRY" /reg:64 >/dev/null 2>&1 && { echo "demo: the entry is still there" >&2; OK=0; }
+printf '%-14s entry removed; %s of 3 devices without a driver\n' "" "$(device_list | grep -c 'driver INF: *(none)')"
+copy_package "$EXAMPLE"
+host_step "$EXAMPLE" check
+[ "$RESULT" = 5 ] || OK=0
+LAST="status $RESULT ($(status_name "$RESULT")), installed version $(report_value '3 Installed version' | grep . || echo '(none)')"
 
-heading "The uninstallation in C:\\devavoror\\log\\zolsetup.log"
+heading "The devices after the uninstallation of 1.2.4.0 (devsim list)"
+echo "$ROLLED_BACK" | indent
+
+heading "The uninstallations in C:\\devavoror\\log\\zolsetup.log: 1.2.4.0, then the quiet string's last steps"
 show_setup_log | awk '/Initiating uninstallation/ {on=1} on && /^ *- / {print} on && /Log Session End/ {exit}'
+show_setup_log | grep -E '^ *- Removing the (uninstall entry|kept copy)' | tail -2
 
 heading "Outcome"
 echo "    Last check: $LAST; demo ran $(elapsed) s"

@@ -606,12 +606,13 @@ TEST(HostParts, OptionsParsing)
 {
     {
         const wchar_t* argv[] = {L"zolhost", L"/verbose_log", L"--lang", L"ja", L"--check", L"--json",
-                                 L"/consoleout", L"C:\\p\\zolcomp.dll"};
+                                 L"/consoleout", L"--pause", L"C:\\p\\zolcomp.dll"};
         CHostOptions options;
-        ASSERT_EQ(options.Parse(8, argv), CHostOptions::PARSE_RUN);
+        ASSERT_EQ(options.Parse(9, argv), CHostOptions::PARSE_RUN);
         EXPECT_EQ(options.Language(), L"ja");
         EXPECT_TRUE(options.CheckOnly());
         EXPECT_TRUE(options.Json());
+        EXPECT_TRUE(options.Pause());
         EXPECT_EQ(options.ComponentPath(), L"C:\\p\\zolcomp.dll");
     }
     {
@@ -621,6 +622,7 @@ TEST(HostParts, OptionsParsing)
         EXPECT_EQ(options.Language(), L"en");
         EXPECT_FALSE(options.CheckOnly());
         EXPECT_FALSE(options.Json());
+        EXPECT_FALSE(options.Pause());
     }
     {
         const wchar_t* argv[] = {L"zolhost", L"x.dll", L"--help"};

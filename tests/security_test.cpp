@@ -138,19 +138,22 @@ TEST_F(Security, ARunWritesOnlyItsLogsStagingAndThePlatformsDriverStore)
     for (const std::wstring& path : changed)
         EXPECT_TRUE(StartsWith(path, L"c:\\devavoror\\log\\")) << zoltest::ToUtf8(path);
 
-    // The installation adds its staging folder and its record's folder (the
-    // kept package); the platform's driver installation copies the INF and
-    // the driver's files.
+    // The installation adds its staging folder, its record's folder (the
+    // kept package) and the kept copy its uninstall entry runs; the
+    // platform's driver installation copies the INF and the driver's files.
     zoltest::ProcessResult install = zoltest::RunHost(m_dir, L"/verbose_log");
     EXPECT_EQ(install.exitCode, 0u) << install.output;
     TakeSnapshot(L"C:", afterInstall);
     changed = Changes(afterCheck, afterInstall);
     EXPECT_NE(std::find(changed.begin(), changed.end(), L"c:\\devavoror\\pnpdrvs\\zolchip.sys"), changed.end());
+    const wchar_t kKeptHost[] = L"c:\\program files\\zolcomp\\zolchip.inf_1.2.3.0\\zolhost.exe";
+    EXPECT_NE(std::find(changed.begin(), changed.end(), kKeptHost), changed.end());
     for (const std::wstring& path : changed) {
         bool documented = false;
         for (const wchar_t* place : {L"c:\\devavoror\\log\\", L"c:\\devavoror\\pnpdrvs\\",
                                      L"c:\\devavoror\\packages\\zolchip.inf_1.2.3.0\\", L"c:\\windows\\inf\\",
-                                     L"c:\\windows\\system32\\drivers\\", L"c:\\devavoror\\zolcomp-install.lock"})
+                                     L"c:\\windows\\system32\\drivers\\", L"c:\\devavoror\\zolcomp-install.lock",
+                                     L"c:\\program files\\zolcomp\\zolchip.inf_1.2.3.0\\"})
             documented = documented || StartsWith(path, place);
         EXPECT_TRUE(documented) << zoltest::ToUtf8(path);
     }

@@ -18,11 +18,13 @@
 #include "inf/newdevlibrary.h"
 #include "inf/servicecontrol.h"
 #include "installrecord.h"
+#include "legacyhelpers.h"
 #include "messages.h"
 #include "pnphelpers.h"
 #include "testsupport.h"
 
 using namespace pnptest;
+using legacytest::PendingOperations;
 
 namespace {
 
@@ -30,6 +32,8 @@ const wchar_t kId0E83[] = L"PCI\\VEN_8086&DEV_0E83&SUBSYS_7C41A2E9";
 const wchar_t kId0EA8[] = L"PCI\\VEN_8086&DEV_0EA8&SUBSYS_7C41A2E9";
 const wchar_t kDriverFile[] = L"C:\\windows\\system32\\drivers\\zolchip.sys";
 const wchar_t kInfCopy[] = L"C:\\windows\\inf\\zolchip.inf";
+const wchar_t kEntry[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\zolcomp_zolchip.inf";
+const wchar_t kKeptOld[] = L"C:\\Program Files\\zolcomp\\zolchip.inf_1.2.3.0";
 
 struct RunResult {
     int result = -1;
@@ -113,6 +117,53 @@ std::string Snapshot()
     return out;
 }
 
+// A value of the package's entry among the installed programs; empty (or
+// 0xFFFFFFFF) when it is not there.
+std::wstring Entry(const wchar_t* name) { return legacytest::ReadString(kEntry, name); }
+DWORD EntryNumber(const wchar_t* name) { return legacytest::ReadDword(kEntry, name); }
+
+// The command an entry gives for the kept copy in folder.
+std::wstring Command(const std::wstring& folder, const wchar_t* options)
+{
+    return L"\"" + folder + L"\\zolhost.exe\" --uninstall --force" + options + L" --package \"" + folder + L"\" \"" +
+           folder + L"\\zolcomp.dll\"";
+}
+
+std::string Today()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[16];
+    snprintf(text, sizeof(text), "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+// The component's entries among the installed programs.
+std::vector<std::wstring> ComponentEntries()
+{
+    std::vector<std::wstring> names;
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
+                      KEY_READ | KEY_WOW64_64KEY, &root) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[256];
+    for (DWORD i = 0, chars = 256; RegEnumKeyExW(root, i, name, &chars, nullptr, nullptr, nullptr, nullptr) ==
+                                   ERROR_SUCCESS;
+         ++i, chars = 256) {
+        if (wcsncmp(name, L"zolcomp_", 8) == 0)
+            names.push_back(name);
+    }
+    RegCloseKey(root);
+    return names;
+}
+
+void ExpectLogLines(const std::vector<std::string>& lines)
+{
+    std::string log = zoltest::ReadMainLog();
+    for (const std::string& line : lines)
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
 std::wstring g_absentInstance;
 bool AbsentDevice(const wchar_t* instance) { return g_absentInstance != instance; }
 
@@ -131,6 +182,9 @@ protected:
                                     L"C:\\windows\\system32\\drivers\\zolchip.dat"})
             DeleteFileW(file);
         StopAndDeleteService(L"zolchip", nullptr);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEntry);
+        zoltest::RemoveTree(L"C:\\Program Files\\zolcomp");
+        legacytest::ClearPendingOperations();
         zoltest::ClearLogs();
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::wstring name = zoltest::FromUtf8(info->name());
@@ -263,6 +317,7 @@ TEST_F(Uninstall, TheOnlyVersionNeedsForceToLeaveADeviceWithoutADriver)
     EXPECT_EQ(refused.devices[0].nReason, ZOL_REASON_NO_DRIVER_LEFT);
     EXPECT_EQ(Driver(device.Instance()).inf.GetString(), std::wstring(L"zolchip.inf"));
     EXPECT_EQ(CInstallRecord(L"zolchip.inf_1.2.3.0").GetState(), RECORD_STATE_INSTALLED);
+    EXPECT_EQ(Entry(L"DisplayVersion"), L"1.2.3.0") << "a failed uninstall keeps the entry";
 
     RunResult forced = Operate(m_old, true, ZOL_UNINSTALL_FORCE);
     EXPECT_EQ(forced.result, ZOL_INSTALL_SUCCESS) << Text(forced.message) << zoltest::ReadMainLog();
@@ -274,6 +329,7 @@ TEST_F(Uninstall, TheOnlyVersionNeedsForceToLeaveADeviceWithoutADriver)
     EXPECT_FALSE(CServiceControl(L"zolchip").ServiceExists());
     EXPECT_FALSE(KeyExists(L"SOFTWARE\\zolcomp\\Packages\\zolchip.inf_1.2.3.0"));
     EXPECT_EQ(Status(m_old), STATUS_NOT_INSTALLED);
+    EXPECT_FALSE(KeyExists(kEntry));
 
     // Nothing is left to take off.
     RunResult again = Operate(m_old, true);
@@ -451,6 +507,124 @@ TEST_F(Uninstall, AnEarlierVersionInstalledOverALaterOneTakesItsPlace)
     ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
     ASSERT_TRUE(DeleteFileW(L"C:\\DEVAVOROR\\packages\\zolchip.inf_1.2.3.0\\store\\zolchip.sys"));
     EXPECT_EQ(Actions(AskPlan(m_new).devices), (std::vector<std::string>{Text(device.Instance()) + " 3   4"}));
+}
+
+TEST_F(Uninstall, TheUninstallEntryDescribesTheVersionInPlace)
+{
+    CSimulatedDevice device({kId0E83});
+    // The earlier version ships its host beside its component; the later
+    // one does not, so its entry has no command to run.
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (m_old + L"\\zolhost.exe").c_str(), FALSE));
+    ASSERT_EQ(Operate(m_old, false, 0, L"ja").result, ZOL_INSTALL_SUCCESS);
+    EXPECT_EQ(Entry(L"DisplayName"), L"Server Chipset Device Driver") << "English whatever the host's language";
+    EXPECT_EQ(Entry(L"DisplayVersion"), L"1.2.3.0");
+    EXPECT_EQ(Entry(L"Publisher"), L"ZOL Sample Drivers");
+    EXPECT_EQ(Text(Entry(L"InstallDate")), Today());
+    EXPECT_EQ(EntryNumber(L"NoModify"), 1u);
+    EXPECT_EQ(EntryNumber(L"NoRepair"), 1u);
+    EXPECT_EQ(Entry(L"QuietUninstallString"), Command(kKeptOld, L""));
+    EXPECT_EQ(Entry(L"UninstallString"), Command(kKeptOld, L" --pause"));
+    // What the command runs, in a folder only administrators can change.
+    EXPECT_EQ(FilesIn(kKeptOld), (std::vector<std::wstring>{L"install.xml", L"qx012345.xml", L"zolchip.inf",
+                                                             L"zolcomp.dll", L"zolhost.exe"}));
+    const std::string host = zoltest::ReadBytes(zoltest::BinPath(L"zolhost.exe"));
+    const std::string component = zoltest::ReadBytes(zoltest::BinPath(L"zolcomp.dll"));
+    EXPECT_TRUE(zoltest::ReadBytes(std::wstring(kKeptOld) + L"\\zolhost.exe") == host);
+    EXPECT_TRUE(zoltest::ReadBytes(std::wstring(kKeptOld) + L"\\zolcomp.dll") == component);
+    EXPECT_EQ(zoltest::ReadSecurity(kKeptOld).find("WD"), std::string::npos) << zoltest::ReadSecurity(kKeptOld);
+    // In KB: the kept binaries and the package's small files.
+    EXPECT_GE(EntryNumber(L"EstimatedSize"), (host.size() + component.size()) / 1024);
+    EXPECT_LT(EntryNumber(L"EstimatedSize"), (host.size() + component.size()) / 1024 + 1024);
+
+    // An upgrade rewrites the one entry; the earlier version keeps its copy.
+    ASSERT_EQ(Operate(m_new, false).result, ZOL_INSTALL_SUCCESS);
+    EXPECT_EQ(ComponentEntries(), std::vector<std::wstring>{L"zolcomp_zolchip.inf"});
+    EXPECT_EQ(Entry(L"DisplayVersion"), L"1.2.4.0");
+    EXPECT_EQ(Entry(L"UninstallString"), L"");
+    EXPECT_EQ(Entry(L"QuietUninstallString"), L"");
+    EXPECT_TRUE(zoltest::FileExists(std::wstring(kKeptOld) + L"\\zolhost.exe"));
+
+    // Taking the upgrade off gives the entry back to the earlier version.
+    RunResult rollback = Operate(m_new, true);
+    ASSERT_EQ(rollback.result, ZOL_INSTALL_SUCCESS) << Text(rollback.message) << zoltest::ReadMainLog();
+    EXPECT_EQ(Entry(L"DisplayVersion"), L"1.2.3.0");
+    EXPECT_EQ(Entry(L"QuietUninstallString"), Command(kKeptOld, L""));
+    EXPECT_EQ(Text(Entry(L"InstallDate")), Today());
+    ExpectLogLines({"    - Pointing the uninstall entry zolcomp_zolchip.inf at 1.2.3.0... Done.\r\n"});
+
+    // The last version takes the entry and its kept copy with it. The
+    // command Programs and Features runs waits for Enter only at a console.
+    zoltest::ClearLogs();
+    zoltest::ProcessResult last = zoltest::RunProcess(Entry(L"UninstallString"), L"C:\\", 60000);
+    EXPECT_EQ(last.exitCode, 0u) << last.output;
+    EXPECT_EQ(last.output.find("Press Enter"), std::string::npos) << last.output;
+    EXPECT_TRUE(ComponentEntries().empty());
+    ExpectLogLines({"    - Removing the install record zolchip.inf_1.2.3.0... Done.\r\n"
+                    "    - Removing the uninstall entry zolcomp_zolchip.inf... Done.\r\n"
+                    "    - Removing the kept copy C:\\Program Files\\zolcomp\\zolchip.inf_1.2.3.0... Done at the next "
+                    "restart.\r\n"});
+}
+
+TEST_F(Uninstall, TheQuietUninstallStringWorksOnceThePackageFoldersAreGone)
+{
+    CSimulatedDevice device({kId0E83});
+    // Deployed as the fleet does it: zolhost in the deployment folder, the
+    // package below it. The host that installs is the one kept.
+    const std::wstring deploy = zoltest::MakeTestDir(L"QuietDeploy");
+    const std::wstring package = deploy + L"\\chipset";
+    ASSERT_TRUE(zoltest::CopyTree(m_old, package));
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (deploy + L"\\zolhost.exe").c_str(), FALSE));
+    zoltest::ProcessResult install =
+        zoltest::RunProcess(L"\"" + deploy + L"\\zolhost.exe\" \"" + package + L"\\zolcomp.dll\"", package);
+    ASSERT_EQ(install.exitCode, 0u) << install.output;
+    zoltest::RunDevsim(L"start");
+    for (const std::wstring& folder : {deploy, m_old, m_new})
+        ASSERT_TRUE(zoltest::RemoveTree(folder));
+
+    const std::wstring quiet = Entry(L"QuietUninstallString");
+    ASSERT_EQ(quiet, Command(kKeptOld, L""));
+    zoltest::ClearLogs();
+    zoltest::ProcessResult run = zoltest::RunProcess(quiet, L"C:\\");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("Uninstall:          result 1 (success)"), std::string::npos) << run.output;
+    // As an uninstall of the only version leaves the machine (forced).
+    EXPECT_TRUE(Driver(device.Instance()).inf.IsEmpty());
+    EXPECT_FALSE(zoltest::FileExists(kDriverFile));
+    EXPECT_FALSE(zoltest::FileExists(kInfCopy));
+    EXPECT_FALSE(CServiceControl(L"zolchip").ServiceExists());
+    EXPECT_FALSE(CInstallRecord(L"zolchip.inf_1.2.3.0").Exists());
+    EXPECT_TRUE(ComponentEntries().empty());
+    // The kept host ran it with the kept component loaded: those two go at
+    // the next restart, then their folder and the folder above; the rest
+    // went at once.
+    EXPECT_EQ(FilesIn(kKeptOld), (std::vector<std::wstring>{L"zolcomp.dll", L"zolhost.exe"}));
+    std::vector<std::wstring> deletions;
+    std::vector<std::wstring> pending = PendingOperations();
+    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
+        EXPECT_EQ(pending[i + 1], L"") << Text(pending[i]);
+        deletions.push_back(pending[i]);
+    }
+    std::sort(deletions.begin(), deletions.begin() + std::min<size_t>(2, deletions.size()));
+    const std::wstring kept = std::wstring(L"\\??\\") + kKeptOld;
+    EXPECT_EQ(deletions, (std::vector<std::wstring>{kept + L"\\zolcomp.dll", kept + L"\\zolhost.exe", kept,
+                                                     L"\\??\\C:\\Program Files\\zolcomp"}));
+    ExpectLogLines({"    - Removing the kept copy C:\\Program Files\\zolcomp\\zolchip.inf_1.2.3.0... Done at the next "
+                    "restart.\r\n"});
+}
+
+TEST_F(Uninstall, AHostInAFolderOthersMayChangeIsNotKept)
+{
+    // Others could swap it for a program of theirs that the entry would
+    // then run for an administrator.
+    CSimulatedDevice device({kId0E83});
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (m_old + L"\\zolhost.exe").c_str(), FALSE));
+    ASSERT_TRUE(zoltest::UnixChmod(m_old, "777", "(A;OICI;0x1301ff;;;WD)"));
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    EXPECT_EQ(Entry(L"DisplayVersion"), L"1.2.3.0");
+    EXPECT_EQ(Entry(L"QuietUninstallString"), L"");
+    EXPECT_FALSE(zoltest::FileExists(kKeptOld));
+    ExpectLogLines({"**WARNING** - Uninstall entry without a command: Kept copy not made: " + Text(m_old) +
+                    "\\zolhost.exe, its folder " + Text(m_old) + " "});
 }
 
 } // namespace

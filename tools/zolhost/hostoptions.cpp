@@ -2,14 +2,15 @@
 
 CHostOptions::CHostOptions()
     : m_language(L"en"), m_singleThreaded(false), m_checkOnly(false), m_uninstall(false), m_force(false),
-      m_json(false), m_allowUntrustedFolder(false), m_waitSeconds(0)
+      m_json(false), m_pause(false), m_allowUntrustedFolder(false), m_waitSeconds(0)
 {
 }
 
 const wchar_t* CHostOptions::UsageLine()
 {
     return L"usage: zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]\r\n"
-           L"               [--uninstall [--force]] [--allow-untrusted-folder] [/verbose_log] [/consoleout]\r\n"
+           L"               [--uninstall [--force]] [--pause] [--allow-untrusted-folder] [/verbose_log]\r\n"
+           L"               [/consoleout]\r\n"
            L"               PATH\\zolcomp.dll\r\n"
            L"       zolhost --help\r\n";
 }
@@ -57,6 +58,9 @@ std::wstring CHostOptions::HelpText()
            L"                is left without one (without --force Uninstall refuses and\r\n"
            L"                changes nothing).\r\n"
            L"  --json        print one JSON object instead of the readable report.\r\n"
+           L"  --pause       after the report, when the standard input is a console, ask\r\n"
+           L"                for Enter before ending (at most 10 minutes), so that a\r\n"
+           L"                window opened for the run stays readable.\r\n"
            L"  --allow-untrusted-folder  run even when the component's folder or the\r\n"
            L"                package folder is a link, is owned by another account or\r\n"
            L"                lets accounts other than SYSTEM and Administrators change\r\n"
@@ -186,6 +190,8 @@ CHostOptions::ParseResult CHostOptions::Parse(int argc, const wchar_t* const* ar
             m_force = true;
         } else if (arg == L"--json") {
             m_json = true;
+        } else if (arg == L"--pause") {
+            m_pause = true;
         } else if (arg == L"--sta") {
             m_singleThreaded = true;
         } else if (arg == L"--allow-untrusted-folder") {

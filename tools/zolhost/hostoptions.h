@@ -1,6 +1,6 @@
 // CHostOptions: the host's command line.
 //   zolhost [--lang CODE] [--package DIR] [--wait SECONDS] [--sta] [--check] [--json]
-//           [--uninstall [--force]] [--allow-untrusted-folder] [/verbose_log] [/consoleout]
+//           [--uninstall [--force]] [--pause] [--allow-untrusted-folder] [/verbose_log] [/consoleout]
 //           PATH\zolcomp.dll
 // Arguments that begin with "/" belong to the component, which reads the whole
 // process command line itself; the host leaves them alone.
@@ -34,6 +34,8 @@ public:
     // With Uninstall: devices may be left without a driver.
     bool Force() const { return m_force; }
     bool Json() const { return m_json; }
+    // After the report, wait for Enter when a person is at the console.
+    bool Pause() const { return m_pause; }
     // How long to wait for another installation to finish, in seconds.
     unsigned WaitSeconds() const { return m_waitSeconds; }
     // Run from a component or package folder that others may change (for
@@ -62,6 +64,7 @@ private:
     bool m_uninstall;
     bool m_force;
     bool m_json;
+    bool m_pause;
     bool m_allowUntrustedFolder;
     unsigned m_waitSeconds;
     std::wstring m_error;

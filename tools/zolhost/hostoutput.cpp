@@ -53,3 +53,24 @@ void CHostOutput::WriteTo(HANDLE handle, const std::wstring& text)
         done += written;
     }
 }
+
+void CHostOutput::WaitForEnter(DWORD timeoutMs)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == nullptr || input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
+        return;
+    Write(L"Press Enter to close this window.\r\n");
+    FlushConsoleInputBuffer(input);
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        INPUT_RECORD record;
+        DWORD read = 0;
+        if (WaitForSingleObject(input, static_cast<DWORD>(end - now)) != WAIT_OBJECT_0 ||
+            !ReadConsoleInputW(input, &record, 1, &read))
+            return;
+        if (read == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN)
+            return;
+    }
+}

@@ -18,6 +18,9 @@ public:
 
     void Write(const std::wstring& text) { WriteTo(m_out.get(), text); }
     void WriteError(const std::wstring& text) { WriteTo(m_err.get(), text); }
+    // When the standard input is a console (a person may be reading): asks
+    // for Enter and waits for it, at most timeoutMs. Otherwise nothing.
+    void WaitForEnter(DWORD timeoutMs);
 
     // UTF-16 to UTF-8 and back; a surrogate without its partner becomes
     // U+FFFD, bytes that are not UTF-8 become U+FFFD.

@@ -83,6 +83,8 @@ const wchar_t* InProgressReason(InstallLockBusy busy)
 
 const int kTextCapacity = ZOL_TEXT_CHARS;       // characters, for properties 1 to 4
 const int kMessageCapacity = ZOL_MESSAGE_CHARS; // characters, for Install's message
+// The longest --pause waits for Enter.
+const DWORD kPauseMs = 10 * 60 * 1000;
 
 } // namespace
 
@@ -448,5 +450,7 @@ int CHostSession::Run()
     library.Unload();
 
     m_output.Write(m_options.Json() ? report.RenderJson() : report.RenderText());
+    if (m_options.Pause())
+        m_output.WaitForEnter(kPauseMs);
     return report.exitCode;
 }
