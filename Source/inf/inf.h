@@ -75,6 +75,13 @@ public:
     // 1 once the root device's driver update was not started because the
     // package lacks a file the update would copy.
     int IsPackageIncomplete() const { return m_bPackageIncomplete; }
+    // Checks, before anything is changed, that the INF's folder holds every
+    // file the install of section (or of the whole INF when section is
+    // null) would read: the sources of its "CopyFiles" lists and what the
+    // root device's driver update copies. 1 when all are there; otherwise
+    // each missing or unsafe name is added as a failure, the package counts
+    // as incomplete, and 0 is returned.
+    int CheckPackageFiles(const wchar_t* section);
 
     // The journal told before each change an install makes (not owned; none
     // by default).
