@@ -28,6 +28,7 @@ before, and what differs; the exit code is 1 when there is any.
   crash_sweep.py BUILD_DIR              a fixed spread of N per operation
                                         (first, last, and some between)
   crash_sweep.py BUILD_DIR --all        every N of every operation
+  crash_sweep.py --self-test            the comparison on made-up servers
   options: --ops pnp-new,legacy-uninstall,...  only these operations
            --points N                   N points per operation in the spread
            --at N[,N...]                only these N
@@ -350,8 +351,42 @@ def spread(count, points):
     return sorted({1 + round(i * step) for i in range(points)})
 
 
+def self_test():
+    """The comparison on made-up servers: each kind of difference a cut can
+    leave is found, and two equal servers show none."""
+    def server(registry, files, log):
+        return {"registry": registry, "files": files, "log": log}
+    record = "software\\zolcomp\\packages\\x.inf_1.0"
+    whole = server({record: ['"State"="installed"']}, {"windows/system32/x.sys": "1 bytes, sha1 a"},
+                   b"start\r\nrun\r\n")
+    cases = [
+        ("nothing", whole, []),
+        ("a state", server({record: ['"State"="installing"']}, whole["files"], whole["log"]),
+         ["registry key " + record]),
+        ("a key", server({}, whole["files"], whole["log"]), ["registry key missing"]),
+        ("a temporary file", server(whole["registry"], dict(whole["files"], **{"windows/system32/x.sys.zolnew0":
+                                                                               "1 bytes, sha1 a"}), whole["log"]),
+         ["left over: C:/windows/system32/x.sys.zolnew0"]),
+        ("bytes", server(whole["registry"], {"windows/system32/x.sys": "1 bytes, sha1 b"}, whole["log"]),
+         ["differs: C:/windows/system32/x.sys"]),
+        ("a torn line", server(whole["registry"], whole["files"], b"start\r\n    - Copy ===================="
+                                                                   b"====\r\nrun\r\n"),
+         ["a session starts inside a line"]),
+        ("an open end", server(whole["registry"], whole["files"], b"start\r\nrun"), ["ends inside a line"]),
+    ]
+    bad = 0
+    for name, swept, expected in cases:
+        found = compare(whole, swept) + check_log(b"start\r\n", whole["log"], swept["log"])
+        ok = len(found) == len(expected) and all(any(e in f for f in found) for e in expected)
+        print("%s: %s: %s" % ("ok" if ok else "FAIL", name, found or "no difference"))
+        bad += not ok
+    return 1 if bad else 0
+
+
 def main(argv):
     args = list(argv[1:])
+    if args == ["--self-test"]:
+        return self_test()
     if not args or args[0].startswith("-"):
         print(__doc__)
         return 2
