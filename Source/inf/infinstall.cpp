@@ -80,8 +80,10 @@ int CInf::InstallAll(int* pRebootNeeded)
     }
 
     CStr service = FirstServiceName(this, kServiceNameChars);
-    int nodePresent = m_bVirtual ? HasRootDeviceNode(service.GetString()) : HasLegacyDeviceNode(service.GetString());
-    if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
+    int nodePresent = FindWholeRootDevice(service.GetString());
+    if (nodePresent < 0) {
+        result = 0;
+    } else if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
         if (!CreateRootDevice(pRebootNeeded))
             result = 0;
     }
@@ -119,8 +121,10 @@ int CInf::InstallFromSection(const wchar_t* section, int* pRebootNeeded)
     // The node is probed under the name the root device gets, as in the
     // whole-INF install, so a repeated install never creates a second node.
     CStr service = FirstServiceName(this, kServiceNameChars);
-    int nodePresent = m_bVirtual ? HasRootDeviceNode(service.GetString()) : HasLegacyDeviceNode(service.GetString());
-    if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
+    int nodePresent = FindWholeRootDevice(service.GetString());
+    if (nodePresent < 0) {
+        result = 0;
+    } else if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
         if (!CreateRootDevice(pRebootNeeded))
             result = 0;
     }

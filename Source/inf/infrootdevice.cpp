@@ -17,6 +17,7 @@
 #include <cwchar>
 #include <string>
 
+#include "inf/devicenodes.h"
 #include "inf/infcopyfiles.h"
 #include "inf/infdriversection.h"
 #include "inf/infpackagecheck.h"
@@ -26,6 +27,7 @@
 #include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/plainname.h"
+#include "support/registrykey.h"
 #include "support/wformat.h"
 
 namespace {
@@ -239,6 +241,50 @@ int CInf::CheckPackageFiles(const wchar_t* section)
     return complete;
 }
 
+int CInf::FindWholeRootDevice(const wchar_t* service)
+{
+    if (service == nullptr || service[0] == L'\0')
+        return 0;
+    int present = m_bVirtual ? HasRootDeviceNode(service) : HasLegacyDeviceNode(service);
+    if (!present)
+        return 0;
+    CStr name(service);
+    name.MakeUpper();
+    CStr instance;
+    instance.Format(m_bVirtual ? L"ROOT\\%s\\0000" : L"ROOT\\LEGACY_%s\\0000", name.GetString());
+    CStr path(L"System\\CurrentControlSet\\Enum\\");
+    path += instance;
+    CRegistryKey key(HKEY_LOCAL_MACHINE, path.GetString());
+    key.SetAccess(KEY_READ);
+    DWORD phantom = 0;
+    CStr driver;
+    CStr modelId;
+    bool registered = !key.ReadDword(L"Phantom", &phantom) || phantom == 0;
+    bool driverDone = key.ReadString(L"Driver", &driver) || !LastModelHardwareId(m_hInf.get(), &modelId);
+    if (registered && driverDone)
+        return 1;
+    // A device created but never registered is only its key to the
+    // platform (Wine keeps it as a phantom, which the device functions do
+    // not open): the key goes. A registered one is removed as a device.
+    DWORD error = ERROR_SUCCESS;
+    if (!registered) {
+        LONG rc = (ZOL_CHANGE_POINT("RegDeleteTreeW(unregistered device)", instance.GetString()),
+                   RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.GetString()));
+        if (rc == ERROR_SUCCESS)
+            rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.GetString());
+        error = rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(rc);
+    } else {
+        bool restart = false;
+        error = RemoveDeviceNode(instance.GetString(), &restart);
+    }
+    if (error != ERROR_SUCCESS) {
+        AddFailure(FormatWide(L"Root device not created: %s, left unfinished, not removed, error %s",
+                              instance.GetString(), DescribeError(error).GetString()));
+        return -1;
+    }
+    return 0;
+}
+
 int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoData, const wchar_t* instanceName)
 {
     if (pDevInfo == nullptr || pDevInfoData == nullptr || instanceName == nullptr || instanceName[0] == L'\0' ||
@@ -255,8 +301,10 @@ int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoDa
     HDEVINFO set = pDevInfo->get();
 
     pDevInfoData->cbSize = sizeof(*pDevInfoData);
-    if (!SetupDiCreateDeviceInfoW(set, instanceName, &classGuid, nullptr, nullptr,
-                                  DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, pDevInfoData))
+    // Wine keeps the created device (as a phantom) before it is registered.
+    if (!(ZOL_CHANGE_POINT("SetupDiCreateDeviceInfoW", instanceName),
+          SetupDiCreateDeviceInfoW(set, instanceName, &classGuid, nullptr, nullptr,
+                                   DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, pDevInfoData)))
         return 0;
     if (!NoteRootDevice(set, pDevInfoData))
         return 0;
