@@ -9,6 +9,7 @@
 // table's stand-in.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <setupapi.h>
 #include <shlobj.h>
 
 #include <string>
@@ -22,6 +23,7 @@
 #include "messages.h"
 #include "pnphelpers.h"
 #include "prereqtest.h"
+#include "support/handles.h"
 #include "testsupport.h"
 
 using namespace legacytest;
@@ -254,6 +256,32 @@ TEST_F(LegacyInstall, IncompleteVirtualPackageOverAnInstalledOneTouchesNothing)
         EXPECT_EQ(zoltest::ReadBytes(templ), templBytes);
         EXPECT_EQ(ReadString(record, L"State"), L"installed");
     }
+}
+
+TEST_F(LegacyInstall, RootDeviceLeftUnregisteredByACutRunIsMadeAgain)
+{
+    // A run ended between the device's creation and its registration (the
+    // crash sweep's cut): Wine keeps the created device's key, marked as a
+    // phantom. The next install makes the device whole under the same name
+    // instead of taking the phantom for it or adding a second device.
+    std::wstring dir = CopyExample(L"legacy", L"legacy_phantom");
+    zoltest::RunProcess(L"\"" + zoltest::BinPath(L"devsim.exe") + L"\" remove ROOT\\LEGACY_ZOLWDT\\0000");
+    ASSERT_FALSE(KeyExists(kWdtNode + L"\\0000"));
+    GUID system = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    {
+        CUniqueDevInfo set(SetupDiCreateDeviceInfoList(&system, nullptr));
+        SP_DEVINFO_DATA element = {sizeof(element)};
+        ASSERT_TRUE(SetupDiCreateDeviceInfoW(set.get(), L"LEGACY_ZOLWDT", &system, nullptr, nullptr,
+                                             DICD_GENERATE_ID, &element));
+        // Destroying the list would delete the unregistered device; a cut
+        // run never gets there. The list is left to this process's end.
+        set.release();
+    }
+    ASSERT_EQ(ReadDword(kWdtNode + L"\\0000", L"Phantom"), 1u);
+    EXPECT_EQ(InstallPackage(dir), 1);
+    EXPECT_EQ(ReadString(kWdtNode + L"\\0000", L"Service"), L"zolwdt");
+    EXPECT_FALSE(ReadString(kWdtNode + L"\\0000", L"Driver").empty());
+    EXPECT_FALSE(KeyExists(kWdtNode + L"\\0001"));
 }
 
 TEST_F(LegacyInstall, VirtualPackageNeedsItsCoInstallerFile)
