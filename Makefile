@@ -4,7 +4,7 @@ JOBS  ?= 2
 SHELL := /bin/bash
 export ZOL_WINE_ROOT := $(abspath $(BUILD))/wine
 
-.PHONY: all setup configure build prefix test demo bench fuzz stress clean
+.PHONY: all setup configure build prefix test demo bench fuzz stress crash-sweep clean
 
 all: build
 
@@ -64,6 +64,12 @@ bench: build prefix
 # failures with their exit codes, what differed and their output.
 stress: build prefix
 	@scripts/stress.sh $(BUILD)
+
+# Every install and uninstall of the samples cut off before each change it
+# makes, then run again (tests/crash_sweep.py); `make test` runs a spread of
+# the cut points. Not part of the tests: about an hour on this machine.
+crash-sweep: build prefix
+	@python3 tests/crash_sweep.py $(BUILD) --all
 
 clean:
 	rm -rf $(BUILD)

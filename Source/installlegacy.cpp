@@ -86,8 +86,18 @@ int CBaseComponent::InstallInfFile(int isVirtual, wchar_t* message, const wchar_
         WriteErrorLines(CStrList{CStr(FormatWide(L"INF file not opened: %s", m_strInfFile.GetString()).c_str())});
         return ZOL_INSTALL_FAILED;
     }
-    if (isVirtual)
+    if (isVirtual) {
         inf.SetVirtual(1);
+        // A virtual component is installed whole or not at all: a package
+        // that lacks a file is refused before the record, a file, a key, a
+        // service or a device is touched, on a repeated install as on the
+        // first.
+        if (!inf.CheckPackageFiles(m_strInfSection.IsEmpty() ? nullptr : m_strInfSection.GetString())) {
+            WriteErrorLines(inf.GetFailures());
+            CopyMessageText(message, SelectInstallMessage(MSG_INSTALL_ERROR, language));
+            return ZOL_INSTALL_FAILED;
+        }
+    }
 
     // Every change is recorded before it is made, so that Uninstall can
     // take it back. A package without a version cannot be told from

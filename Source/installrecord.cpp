@@ -1,5 +1,6 @@
 #include "installrecord.h"
 
+#include "support/changepoint.h"
 #include "support/handles.h"
 #include "support/plainname.h"
 #include "support/wformat.h"
@@ -174,8 +175,9 @@ bool CInstallRecord::Create()
         return false;
     }
     CUniqueRegKey key;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_WRITE | kView, nullptr, key.put(), nullptr);
+    LONG rc = (ZOL_CHANGE_POINT("RegCreateKeyExW(record)", m_strKey.GetString()),
+               RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_WRITE | kView, nullptr, key.put(), nullptr));
     m_dwLastError = static_cast<DWORD>(rc);
     return rc == ERROR_SUCCESS;
 }
@@ -190,7 +192,8 @@ bool CInstallRecord::Delete()
     if (rc == ERROR_FILE_NOT_FOUND)
         return true;
     if (rc == ERROR_SUCCESS)
-        rc = RegDeleteTreeW(root.get(), m_strKey.GetString());
+        rc = (ZOL_CHANGE_POINT("RegDeleteTreeW(record)", m_strKey.GetString()),
+              RegDeleteTreeW(root.get(), m_strKey.GetString()));
     if (rc == ERROR_FILE_NOT_FOUND)
         rc = ERROR_SUCCESS;
     m_dwLastError = static_cast<DWORD>(rc);
@@ -216,8 +219,9 @@ bool CInstallRecord::WriteValue(const wchar_t* name, const wchar_t* text)
                                                  key.put());
     if (rc == ERROR_SUCCESS) {
         std::wstring value(text ? text : L"");
-        rc = RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        rc = (ZOL_CHANGE_POINT("RegSetValueExW(record)", name),
+              RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
     }
     m_dwLastError = static_cast<DWORD>(rc);
     return rc == ERROR_SUCCESS;
@@ -228,7 +232,7 @@ bool CInstallRecord::DeleteValue(const wchar_t* name)
     CUniqueRegKey key;
     LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, KEY_SET_VALUE | kView, key.put());
     if (rc == ERROR_SUCCESS)
-        rc = RegDeleteValueW(key.get(), name);
+        rc = (ZOL_CHANGE_POINT("RegDeleteValueW(record)", name), RegDeleteValueW(key.get(), name));
     if (rc == ERROR_FILE_NOT_FOUND)
         rc = ERROR_SUCCESS;
     m_dwLastError = static_cast<DWORD>(rc);
@@ -276,14 +280,16 @@ bool CInstallRecord::AddItem(const wchar_t* kind, const RECORDFIELDS& fields, st
 bool CInstallRecord::WriteItem(const wchar_t* kind, const std::wstring& name, const RECORDFIELDS& fields)
 {
     CUniqueRegKey key;
-    LONG rc = m_strKey.IsEmpty() ? ERROR_INVALID_NAME
-                                 : RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path(kind).c_str(), 0, nullptr,
-                                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | kView, nullptr,
-                                                   key.put(), nullptr);
+    LONG rc = m_strKey.IsEmpty()
+                  ? ERROR_INVALID_NAME
+                  : (ZOL_CHANGE_POINT("RegCreateKeyExW(record)", kind),
+                     RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path(kind).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_SET_VALUE | kView, nullptr, key.put(), nullptr));
     if (rc == ERROR_SUCCESS) {
         std::vector<wchar_t> data = EncodeFields(fields);
-        rc = RegSetValueExW(key.get(), name.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                            static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+        rc = (ZOL_CHANGE_POINT("RegSetValueExW(record item)", name.c_str()),
+              RegSetValueExW(key.get(), name.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(data.size() * sizeof(wchar_t))));
     }
     m_dwLastError = static_cast<DWORD>(rc);
     return rc == ERROR_SUCCESS;
@@ -320,7 +326,7 @@ bool CInstallRecord::RemoveItem(const wchar_t* kind, const std::wstring& name)
     CUniqueRegKey key;
     LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path(kind).c_str(), 0, KEY_SET_VALUE | kView, key.put());
     if (rc == ERROR_SUCCESS)
-        rc = RegDeleteValueW(key.get(), name.c_str());
+        rc = (ZOL_CHANGE_POINT("RegDeleteValueW(record item)", name.c_str()), RegDeleteValueW(key.get(), name.c_str()));
     if (rc == ERROR_FILE_NOT_FOUND)
         rc = ERROR_SUCCESS;
     m_dwLastError = static_cast<DWORD>(rc);

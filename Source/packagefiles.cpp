@@ -2,6 +2,7 @@
 
 #include "inf/infutil.h"
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/emptyfolder.h"
 #include "support/errortext.h"
 #include "support/handles.h"
@@ -42,7 +43,7 @@ CStr CopyBeside(const wchar_t* source, const wchar_t* target)
         candidate += FormatWide(L"%s.zolnew%u", name, counter).c_str();
         if (!infutil::FitsPath(candidate))
             return CStr();
-        if (CopyFileW(source, candidate.GetString(), TRUE))
+        if ((ZOL_CHANGE_POINT("CopyFileW", candidate.GetString()), CopyFileW(source, candidate.GetString(), TRUE)))
             return candidate;
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
             return CStr();
@@ -101,7 +102,8 @@ bool KeepPackageFiles(const CStr& from, const CStrList& relativePaths, const CSt
         CStr source = infutil::JoinPath(from.GetString(), relative.GetString());
         CStr target = infutil::JoinPath(store.GetString(), relative.GetString());
         if (!infutil::FitsPath(source) || !infutil::FitsPath(target) ||
-            !CopyFileW(source.GetString(), target.GetString(), FALSE)) {
+            !(ZOL_CHANGE_POINT("CopyFileW(keep package)", target.GetString()),
+              CopyFileW(source.GetString(), target.GetString(), FALSE))) {
             AddFailure(failures, FormatWide(L"Package not kept: %s, error %s", target.GetString(),
                                             DescribeError(GetLastError()).GetString()));
             return false;
@@ -134,7 +136,8 @@ bool RecordFilesBeforeChange(CInstallRecord& record, const CStrList& paths, cons
             // Kept first, listed after: a run cut off in between leaves a
             // copy nothing names, never a name without its copy.
             CStr copy = infutil::JoinPath(backups.GetString(), name.c_str());
-            if (!CopyFileW(path.GetString(), copy.GetString(), FALSE)) {
+            if (!(ZOL_CHANGE_POINT("CopyFileW(backup)", copy.GetString()),
+                  CopyFileW(path.GetString(), copy.GetString(), FALSE))) {
                 AddFailure(failures, FormatWide(L"File not kept before it is replaced: %s, error %s", path.GetString(),
                                                 DescribeError(GetLastError()).GetString()));
                 return false;
@@ -153,8 +156,8 @@ bool RecordFilesBeforeChange(CInstallRecord& record, const CStrList& paths, cons
 
 DWORD PutBackFile(const wchar_t* backup, const wchar_t* path, bool* restart)
 {
-    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileW(backup, path, FALSE))
+    (ZOL_CHANGE_POINT("SetFileAttributesW", path), SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
+    if ((ZOL_CHANGE_POINT("CopyFileW(put back)", path), CopyFileW(backup, path, FALSE)))
         return ERROR_SUCCESS;
     DWORD error = GetLastError();
     if (!IsInUse(error))
@@ -163,9 +166,10 @@ DWORD PutBackFile(const wchar_t* backup, const wchar_t* path, bool* restart)
     CStr copy = CopyBeside(backup, path);
     if (copy.IsEmpty())
         return GetLastError() != ERROR_SUCCESS ? GetLastError() : error;
-    if (!MoveFileExW(copy.GetString(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    if (!(ZOL_CHANGE_POINT("MoveFileExW(at restart)", path),
+          MoveFileExW(copy.GetString(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))) {
         error = GetLastError();
-        DeleteFileW(copy.GetString());
+        (ZOL_CHANGE_POINT("DeleteFileW", copy.GetString()), DeleteFileW(copy.GetString()));
         return error;
     }
     if (restart)
@@ -175,15 +179,16 @@ DWORD PutBackFile(const wchar_t* backup, const wchar_t* path, bool* restart)
 
 DWORD DeleteInstalledFile(const wchar_t* path, bool* restart)
 {
-    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(path))
+    (ZOL_CHANGE_POINT("SetFileAttributesW", path), SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
+    if ((ZOL_CHANGE_POINT("DeleteFileW", path), DeleteFileW(path)))
         return ERROR_SUCCESS;
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return ERROR_SUCCESS;
     if (!IsInUse(error))
         return error;
-    if (!MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (!(ZOL_CHANGE_POINT("MoveFileExW(delete at restart)", path),
+          MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)))
         return GetLastError();
     if (restart)
         *restart = true;
@@ -198,11 +203,14 @@ bool DeleteRecordFolder(const CStr& recordFolder)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return RemoveDirectoryW(recordFolder.GetString()) != FALSE;
+        return (ZOL_CHANGE_POINT("RemoveDirectoryW", recordFolder.GetString()),
+                RemoveDirectoryW(recordFolder.GetString())) != FALSE;
     // Taken apart through checked handles, as the staging folder is emptied.
     std::vector<std::wstring> kept;
     EmptyTrustedFolder(recordFolder.GetString(), &kept);
-    return RemoveDirectoryW(recordFolder.GetString()) != FALSE || !Exists(recordFolder.GetString());
+    return (ZOL_CHANGE_POINT("RemoveDirectoryW", recordFolder.GetString()),
+            RemoveDirectoryW(recordFolder.GetString())) != FALSE ||
+           !Exists(recordFolder.GetString());
 }
 
 void ForgetRecordChain(const CStr& key)

@@ -28,6 +28,7 @@
 #include "messages.h"
 #include "packagefiles.h"
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/plainname.h"
@@ -283,7 +284,7 @@ void CInfUninstall::DeleteRegistryEntries()
             where += L"\\" + (value.empty() ? std::wstring(L"(default)") : value);
             Step(161, FormatWide(L"    - Deleting registry value %s", where.c_str()));
             if (rc == ERROR_SUCCESS)
-                rc = RegDeleteValueW(opened.get(), value.c_str());
+                rc = (ZOL_CHANGE_POINT("RegDeleteValueW", value.c_str()), RegDeleteValueW(opened.get(), value.c_str()));
         } else {
             // A key the package made that holds what others put there stays.
             if (rc == ERROR_SUCCESS && !IsEmptyKey(opened.get())) {
@@ -293,7 +294,7 @@ void CInfUninstall::DeleteRegistryEntries()
             Step(171, FormatWide(L"    - Deleting registry key %s", where.c_str()));
             opened.reset();
             if (rc == ERROR_SUCCESS)
-                rc = RegDeleteKeyW(root, key.c_str());
+                rc = (ZOL_CHANGE_POINT("RegDeleteKeyW", key.c_str()), RegDeleteKeyW(root, key.c_str()));
         }
         if (rc == ERROR_FILE_NOT_FOUND)
             rc = ERROR_SUCCESS;
@@ -324,7 +325,9 @@ void CInfUninstall::RemoveFolders()
             continue;
         }
         Step(191, FormatWide(L"    - Removing folder %s", path.c_str()));
-        DWORD error = RemoveDirectoryW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+        DWORD error = (ZOL_CHANGE_POINT("RemoveDirectoryW", path.c_str()), RemoveDirectoryW(path.c_str()))
+                          ? ERROR_SUCCESS
+                          : GetLastError();
         Done(error, RECORD_FOLDERS, item, FormatWide(L"Folder not removed: %s", path.c_str()));
     }
 }

@@ -69,6 +69,17 @@ else
     echo "ok: zolcomp.dll maps from its file and seeds its stack guard without the CryptoAPI"
 fi
 
+# The change points that end a run at the N-th change exist only in the test
+# build of the component: their variables' names are in zolcomp_faults.dll
+# (UTF-16) and nowhere in the shipped zolcomp.dll.
+if ! LC_ALL=C grep -c -a -P 'Z\x00O\x00L\x00_\x00C\x00U\x00T\x00_\x00A\x00T\x00' "$BIN/zolcomp_faults.dll" >/dev/null; then
+    echo "FAIL: zolcomp_faults.dll has no change points (ZOL_CUT_AT not found): the check below proves nothing"; fail=1
+elif LC_ALL=C grep -c -a -P 'Z\x00O\x00L\x00_\x00C\x00U\x00T\x00|ZOL_CUT' "$BIN/zolcomp.dll" >/dev/null; then
+    echo "FAIL: zolcomp.dll holds the change points of the test build"; fail=1
+else
+    echo "ok: the change points are in zolcomp_faults.dll only, not in zolcomp.dll"
+fi
+
 # The file version of an image's version resource, a.b.c.d: the two DWORDs
 # after the VS_FIXEDFILEINFO signature and its structure version.
 file_version() {

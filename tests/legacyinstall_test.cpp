@@ -9,6 +9,7 @@
 // table's stand-in.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <setupapi.h>
 #include <shlobj.h>
 
 #include <string>
@@ -22,6 +23,7 @@
 #include "messages.h"
 #include "pnphelpers.h"
 #include "prereqtest.h"
+#include "support/handles.h"
 #include "testsupport.h"
 
 using namespace legacytest;
@@ -207,10 +209,79 @@ TEST_F(LegacyInstall, VirtualPackageWithoutItsDriverFileEndsWithMessage5)
     zoltest::ClearLogs();
     zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
     ExpectRefusedWithMessage5InJapanese(run);
-    // Every failure named: the copy of the file, then the update not started.
+    // Refused before the first copy: the missing file is named, nothing is
+    // copied or recorded.
     std::string log = zoltest::ReadMainLog();
-    EXPECT_NE(log.find("**ERROR** - File copy failed: "), std::string::npos) << log;
+    EXPECT_EQ(log.find("**ERROR** - File copy failed: "), std::string::npos) << log;
     EXPECT_NE(log.find("**ERROR** - Package file missing: zolvcon.sys\r\n"), std::string::npos) << log;
+    EXPECT_FALSE(KeyExists(kVconNode + L"\\0000"));
+}
+
+TEST_F(LegacyInstall, IncompleteVirtualPackageOverAnInstalledOneTouchesNothing)
+{
+    // The same package installed again without one of its files, through the
+    // named section and through the whole INF: refused before any change,
+    // every installed file byte for byte the first install's.
+    const std::wstring root = SystemRoot();
+    const std::wstring driver = root + L"\\system32\\drivers\\zolvcon.sys";
+    const std::wstring templ = root + L"\\system32\\zolvcon\\vcon.tpl";
+    std::wstring dir = CopyExample(L"virtual", L"virtual_repeat");
+    ASSERT_EQ(InstallPackage(dir), 1);
+    const std::string driverBytes = zoltest::ReadBytes(driver);
+    const std::string templBytes = zoltest::ReadBytes(templ);
+    ASSERT_FALSE(templBytes.empty());
+    const std::wstring record = L"SOFTWARE\\zolcomp\\Packages\\zolvcon.inf_1.0.3.0";
+    ASSERT_EQ(ReadString(record, L"State"), L"installed");
+
+    // A changed driver image with the template missing.
+    ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\zolvcon.sys", "a later driver image"));
+    ASSERT_TRUE(DeleteFileW((dir + L"\\vcon.tpl").c_str()));
+    for (bool wholeInf : {false, true}) {
+        SCOPED_TRACE(wholeInf ? "whole INF" : "named section");
+        if (wholeInf) {
+            // The whole INF copies the console tools as well.
+            ASSERT_TRUE(EditFile(dir + L"\\install.xml", "ZolVcon_Install", ""));
+            ASSERT_TRUE(zoltest::WriteBytes(dir + L"\\zolvcons.exe", "tools"));
+        }
+        zoltest::ClearLogs();
+        zoltest::ProcessResult run = zoltest::RunHost(dir, L"--lang ja", 60000);
+        ExpectRefusedWithMessage5InJapanese(run);
+        // Nothing between the start and the session's end but the line.
+        std::string log = zoltest::ReadMainLog();
+        EXPECT_NE(log.find("Initiating installation... \r\n**ERROR** - Package file missing: vcon.tpl\r\n"
+                           "\r\n\r\nLog Session End."),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(zoltest::ReadBytes(driver), driverBytes);
+        EXPECT_EQ(zoltest::ReadBytes(templ), templBytes);
+        EXPECT_EQ(ReadString(record, L"State"), L"installed");
+    }
+}
+
+TEST_F(LegacyInstall, RootDeviceLeftUnregisteredByACutRunIsMadeAgain)
+{
+    // A run ended between the device's creation and its registration (the
+    // crash sweep's cut): Wine keeps the created device's key, marked as a
+    // phantom. The next install makes the device whole under the same name
+    // instead of taking the phantom for it or adding a second device.
+    std::wstring dir = CopyExample(L"legacy", L"legacy_phantom");
+    zoltest::RunProcess(L"\"" + zoltest::BinPath(L"devsim.exe") + L"\" remove ROOT\\LEGACY_ZOLWDT\\0000");
+    ASSERT_FALSE(KeyExists(kWdtNode + L"\\0000"));
+    GUID system = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    {
+        CUniqueDevInfo set(SetupDiCreateDeviceInfoList(&system, nullptr));
+        SP_DEVINFO_DATA element = {sizeof(element)};
+        ASSERT_TRUE(SetupDiCreateDeviceInfoW(set.get(), L"LEGACY_ZOLWDT", &system, nullptr, nullptr,
+                                             DICD_GENERATE_ID, &element));
+        // Destroying the list would delete the unregistered device; a cut
+        // run never gets there. The list is left to this process's end.
+        set.release();
+    }
+    ASSERT_EQ(ReadDword(kWdtNode + L"\\0000", L"Phantom"), 1u);
+    EXPECT_EQ(InstallPackage(dir), 1);
+    EXPECT_EQ(ReadString(kWdtNode + L"\\0000", L"Service"), L"zolwdt");
+    EXPECT_FALSE(ReadString(kWdtNode + L"\\0000", L"Driver").empty());
+    EXPECT_FALSE(KeyExists(kWdtNode + L"\\0001"));
 }
 
 TEST_F(LegacyInstall, VirtualPackageNeedsItsCoInstallerFile)

@@ -7,6 +7,7 @@
 #include "inf/infutil.h"
 #include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/handles.h"
 #include "support/plainname.h"
 #include "support/systemlibrary.h"
@@ -195,8 +196,10 @@ bool InstallThroughClassInstaller(const wchar_t* instanceId, const wchar_t* infP
         params.Flags |= DI_ENUMSINGLEINF;
         ok = SetupDiSetDeviceInstallParamsW(set.get(), &data, &params) &&
              InfPlatform().pBuildDriverInfoList(set.get(), &data, SPDIT_COMPATDRIVER) &&
-             InfPlatform().pCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set.get(), &data) &&
-             InfPlatform().pCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &data);
+             (ZOL_CHANGE_POINT("DIF_SELECTBESTCOMPATDRV", instanceId),
+              InfPlatform().pCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set.get(), &data)) &&
+             (ZOL_CHANGE_POINT("DIF_INSTALLDEVICE", instanceId),
+              InfPlatform().pCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &data));
     }
     if (!ok) {
         *error = GetLastError();
@@ -224,7 +227,7 @@ public:
             SetLastError(ERROR_PROC_NOT_FOUND);
             return FALSE;
         }
-        return uninstall(nullptr, infPath, 0, reboot);
+        return (ZOL_CHANGE_POINT("DiUninstallDriverW", infPath), uninstall(nullptr, infPath, 0, reboot));
     }
 
 private:
@@ -449,16 +452,18 @@ bool RemoveDeviceDriver(const wchar_t* instanceId, DWORD* error)
             return false;
         }
         std::wstring path = FormatWide(L"SYSTEM\\CurrentControlSet\\Control\\Class\\%s", driver.data());
-        LONG rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+        LONG rc = (ZOL_CHANGE_POINT("RegDeleteTreeW(driver key)", path.c_str()),
+                   RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()));
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
             *error = static_cast<DWORD>(rc);
             return false;
         }
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+        (ZOL_CHANGE_POINT("RegDeleteKeyW(driver key)", path.c_str()), RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()));
     }
     // No buffer deletes a property.
     for (DWORD property : {SPDRP_DRIVER, SPDRP_SERVICE}) {
-        if (!SetupDiSetDeviceRegistryPropertyW(set.get(), &data, property, nullptr, 0) &&
+        if (!(ZOL_CHANGE_POINT("SetupDiSetDeviceRegistryPropertyW(clear)", instanceId),
+              SetupDiSetDeviceRegistryPropertyW(set.get(), &data, property, nullptr, 0)) &&
             GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_INVALID_DATA) {
             *error = GetLastError();
             return false;
@@ -490,7 +495,8 @@ DWORD RemovePublishedInf(const wchar_t* infName)
     if (!FileExists(path))
         return ERROR_SUCCESS;
     // The platform's call refuses an INF a device still uses.
-    if (!SetupUninstallOEMInfW(infName, 0, nullptr) && FileExists(path)) {
+    if (!(ZOL_CHANGE_POINT("SetupUninstallOEMInfW", infName), SetupUninstallOEMInfW(infName, 0, nullptr)) &&
+        FileExists(path)) {
         DWORD error = GetLastError();
         return error != ERROR_SUCCESS ? error : ERROR_SHARING_VIOLATION;
     }
@@ -499,7 +505,9 @@ DWORD RemovePublishedInf(const wchar_t* infName)
         // the INF (checked here, as the platform did not), so it goes.
         if (!FindDevicesUsingInf(infName).empty())
             return ERROR_SHARING_VIOLATION;
-        if (!SetupUninstallOEMInfW(infName, SUOI_FORCEDELETE, nullptr) && FileExists(path))
+        if (!(ZOL_CHANGE_POINT("SetupUninstallOEMInfW(force)", infName),
+              SetupUninstallOEMInfW(infName, SUOI_FORCEDELETE, nullptr)) &&
+            FileExists(path))
             return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
         if (FileExists(path))
             return ERROR_ACCESS_DENIED;
@@ -516,7 +524,7 @@ DWORD RemovePublishedInf(const wchar_t* infName)
         pnf += L".pnf";
         CStr pnfPath = InfFolderPath(pnf.GetString());
         if (!pnfPath.IsEmpty())
-            DeleteFileW(pnfPath.GetString());
+            (ZOL_CHANGE_POINT("DeleteFileW", pnfPath.GetString()), DeleteFileW(pnfPath.GetString()));
     }
     return ERROR_SUCCESS;
 }

@@ -6,6 +6,7 @@
 #include "inf/infutil.h"
 #include "inf/newdevlibrary.h"
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/componentdirectory.h"
 #include "support/emptyfolder.h"
 #include "support/errortext.h"
@@ -311,8 +312,9 @@ DWORD CWin2000PnPDriver::StageFile(const wchar_t* relativePath, const wchar_t* s
     BY_HANDLE_FILE_INFORMATION created;
     {
         // A new file: whatever is found under the name is not written into.
-        CUniqueFile out(CreateFileW(target, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        CUniqueFile out((ZOL_CHANGE_POINT("CreateFileW(staging)", target),
+                         CreateFileW(target, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!out)
             return GetLastError();
         std::vector<char> chunk(kCopyChunk);
@@ -554,7 +556,10 @@ int CWin2000PnPDriver::InstallDrivers()
         } else {
             BOOL restart = FALSE;
             SetLastError(ERROR_SUCCESS);
-            outcome.updated = library->UpdateDriver(hardwareId, infPath, static_cast<DWORD>(m_bForce), &restart) ? 1 : 0;
+            outcome.updated = (ZOL_CHANGE_POINT("UpdateDriverForPlugAndPlayDevicesW", hardwareId),
+                               library->UpdateDriver(hardwareId, infPath, static_cast<DWORD>(m_bForce), &restart))
+                                  ? 1
+                                  : 0;
             if (!outcome.updated)
                 outcome.error = GetLastError();
             outcome.restart = restart ? 1 : 0;

@@ -3,6 +3,7 @@
 #include <setupapi.h>
 
 #include "inf/infplatform.h"
+#include "support/changepoint.h"
 #include "support/handles.h"
 #include "support/registrykey.h"
 #include "support/str.h"
@@ -51,7 +52,8 @@ DWORD RemoveDeviceNode(const wchar_t* instanceId, bool* restart)
     }
     // Without class install parameters the request removes the device
     // everywhere (every hardware profile), which is what is wanted.
-    if (!InfPlatform().pCallClassInstaller(DIF_REMOVE, set.get(), &data)) {
+    if (!(ZOL_CHANGE_POINT("DIF_REMOVE", instanceId),
+          InfPlatform().pCallClassInstaller(DIF_REMOVE, set.get(), &data))) {
         DWORD error = GetLastError();
         return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
     }

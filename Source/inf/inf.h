@@ -75,6 +75,13 @@ public:
     // 1 once the root device's driver update was not started because the
     // package lacks a file the update would copy.
     int IsPackageIncomplete() const { return m_bPackageIncomplete; }
+    // Checks, before anything is changed, that the INF's folder holds every
+    // file the install of section (or of the whole INF when section is
+    // null) would read: the sources of its "CopyFiles" lists and what the
+    // root device's driver update copies. 1 when all are there; otherwise
+    // each missing or unsafe name is added as a failure, the package counts
+    // as incomplete, and 0 is returned.
+    int CheckPackageFiles(const wchar_t* section);
 
     // The journal told before each change an install makes (not owned; none
     // by default).
@@ -129,6 +136,14 @@ protected:
     // hardwareId would copy (CheckDriverPackageFiles); otherwise records
     // each missing or unsafe one and returns 0.
     int HasDriverPackageFiles(const wchar_t* hardwareId);
+    // Whether the service's root device ("Root\LEGACY_<NAME>\0000", or
+    // "Root\<NAME>\0000" for a virtual component) is there whole: 1 when
+    // it is registered and has its driver (or the INF has none for it); 0
+    // when there is none, or when a run cut off while creating it left one
+    // behind (the platform may keep a created device before it is
+    // registered), which is then removed so that it is made again; -1, with
+    // a failure, when such a device cannot be removed.
+    int FindWholeRootDevice(const wchar_t* service);
 
     // Upper bound of the numbered names MakeTempCopy tries before it gives
     // up. Tests lower it to reach the exhausted case.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "inf/infutil.h"
+#include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/folderpath.h"
 #include "support/handles.h"
@@ -227,7 +228,8 @@ int CInf::CopyFileList(const wchar_t* section)
             break;
         }
 
-        if (CopyFileW(source.GetString(), target.GetString(), noOverwrite))
+        if ((ZOL_CHANGE_POINT("CopyFileW", target.GetString()),
+             CopyFileW(source.GetString(), target.GetString(), noOverwrite)))
             continue;
         DWORD error = GetLastError();
         if (IsInUseError(error) || error == ERROR_USER_MAPPED_FILE) {
@@ -237,12 +239,14 @@ int CInf::CopyFileList(const wchar_t* section)
             if (!MakeTempCopy(source.GetString(), target.GetString(), &temp)) {
                 error = GetLastError();
                 result = 0;
-            } else if (MoveFileExW(temp.GetString(), target.GetString(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            } else if ((ZOL_CHANGE_POINT("MoveFileExW(at restart)", target.GetString()),
+                        MoveFileExW(temp.GetString(), target.GetString(),
+                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))) {
                 m_bRebootNeeded = 1;
             } else {
                 error = GetLastError();
-                DeleteFileW(temp.GetString()); // nothing will use it
+                (ZOL_CHANGE_POINT("DeleteFileW", temp.GetString()),
+                 DeleteFileW(temp.GetString())); // nothing will use it
                 result = 0;
             }
         } else if (error == ERROR_FILE_EXISTS) {
@@ -304,11 +308,12 @@ int CInf::DeleteFileList(const wchar_t* section)
         }
         BOOL done;
         if (atRestart) {
-            done = MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            done = (ZOL_CHANGE_POINT("MoveFileExW(delete at restart)", path.GetString()),
+                    MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
             if (done)
                 m_bRebootNeeded = 1;
         } else {
-            done = DeleteFileW(path.GetString());
+            done = (ZOL_CHANGE_POINT("DeleteFileW", path.GetString()), DeleteFileW(path.GetString()));
         }
         if (done)
             continue;
@@ -317,7 +322,8 @@ int CInf::DeleteFileList(const wchar_t* section)
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             // Nothing to delete.
         } else if (IsInUseError(error)) {
-            if (MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            if ((ZOL_CHANGE_POINT("MoveFileExW(delete at restart)", path.GetString()),
+                 MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)))
                 m_bRebootNeeded = 1;
             else
                 result = 0;
@@ -376,12 +382,12 @@ int CInf::RenameFileList(const wchar_t* section)
             break;
         }
 
-        if (MoveFileW(oldPath.GetString(), newPath.GetString()))
+        if ((ZOL_CHANGE_POINT("MoveFileW", newPath.GetString()), MoveFileW(oldPath.GetString(), newPath.GetString())))
             continue;
         DWORD error = GetLastError();
-        if (IsInUseError(error) &&
-            MoveFileExW(oldPath.GetString(), newPath.GetString(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        if (IsInUseError(error) && (ZOL_CHANGE_POINT("MoveFileExW(at restart)", newPath.GetString()),
+                                    MoveFileExW(oldPath.GetString(), newPath.GetString(),
+                                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))) {
             m_bRebootNeeded = 1;
         } else {
             if (IsInUseError(error))
@@ -445,8 +451,9 @@ int CInf::MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTemp
         candidate += extension;
         if (!infutil::FitsPath(candidate))
             return 0;
-        CUniqueFile file(CreateFileW(candidate.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        CUniqueFile file((
+            ZOL_CHANGE_POINT("CreateFileW(temporary copy)", candidate.GetString()),
+            CreateFileW(candidate.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!file) {
             DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
@@ -456,7 +463,8 @@ int CInf::MakeTempCopy(const wchar_t* source, const wchar_t* target, CStr* pTemp
         if (!CopyContent(source, file.get())) {
             DWORD error = GetLastError();
             file.reset();
-            DeleteFileW(candidate.GetString()); // ours, and of no use
+            (ZOL_CHANGE_POINT("DeleteFileW", candidate.GetString()),
+             DeleteFileW(candidate.GetString())); // ours, and of no use
             SetLastError(error);
             return 0;
         }

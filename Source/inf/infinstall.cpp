@@ -11,6 +11,7 @@
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
 #include "inf/servicecontrol.h"
+#include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/wformat.h"
@@ -79,8 +80,10 @@ int CInf::InstallAll(int* pRebootNeeded)
     }
 
     CStr service = FirstServiceName(this, kServiceNameChars);
-    int nodePresent = m_bVirtual ? HasRootDeviceNode(service.GetString()) : HasLegacyDeviceNode(service.GetString());
-    if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
+    int nodePresent = FindWholeRootDevice(service.GetString());
+    if (nodePresent < 0) {
+        result = 0;
+    } else if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
         if (!CreateRootDevice(pRebootNeeded))
             result = 0;
     }
@@ -118,8 +121,10 @@ int CInf::InstallFromSection(const wchar_t* section, int* pRebootNeeded)
     // The node is probed under the name the root device gets, as in the
     // whole-INF install, so a repeated install never creates a second node.
     CStr service = FirstServiceName(this, kServiceNameChars);
-    int nodePresent = m_bVirtual ? HasRootDeviceNode(service.GetString()) : HasLegacyDeviceNode(service.GetString());
-    if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
+    int nodePresent = FindWholeRootDevice(service.GetString());
+    if (nodePresent < 0) {
+        result = 0;
+    } else if (!nodePresent && GetClass() != nullptr && GetClassGuid() != nullptr) {
         if (!CreateRootDevice(pRebootNeeded))
             result = 0;
     }
@@ -169,8 +174,9 @@ int CInf::InstallSection(const wchar_t* section, HKEY hRootKey)
     if (!NoteRegistry(section, hRootKey == HKEY_LOCAL_MACHINE ? L"HKLM" : nullptr, nullptr))
         return 0;
     const wchar_t* sourceRoot = m_strInfDir.IsEmpty() ? nullptr : m_strInfDir.GetString();
-    if (SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kSectionInstallFlags, hRootKey, sourceRoot, 0,
-                                    nullptr, nullptr, nullptr, nullptr))
+    if ((ZOL_CHANGE_POINT("SetupInstallFromInfSectionW", section),
+         SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kSectionInstallFlags, hRootKey, sourceRoot, 0,
+                                     nullptr, nullptr, nullptr, nullptr)))
         return 1;
     DWORD error = GetLastError();
     AddFailure(FormatWide(L"Section install failed: %s, error %s", section, DescribeError(error).GetString()));
@@ -181,7 +187,8 @@ int CInf::InstallServices(const wchar_t* section)
 {
     if (section == nullptr || !m_hInf.valid() || !NoteServices(section))
         return 0;
-    if (InfPlatform().pInstallServicesFromInfSection(m_hInf.get(), section, 0))
+    if ((ZOL_CHANGE_POINT("SetupInstallServicesFromInfSectionW", section),
+         InfPlatform().pInstallServicesFromInfSection(m_hInf.get(), section, 0)))
         return 1;
     DWORD error = GetLastError();
     if (error == ERROR_SERVICE_EXISTS)
@@ -212,10 +219,12 @@ int CInf::InstallSoftwareSettings(const wchar_t* section)
     if (!NoteRegistry(section, L"HKLM", path.GetString()))
         return 0;
     CUniqueRegKey key;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.GetString(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              kDeviceKeyAccess, nullptr, key.put(), nullptr);
-    if (rc == ERROR_SUCCESS && SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kRegistryOnly, key.get(),
-                                                           nullptr, 0, nullptr, nullptr, nullptr, nullptr))
+    LONG rc = (ZOL_CHANGE_POINT("RegCreateKeyExW", path.GetString()),
+               RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.GetString(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               kDeviceKeyAccess, nullptr, key.put(), nullptr));
+    if (rc == ERROR_SUCCESS && (ZOL_CHANGE_POINT("SetupInstallFromInfSectionW", section),
+                                SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, kRegistryOnly, key.get(),
+                                                            nullptr, 0, nullptr, nullptr, nullptr, nullptr)))
         return 1;
     DWORD error = rc != ERROR_SUCCESS ? static_cast<DWORD>(rc) : GetLastError();
     AddFailure(FormatWide(L"Software settings failed: %s, error %s", section, DescribeError(error).GetString()));

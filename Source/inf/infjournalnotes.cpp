@@ -18,6 +18,7 @@
 #include "inf/infutil.h"
 #include "inf/servicecontrol.h"
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/handles.h"
 #include "support/wformat.h"
@@ -336,8 +337,10 @@ int CInf::RunUninstallSection(const wchar_t* section, int* pRebootNeeded)
         result = 0;
     if (SetupFindFirstLineW(m_hInf.get(), section, L"RenFiles", &context) && !ProcessRenFiles(section))
         result = 0;
-    if (!SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section, SPINST_REGISTRY | SPINST_INIFILES | SPINST_INI2REG,
-                                     HKEY_LOCAL_MACHINE, nullptr, 0, nullptr, nullptr, nullptr, nullptr)) {
+    if (!(ZOL_CHANGE_POINT("SetupInstallFromInfSectionW", section),
+          SetupInstallFromInfSectionW(nullptr, m_hInf.get(), section,
+                                      SPINST_REGISTRY | SPINST_INIFILES | SPINST_INI2REG, HKEY_LOCAL_MACHINE, nullptr,
+                                      0, nullptr, nullptr, nullptr, nullptr))) {
         DWORD error = GetLastError();
         AddFailure(FormatWide(L"Section install failed: %s, error %s", section, DescribeError(error).GetString()));
         result = 0;
@@ -345,7 +348,8 @@ int CInf::RunUninstallSection(const wchar_t* section, int* pRebootNeeded)
     CStr services(section);
     services += L".Services";
     if (HasSection(services.GetString()) &&
-        !InfPlatform().pInstallServicesFromInfSection(m_hInf.get(), services.GetString(), 0)) {
+        !(ZOL_CHANGE_POINT("SetupInstallServicesFromInfSectionW", services.GetString()),
+          InfPlatform().pInstallServicesFromInfSection(m_hInf.get(), services.GetString(), 0))) {
         DWORD error = GetLastError();
         AddFailure(FormatWide(L"Service install failed: %s, error %s", services.GetString(),
                               DescribeError(error).GetString()));

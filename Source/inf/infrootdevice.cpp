@@ -17,13 +17,17 @@
 #include <cwchar>
 #include <string>
 
+#include "inf/devicenodes.h"
+#include "inf/infcopyfiles.h"
 #include "inf/infdriversection.h"
 #include "inf/infpackagecheck.h"
 #include "inf/infplatform.h"
 #include "inf/infutil.h"
 #include "inf/newdevlibrary.h"
+#include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/plainname.h"
+#include "support/registrykey.h"
 #include "support/wformat.h"
 
 namespace {
@@ -81,15 +85,27 @@ int SelectDriverByHardwareId(HINF hInf, HDEVINFO set, SP_DEVINFO_DATA* element)
     std::wstring list(id.GetString(), id.GetLength());
     list.push_back(L'\0');
     list.push_back(L'\0');
-    if (!SetupDiSetDeviceRegistryPropertyW(set, element, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
-                                           static_cast<DWORD>(list.size() * sizeof(wchar_t))))
+    if (!(ZOL_CHANGE_POINT("SetupDiSetDeviceRegistryPropertyW(hardware ID)", list.c_str()),
+          SetupDiSetDeviceRegistryPropertyW(set, element, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
+                                            static_cast<DWORD>(list.size() * sizeof(wchar_t)))))
         return 0;
     if (!InfPlatform().pBuildDriverInfoList(set, element, SPDIT_COMPATDRIVER))
         return 0;
     // No compatible driver leaves the device without one, as an INF without
     // drivers does.
-    InfPlatform().pCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set, element);
+    (ZOL_CHANGE_POINT("DIF_SELECTBESTCOMPATDRV", list.c_str()),
+     InfPlatform().pCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set, element));
     return 1;
+}
+
+// Adds name to list unless it is there already (letter case aside).
+void AddOnceNoCase(CStrList* list, const CStr& name)
+{
+    for (const CStr& listed : *list) {
+        if (listed.CompareNoCase(name.GetString()) == 0)
+            return;
+    }
+    list->push_back(name);
 }
 
 } // namespace
@@ -120,7 +136,10 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
     int created = CreateDeviceInfo(&set, &element, instance.GetString());
     int result = 0;
     if (created)
-        result = InfPlatform().pCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &element) ? 1 : 0;
+        result = (ZOL_CHANGE_POINT("DIF_INSTALLDEVICE", instance.GetString()),
+                  InfPlatform().pCallClassInstaller(DIF_INSTALLDEVICE, set.get(), &element))
+                     ? 1
+                     : 0;
     if (!result) {
         DWORD error = GetLastError();
         AddFailure(FormatWide(L"Root device install failed: %s, error %s", instance.GetString(),
@@ -141,7 +160,8 @@ int CInf::CreateRootDevice(int* pRebootNeeded)
             // The update would copy a file the package lacks: the platform
             // would refuse the package or (Wine) retry the copy without end.
             result = 0;
-        } else if (!UpdateDriverFromNewDev(ids, m_strInfPath.GetString(), 0, nullptr)) {
+        } else if (!(ZOL_CHANGE_POINT("UpdateDriverForPlugAndPlayDevicesW", ids),
+                     UpdateDriverFromNewDev(ids, m_strInfPath.GetString(), 0, nullptr))) {
             DWORD error = GetLastError();
             AddFailure(FormatWide(L"Driver update failed: %s, error %s", ids, DescribeError(error).GetString()));
             result = 0;
@@ -178,6 +198,93 @@ int CInf::HasDriverPackageFiles(const wchar_t* hardwareId)
     return 0;
 }
 
+int CInf::CheckPackageFiles(const wchar_t* section)
+{
+    if (!m_hInf.valid())
+        return 0;
+    CStrList sections;
+    if (section != nullptr)
+        sections.push_back(CStr(section));
+    else
+        sections = m_vCopyFilesSections;
+
+    // The copies read each source under its own name from the INF's folder.
+    CStrList missing;
+    CStrList unsafe;
+    for (const CStr& name : sections) {
+        CStrList files;
+        CStrList fileLists;
+        infcopyfiles::ReadDirectiveLines(m_hInf.get(), name.GetString(), L"CopyFiles", &files, &fileLists);
+        for (const CStr& fileList : fileLists) {
+            CStrList sources;
+            infcopyfiles::ReadFileListSources(m_hInf.get(), fileList.GetString(), &sources);
+            for (const CStr& source : sources) {
+                bool plain = IsPlainName(source.GetString());
+                if (plain && IsPlainFile(infutil::JoinPath(m_strInfDir.GetString(), source.GetString())))
+                    continue;
+                AddOnceNoCase(plain ? &missing : &unsafe, source);
+            }
+        }
+    }
+    for (const CStr& name : unsafe)
+        AddFailure(UnsafeFileNameText(name.GetString()));
+    for (const CStr& file : missing)
+        AddFailure(FormatWide(L"Package file missing: %s", file.GetString()));
+    int complete = missing.empty() && unsafe.empty() ? 1 : 0;
+    if (!complete)
+        m_bPackageIncomplete = 1;
+
+    // The root device's driver update reads the driver of the last model.
+    CStr modelId;
+    if (complete && LastModelHardwareId(m_hInf.get(), &modelId) && !HasDriverPackageFiles(modelId.GetString()))
+        complete = 0;
+    return complete;
+}
+
+int CInf::FindWholeRootDevice(const wchar_t* service)
+{
+    if (service == nullptr || service[0] == L'\0')
+        return 0;
+    int present = m_bVirtual ? HasRootDeviceNode(service) : HasLegacyDeviceNode(service);
+    if (!present)
+        return 0;
+    CStr name(service);
+    name.MakeUpper();
+    CStr instance;
+    instance.Format(m_bVirtual ? L"ROOT\\%s\\0000" : L"ROOT\\LEGACY_%s\\0000", name.GetString());
+    CStr path(L"System\\CurrentControlSet\\Enum\\");
+    path += instance;
+    CRegistryKey key(HKEY_LOCAL_MACHINE, path.GetString());
+    key.SetAccess(KEY_READ);
+    DWORD phantom = 0;
+    CStr driver;
+    CStr modelId;
+    bool registered = !key.ReadDword(L"Phantom", &phantom) || phantom == 0;
+    bool driverDone = key.ReadString(L"Driver", &driver) || !LastModelHardwareId(m_hInf.get(), &modelId);
+    if (registered && driverDone)
+        return 1;
+    // A device created but never registered is only its key to the
+    // platform (Wine keeps it as a phantom, which the device functions do
+    // not open): the key goes. A registered one is removed as a device.
+    DWORD error = ERROR_SUCCESS;
+    if (!registered) {
+        LONG rc = (ZOL_CHANGE_POINT("RegDeleteTreeW(unregistered device)", instance.GetString()),
+                   RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.GetString()));
+        if (rc == ERROR_SUCCESS)
+            rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.GetString());
+        error = rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(rc);
+    } else {
+        bool restart = false;
+        error = RemoveDeviceNode(instance.GetString(), &restart);
+    }
+    if (error != ERROR_SUCCESS) {
+        AddFailure(FormatWide(L"Root device not created: %s, left unfinished, not removed, error %s",
+                              instance.GetString(), DescribeError(error).GetString()));
+        return -1;
+    }
+    return 0;
+}
+
 int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoData, const wchar_t* instanceName)
 {
     if (pDevInfo == nullptr || pDevInfoData == nullptr || instanceName == nullptr || instanceName[0] == L'\0' ||
@@ -194,12 +301,15 @@ int CInf::CreateDeviceInfo(CUniqueDevInfo* pDevInfo, SP_DEVINFO_DATA* pDevInfoDa
     HDEVINFO set = pDevInfo->get();
 
     pDevInfoData->cbSize = sizeof(*pDevInfoData);
-    if (!SetupDiCreateDeviceInfoW(set, instanceName, &classGuid, nullptr, nullptr,
-                                  DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, pDevInfoData))
+    // Wine keeps the created device (as a phantom) before it is registered.
+    if (!(ZOL_CHANGE_POINT("SetupDiCreateDeviceInfoW", instanceName),
+          SetupDiCreateDeviceInfoW(set, instanceName, &classGuid, nullptr, nullptr,
+                                   DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS, pDevInfoData)))
         return 0;
     if (!NoteRootDevice(set, pDevInfoData))
         return 0;
-    if (!SetupDiRegisterDeviceInfo(set, pDevInfoData, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr))
+    if (!(ZOL_CHANGE_POINT("SetupDiRegisterDeviceInfo", instanceName),
+          SetupDiRegisterDeviceInfo(set, pDevInfoData, SPRDI_FIND_DUPS, nullptr, nullptr, nullptr)))
         return 0;
 
     SP_DEVINSTALL_PARAMS_W params = {};

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include "inf/infutil.h"
+#include "support/changepoint.h"
 #include "support/handles.h"
 #include "support/plainname.h"
 #include "support/wformat.h"
@@ -124,8 +125,9 @@ void CreateShortcut(CInf* inf, HINF hInf, const wchar_t* section)
         return;
     if (!inf->NoteShortcut(folder.c_str(), linkPath.c_str()))
         return;
-    CreateDirectoryW(folder.c_str(), nullptr); // an existing folder is fine
-    file->Save(linkPath.c_str(), TRUE);
+    (ZOL_CHANGE_POINT("CreateDirectoryW", folder.c_str()),
+     CreateDirectoryW(folder.c_str(), nullptr)); // an existing folder is fine
+    (ZOL_CHANGE_POINT("IPersistFile::Save", linkPath.c_str()), file->Save(linkPath.c_str(), TRUE));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cfg.h>
 
+#include "support/changepoint.h"
 #include "support/registrykey.h"
 
 namespace {
@@ -100,9 +101,12 @@ DWORD StopAndDeleteService(const wchar_t* serviceName, bool* restart)
     // next restart.
     SERVICE_STATUS status = {};
     bool running = QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED;
-    if (running && !ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && restart)
+    if (running &&
+        !(ZOL_CHANGE_POINT("ControlService(stop)", serviceName),
+          ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) &&
+        restart)
         *restart = true;
-    if (!DeleteService(service.get())) {
+    if (!(ZOL_CHANGE_POINT("DeleteService", serviceName), DeleteService(service.get()))) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_MARKED_FOR_DELETE)
             return error;

@@ -1,6 +1,7 @@
 #include "log/cmplog.h"
 
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/errortext.h"
 #include "support/folderpath.h"
 #include "support/handles.h"
@@ -95,9 +96,10 @@ bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFO
 // and, when expected is given, still the file the log had open.
 HANDLE OpenForChange(const wchar_t* path, const BY_HANDLE_FILE_INFORMATION* expected)
 {
-    CUniqueFile file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    CUniqueFile file((ZOL_CHANGE_POINT("CreateFileW(log, for a move)", path),
+                      CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
     BY_HANDLE_FILE_INFORMATION info;
     if (!file || !GetFileInformationByHandle(file.get(), &info) || IsLinkedFile(file.get(), path))
         return INVALID_HANDLE_VALUE;
@@ -211,7 +213,7 @@ private:
 void WriteAtEnd(HANDLE hFile, const char* data, DWORD size)
 {
     DWORD written = 0;
-    WriteFile(hFile, data, size, &written, nullptr);
+    (ZOL_CHANGE_POINT("WriteFile(log)", nullptr), WriteFile(hFile, data, size, &written, nullptr));
 }
 
 // Why the last Open of this process left a file unopened.
@@ -320,8 +322,10 @@ HANDLE CCmpLog::OpenLogFile(const wchar_t* path, std::vector<std::wstring>* chan
     // would carry the lines elsewhere, and a new file started. So is a file
     // another account owns: it could read, change or delete what is logged.
     for (int round = 0; round < 2; ++round) {
-        CUniqueFile file(CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        CUniqueFile file(
+            (ZOL_CHANGE_POINT("CreateFileW(log)", path),
+             CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
         if (!file)
             return INVALID_HANDLE_VALUE;
         if (!IsLinkedFile(file.get(), path) && HasTrustedOwner(file.get()))

@@ -1,3 +1,4 @@
+#include "support/changepoint.h"
 #include "support/emptyfolder.h"
 
 #include "support/handles.h"
@@ -65,7 +66,8 @@ bool DeleteByHandle(HANDLE handle)
         basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         if (basic.FileAttributes == 0)
             basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
+        (ZOL_CHANGE_POINT("SetFileInformationByHandle(attributes)", nullptr),
+         SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)));
     }
     return DeleteOpenFile(handle);
 }

@@ -1,3 +1,4 @@
+#include "support/changepoint.h"
 #include "support/folderpath.h"
 
 #include <windows.h>
@@ -43,7 +44,8 @@ bool CreateFolderPath(const wchar_t* directory)
     // never by the stack.
     std::vector<std::wstring> missing;
     for (;;) {
-        if (CreateDirectoryW(current.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        if ((ZOL_CHANGE_POINT("CreateDirectoryW", current.c_str()), CreateDirectoryW(current.c_str(), nullptr)) ||
+            GetLastError() == ERROR_ALREADY_EXISTS)
             break;
         if (GetLastError() != ERROR_PATH_NOT_FOUND)
             return false;
@@ -54,7 +56,9 @@ bool CreateFolderPath(const wchar_t* directory)
         current = parent;
     }
     for (size_t i = missing.size(); i-- > 0;) {
-        if (!CreateDirectoryW(missing[i].c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        if (!(ZOL_CHANGE_POINT("CreateDirectoryW", missing[i].c_str()),
+              CreateDirectoryW(missing[i].c_str(), nullptr)) &&
+            GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
     }
     return true;

@@ -1,3 +1,4 @@
+#include "support/changepoint.h"
 #include "support/installlock.h"
 
 #include "zolcomp/zolcomp.h"
@@ -40,7 +41,8 @@ bool WriteRecord(HANDLE file, const LOCKRECORD& record)
 {
     OVERLAPPED at = {};
     DWORD written = 0;
-    return WriteFile(file, &record, sizeof(record), &written, &at) && written == sizeof(record);
+    return (ZOL_CHANGE_POINT("WriteFile(lock)", nullptr), WriteFile(file, &record, sizeof(record), &written, &at)) &&
+           written == sizeof(record);
 }
 
 // The lock file opened for reading its record and its owner; it shares
@@ -164,8 +166,9 @@ bool CInstallLock::TryTake(bool mayMoveAside)
     // A file that is not the administrators' is moved aside and the lock
     // made anew, at most once per attempt.
     for (int round = 0; round < 2; ++round) {
-        CUniqueFile file(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &attributes,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        CUniqueFile file((ZOL_CHANGE_POINT("CreateFileW(lock)", m_path.c_str()),
+                          CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &attributes,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
         if (!file) {
             DWORD error = GetLastError();
             if (error == ERROR_SHARING_VIOLATION)

@@ -1,3 +1,4 @@
+#include "support/changepoint.h"
 #include "support/trustedfolder.h"
 
 #include "support/errortext.h"
@@ -196,7 +197,7 @@ bool CreateProtectedFolder(const std::wstring& path)
         if (!ProtectedDescriptor(withOwner, sd))
             return false;
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd.get(), FALSE};
-        if (CreateDirectoryW(path.c_str(), &attributes))
+        if ((ZOL_CHANGE_POINT("CreateDirectoryW", path.c_str()), CreateDirectoryW(path.c_str(), &attributes)))
             return true;
         if (GetLastError() != ERROR_INVALID_OWNER)
             return false;
@@ -274,13 +275,15 @@ bool RenameOpenFile(HANDLE handle, const std::wstring& newPath)
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(nameBytes);
     memcpy(info->FileName, newPath.c_str(), nameBytes);
-    return SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
+    return (ZOL_CHANGE_POINT("SetFileInformationByHandle(rename)", nullptr),
+            SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) != FALSE;
 }
 
 bool DeleteOpenFile(HANDLE handle)
 {
     FILE_DISPOSITION_INFO info = {TRUE};
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof(info)) != FALSE;
+    return (ZOL_CHANGE_POINT("SetFileInformationByHandle(delete)", nullptr),
+            SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof(info))) != FALSE;
 }
 
 
