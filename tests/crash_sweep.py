@@ -43,6 +43,7 @@ other file is copied.
 import concurrent.futures
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -72,6 +73,10 @@ PACKAGE_ROOT = "sweep"
 MAIN_LOG = os.path.join("DEVAVOROR", "log", "zolsetup.log")
 # Files of C: that Wine itself changes from run to run, whatever the
 # component does (lower case, relative to drive_c).
+# The kept copies of the component below Program Files, and the entries of
+# the installed programs (as the registry file names them, lower case).
+KEPT_COMPONENT = re.compile(r"^program files/zolcomp/[^/]+/zolcomp\.dll$")
+UNINSTALL_ENTRIES = "software\\\\microsoft\\\\windows\\\\currentversion\\\\uninstall\\\\"
 WINE_NOISE_FILES = ("windows/temp/", "users/")
 # Registry keys Wine itself rewrites at each start (prefixes, lower case).
 WINE_NOISE_KEYS = (
@@ -214,9 +219,26 @@ class Sweep:
     # --- snapshots ------------------------------------------------------
 
     def snapshot(self, prefix):
-        return {"registry": read_registry(os.path.join(prefix, "system.reg")),
-                "files": self.read_files(prefix),
-                "log": read_bytes(os.path.join(prefix, "drive_c", MAIN_LOG))}
+        return self.as_shipped({"registry": read_registry(os.path.join(prefix, "system.reg")),
+                                "files": self.read_files(prefix),
+                                "log": read_bytes(os.path.join(prefix, "drive_c", MAIN_LOG))})
+
+    def as_shipped(self, state):
+        """An install keeps a copy of the component it ran for its uninstall
+        entry: the whole and the cut runs keep the test build, the run after
+        a cut the shipped one. Either stands for "the component", and the
+        entry's EstimatedSize, which counts the copy, is compared as present
+        only (the uninstall tests hold its value)."""
+        builds = {self.file_hash(os.path.join(self.bin, c)) for c in ("zolcomp.dll", "zolcomp_faults.dll")}
+        files = state["files"]
+        for path in files:
+            if KEPT_COMPONENT.match(path) and files[path] in builds:
+                files[path] = "the component"
+        for key, values in state["registry"].items():
+            if key.startswith(UNINSTALL_ENTRIES):
+                state["registry"][key] = sorted('"EstimatedSize"=(present)' if v.startswith('"EstimatedSize"=')
+                                                else v for v in values)
+        return state
 
     def read_files(self, prefix):
         """Every folder and file of C: (the packages and the main log
