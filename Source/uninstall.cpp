@@ -18,6 +18,7 @@
 #include "installrecord.h"
 #include "messages.h"
 #include "packagefiles.h"
+#include "uninstallentry.h"
 #include "support/asciicase.h"
 #include "support/errortext.h"
 #include "support/installlock.h"
@@ -243,6 +244,13 @@ int CBaseComponent::Uninstall(int a, void* b, wchar_t* message, int d, const wch
     if (state == ZOL_PACKAGE_NOT_INSTALLED) {
         CopyMessageText(message, SelectMessage(MSG_NOT_INSTALLED, language));
         WriteErrorLines({CStr(FormatWide(L"Package not installed: %s %s", m_strInfFile.GetString(), version).c_str())});
+        // An uninstallation cut off after the record went leaves the entry
+        // among the installed programs and this version's kept copy: they go
+        // now. Where another version is in place its entry stays as it is.
+        const CStr kept = KeptCopyFolderOf(key.GetString());
+        const bool keptLeft = !kept.IsEmpty() && GetFileAttributesW(kept.GetString()) != INVALID_FILE_ATTRIBUTES;
+        if (keptLeft || FindRecordInPlace(m_strInfFile.GetString()).IsEmpty())
+            RetireUninstallEntry(key, m_strInfFile);
         return ZOL_INSTALL_FAILED;
     }
     if (state == ZOL_PACKAGE_SUPERSEDED) {

@@ -612,6 +612,31 @@ TEST_F(Uninstall, TheQuietUninstallStringWorksOnceThePackageFoldersAreGone)
                     "restart.\r\n"});
 }
 
+// An uninstallation cut off after the record went: the next run finds the
+// package not installed and takes the entry and the kept copy off with it.
+TEST_F(Uninstall, ARunAfterOneCutOffPastTheRecordTakesTheEntryOff)
+{
+    CSimulatedDevice device({kId0E83});
+    ASSERT_TRUE(CopyFileW(zoltest::BinPath(L"zolhost.exe").c_str(), (m_old + L"\\zolhost.exe").c_str(), FALSE));
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    ASSERT_NE(GetFileAttributesW(kKeptOld), INVALID_FILE_ATTRIBUTES);
+    CInstallRecord record(L"zolchip.inf_1.2.3.0");
+    ASSERT_TRUE(zoltest::RemoveTree(CInstallRecord::FolderOf(L"zolchip.inf_1.2.3.0").GetString()));
+    ASSERT_TRUE(record.Delete());
+    zoltest::ClearLogs();
+    RunResult run = Operate(m_old, true);
+    EXPECT_EQ(run.result, ZOL_INSTALL_FAILED);
+    EXPECT_EQ(Text(run.message.c_str()), "This package is not installed.");
+    EXPECT_TRUE(ComponentEntries().empty());
+    EXPECT_EQ(GetFileAttributesW(kKeptOld), INVALID_FILE_ATTRIBUTES);
+    ExpectLogLines({"    - Removing the uninstall entry zolcomp_zolchip.inf... Done.\r\n",
+                    "    - Removing the kept copy C:\\Program Files\\zolcomp\\zolchip.inf_1.2.3.0... Done.\r\n"});
+    // Once they are gone, a further run changes nothing and says nothing of them.
+    zoltest::ClearLogs();
+    EXPECT_EQ(Operate(m_old, true).result, ZOL_INSTALL_FAILED);
+    EXPECT_EQ(zoltest::ReadMainLog().find("uninstall entry"), std::string::npos);
+}
+
 TEST_F(Uninstall, AHostInAFolderOthersMayChangeIsNotKept)
 {
     // Others could swap it for a program of theirs that the entry would
