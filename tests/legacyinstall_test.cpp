@@ -476,6 +476,20 @@ TEST_F(LegacyUninstall, WithoutAnUninstallSectionTheRecordIsTakenBackInReverse)
     EXPECT_EQ(again.message, L"This package is not installed.");
 }
 
+TEST_F(LegacyUninstall, AnInfGoneWithoutItsPrecompiledCopyLeavesNeitherAfterTheNextRun)
+{
+    // A run cut off between the INF's removal and its precompiled copy's:
+    // the next run finds the INF gone and still takes the copy away.
+    std::wstring dir = CopyExample(L"legacy", L"legacy_pnf");
+    ASSERT_EQ(InstallPackage(dir), 1);
+    const std::wstring inf = SystemRoot() + L"\\inf\\zolwdt.inf", pnf = SystemRoot() + L"\\inf\\zolwdt.pnf";
+    ASSERT_TRUE(zoltest::FileExists(pnf));
+    ASSERT_TRUE(DeleteFileW(inf.c_str()));
+    EXPECT_EQ(RunUninstall(dir).result, ZOL_INSTALL_SUCCESS) << zoltest::ReadMainLog();
+    EXPECT_FALSE(zoltest::FileExists(pnf));
+    ExpectLogLines({"    - Removing zolwdt.inf from the INF folder... Done.\r\n"});
+}
+
 TEST_F(LegacyUninstall, AnUninstallSectionDecidesWhatOfThePackageGoes)
 {
     std::wstring dir = CopyExample(L"legacy", L"legacy_defaultuninstall");

@@ -71,7 +71,7 @@ bool DeletePropertiesLeftEmpty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD* error
         CUniqueRegKey key;
         LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, key.put());
         if (rc == ERROR_SUCCESS)
-            rc = RegDeleteValueW(key.get(), p.value);
+            rc = (ZOL_CHANGE_POINT("RegDeleteValueW(device property)", p.value), RegDeleteValueW(key.get(), p.value));
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
             *error = static_cast<DWORD>(rc);
             return false;
@@ -492,10 +492,11 @@ DWORD RemovePublishedInf(const wchar_t* infName)
     CStr path = InfFolderPath(infName);
     if (path.IsEmpty())
         return ERROR_INVALID_NAME;
-    if (!FileExists(path))
-        return ERROR_SUCCESS;
-    // The platform's call refuses an INF a device still uses.
-    if (!(ZOL_CHANGE_POINT("SetupUninstallOEMInfW", infName), SetupUninstallOEMInfW(infName, 0, nullptr)) &&
+    // The platform's call refuses an INF a device still uses. An INF
+    // already gone may have left its precompiled copy (a run cut off
+    // between the two), which goes below.
+    if (FileExists(path) &&
+        !(ZOL_CHANGE_POINT("SetupUninstallOEMInfW", infName), SetupUninstallOEMInfW(infName, 0, nullptr)) &&
         FileExists(path)) {
         DWORD error = GetLastError();
         return error != ERROR_SUCCESS ? error : ERROR_SHARING_VIOLATION;
@@ -523,7 +524,7 @@ DWORD RemovePublishedInf(const wchar_t* infName)
         CStr pnf = name.Mid(0, static_cast<size_t>(dot));
         pnf += L".pnf";
         CStr pnfPath = InfFolderPath(pnf.GetString());
-        if (!pnfPath.IsEmpty())
+        if (!pnfPath.IsEmpty() && FileExists(pnfPath))
             (ZOL_CHANGE_POINT("DeleteFileW", pnfPath.GetString()), DeleteFileW(pnfPath.GetString()));
     }
     return ERROR_SUCCESS;
