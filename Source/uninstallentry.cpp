@@ -5,6 +5,7 @@
 #include "installrecord.h"
 #include "packagefiles.h"
 #include "support/asciicase.h"
+#include "support/changepoint.h"
 #include "support/emptyfolder.h"
 #include "support/errortext.h"
 #include "support/handles.h"
@@ -80,8 +81,9 @@ DWORD CopyTrustedFile(const CStr& source, const CStr& target, std::wstring* why)
         *why = L"it is a link, has another name or is owned by another account";
         return ERROR_ACCESS_DENIED;
     }
-    CUniqueFile out(CreateFileW(target.GetString(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    CUniqueFile out((ZOL_CHANGE_POINT("CreateFileW(kept copy)", target.GetString()),
+                     CreateFileW(target.GetString(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr)));
     DWORD error = out ? ERROR_SUCCESS : GetLastError();
     std::vector<char> chunk(kCopyChunk);
     while (error == ERROR_SUCCESS) {
@@ -157,18 +159,20 @@ namespace {
 
 LONG SetText(HKEY key, const wchar_t* name, const CStr& text)
 {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.GetString()),
-                          static_cast<DWORD>((text.GetLength() + 1) * sizeof(wchar_t)));
+    return (ZOL_CHANGE_POINT("RegSetValueExW(uninstall entry)", name),
+            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.GetString()),
+                           static_cast<DWORD>((text.GetLength() + 1) * sizeof(wchar_t))));
 }
 
 LONG SetNumber(HKEY key, const wchar_t* name, DWORD value)
 {
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    return (ZOL_CHANGE_POINT("RegSetValueExW(uninstall entry)", name),
+            RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)));
 }
 
 LONG DeleteIfThere(HKEY key, const wchar_t* name)
 {
-    LONG rc = RegDeleteValueW(key, name);
+    LONG rc = (ZOL_CHANGE_POINT("RegDeleteValueW(uninstall entry)", name), RegDeleteValueW(key, name));
     return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
 }
 
@@ -221,10 +225,12 @@ bool DeleteAtRestart(const CStr& folder)
         if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             return false;
         CStr path = infutil::JoinPath(folder.GetString(), entry.cFileName);
-        if (!MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        if (!(ZOL_CHANGE_POINT("MoveFileExW(delete at restart)", path.GetString()),
+              MoveFileExW(path.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)))
             return false;
     }
-    return MoveFileExW(folder.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return (ZOL_CHANGE_POINT("MoveFileExW(delete at restart)", folder.GetString()),
+            MoveFileExW(folder.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) != FALSE;
 }
 
 // Whether a folder holds nothing but the entry named name.
@@ -319,15 +325,18 @@ bool RemoveKeptCopy(const wchar_t* recordKey, bool* atRestart)
     // What is in use, and the folder a running host holds open, goes at the
     // next restart.
     bool later = false;
-    if (!EmptyTrustedFolder(folder.GetString(), nullptr) || !RemoveDirectoryW(folder.GetString())) {
+    if (!EmptyTrustedFolder(folder.GetString(), nullptr) ||
+        !(ZOL_CHANGE_POINT("RemoveDirectoryW", folder.GetString()), RemoveDirectoryW(folder.GetString()))) {
         if (!DeleteAtRestart(folder))
             return false;
         later = true;
     }
     // The folder of the kept copies goes with the last of them.
     CStr parent = WithoutTrailingSeparator(infutil::DirectoryPart(folder.GetString()));
-    if (!RemoveDirectoryW(parent.GetString()) && later && HoldsOnly(parent, recordKey))
-        MoveFileExW(parent.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!(ZOL_CHANGE_POINT("RemoveDirectoryW", parent.GetString()), RemoveDirectoryW(parent.GetString())) && later &&
+        HoldsOnly(parent, recordKey))
+        (ZOL_CHANGE_POINT("MoveFileExW(delete at restart)", parent.GetString()),
+         MoveFileExW(parent.GetString(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     if (later && atRestart)
         *atRestart = true;
     return true;
@@ -346,7 +355,8 @@ UninstallEntryChange UpdateUninstallEntry(const wchar_t* infName, CStr* version,
         LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRIES_PATH, 0, KEY_READ | KEY_WRITE | DELETE | kView,
                                 root.put());
         if (rc == ERROR_SUCCESS)
-            rc = RegDeleteTreeW(root.get(), name.GetString());
+            rc = (ZOL_CHANGE_POINT("RegDeleteTreeW(uninstall entry)", name.GetString()),
+                  RegDeleteTreeW(root.get(), name.GetString()));
         if (rc == ERROR_FILE_NOT_FOUND)
             return ENTRY_UNCHANGED;
         if (rc == ERROR_SUCCESS)
@@ -358,8 +368,9 @@ UninstallEntryChange UpdateUninstallEntry(const wchar_t* infName, CStr* version,
     CInstallRecord record(key.GetString());
     std::wstring path = std::wstring(UNINSTALL_ENTRIES_PATH) + L"\\" + name.GetString();
     CUniqueRegKey entry;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE | KEY_QUERY_VALUE | kView, nullptr, entry.put(), nullptr);
+    LONG rc = (ZOL_CHANGE_POINT("RegCreateKeyExW(uninstall entry)", name.GetString()),
+               RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_SET_VALUE | KEY_QUERY_VALUE | kView, nullptr, entry.put(), nullptr));
     if (rc == ERROR_SUCCESS)
         rc = WriteEntry(entry.get(), record);
     if (rc != ERROR_SUCCESS) {
