@@ -374,8 +374,10 @@ void BenchStartup(const std::wstring& examples)
     // Beside the load, the platform work start-up cannot avoid: finding and
     // reading the two package files, parsing them, and enumerating the
     // devices.
+    // A load takes some 10-20 ms: 31 rounds keep a single slow one (the
+    // machine's, not the component's) from moving the median.
     PAIRTIMING t = MeasurePair(
-        15, true,
+        31, true,
         [&] {
             HMODULE module = LoadLibraryW(dll.c_str());
             if (module)
