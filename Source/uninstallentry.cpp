@@ -500,6 +500,12 @@ void CBaseComponent::RetireUninstallEntry(const CStr& recordKey, const CStr& inf
                           !ok ? L"Failed!\r\n" : atRestart ? L"Done at the next restart.\r\n" : L"Done.\r\n");
         if (!ok)
             failures.push_back(CStr(FormatWide(L"Kept copy not removed: %s", kept.GetString()).c_str()));
+    } else if (!kept.IsEmpty()) {
+        // A run cut off once the copy had gone may have left the folder of
+        // the kept copies behind: it goes with the last of them (a folder
+        // that still holds another version's copy is not removed).
+        CStr parent = WithoutTrailingSeparator(infutil::DirectoryPart(kept.GetString()));
+        (ZOL_CHANGE_POINT("RemoveDirectoryW", parent.GetString()), RemoveDirectoryW(parent.GetString()));
     }
     for (const CStr& text : failures)
         m_pLog->WriteLine(LOG_BOTH_CONT, SEV_WARNING, nullptr, 0, L"%s\r\n", EscapeControlChars(text.GetString()).GetString());

@@ -631,10 +631,15 @@ TEST_F(Uninstall, ARunAfterOneCutOffPastTheRecordTakesTheEntryOff)
     EXPECT_EQ(GetFileAttributesW(kKeptOld), INVALID_FILE_ATTRIBUTES);
     ExpectLogLines({"    - Removing the uninstall entry zolcomp_zolchip.inf... Done.\r\n",
                     "    - Removing the kept copy C:\\Program Files\\zolcomp\\zolchip.inf_1.2.3.0... Done.\r\n"});
-    // Once they are gone, a further run changes nothing and says nothing of them.
+    EXPECT_EQ(GetFileAttributesW(L"C:\\Program Files\\zolcomp"), INVALID_FILE_ATTRIBUTES);
+    // Once they are gone, a further run changes nothing and says nothing of
+    // them; an empty folder of the kept copies, as a run cut off between
+    // the copy's folder and its parent leaves it, goes.
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\Program Files\\zolcomp", nullptr));
     zoltest::ClearLogs();
     EXPECT_EQ(Operate(m_old, true).result, ZOL_INSTALL_FAILED);
     EXPECT_EQ(zoltest::ReadMainLog().find("uninstall entry"), std::string::npos);
+    EXPECT_EQ(GetFileAttributesW(L"C:\\Program Files\\zolcomp"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Uninstall, AHostInAFolderOthersMayChangeIsNotKept)
