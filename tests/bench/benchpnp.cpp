@@ -70,9 +70,11 @@ void BenchPnp(MeasurePairFn measure, ReportFn report)
         // side, in turns, with no warm-up run (every run repeats the same
         // updates). Run apart, a side's median follows what else the
         // machine does in those minutes. One device's install is short
-        // enough for eleven: with five, its median moved by a tenth from
-        // one bench run to the next.
-        const int runs = count == 1 ? 11 : 5;
+        // enough for 21: its update alone takes 0.5 to 1.2 s from one round
+        // to the next, and with five or eleven rounds its median moved by a
+        // tenth or more between bench runs while the component's own work
+        // around the update is some 50 ms.
+        const int runs = count == 1 ? 21 : 5;
         int result = -1;
         PAIRTIMING t = measure(
             runs, false,
