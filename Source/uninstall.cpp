@@ -112,6 +112,18 @@ void PlanPnPDevices(CInstallRecord& record, UNINSTALLPLAN* plan)
         }
     }
 
+    // A device whose driver a run cut off was taking off is no longer on the
+    // INF and not yet without a driver: it is taken off again.
+    for (const RECORDITEM& item : items) {
+        const std::wstring instance = item.Field(L"instance");
+        bool listed = false;
+        for (const DEVICEDRIVER& driver : devices)
+            listed = listed || EqualsAsciiNoCase(driver.instanceId.GetString(), instance.c_str());
+        DEVICEDRIVER now;
+        if (!listed && IsDriverPartlyRemoved(instance.c_str()) && ReadDeviceDriver(instance.c_str(), &now))
+            devices.push_back(now);
+    }
+
     for (const DEVICEDRIVER& driver : devices) {
         UNINSTALLDEVICE device;
         ZeroMemory(&device.record, sizeof(device.record));

@@ -350,6 +350,35 @@ TEST_F(Uninstall, TheOnlyVersionNeedsForceToLeaveADeviceWithoutADriver)
     EXPECT_EQ(Driver(device.Instance()).service.GetString(), std::wstring(L"zolchip"));
 }
 
+TEST_F(Uninstall, ADriverHalfTakenOffByACutRunIsTakenOffByTheNext)
+{
+    // A forced uninstall cut off once the device's driver key had gone,
+    // before its "Driver" and "Service" values: the device is no longer on
+    // the INF, and not yet without a driver. The next run finishes it.
+    CSimulatedDevice device({kId0E83});
+    ASSERT_EQ(Operate(m_old, false).result, ZOL_INSTALL_SUCCESS);
+    const std::wstring deviceKey = L"SYSTEM\\CurrentControlSet\\Enum\\" + device.Instance();
+    wchar_t name[200] = {};
+    DWORD bytes = sizeof(name);
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, deviceKey.c_str(), L"Driver", RRF_RT_REG_SZ, nullptr, name, &bytes),
+              ERROR_SUCCESS);
+    const std::wstring driverKey = L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::wstring(name);
+    ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, driverKey.c_str()), ERROR_SUCCESS);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, driverKey.c_str());
+    ASSERT_FALSE(KeyExists(driverKey.c_str()));
+
+    RunResult forced = Operate(m_old, true, ZOL_UNINSTALL_FORCE);
+    EXPECT_EQ(forced.result, ZOL_INSTALL_SUCCESS) << Text(forced.message) << zoltest::ReadMainLog();
+    ASSERT_EQ(forced.devices.size(), 1u);
+    EXPECT_EQ(forced.devices[0].nAction, ZOL_ACTION_NO_DRIVER);
+    for (const wchar_t* value : {L"Driver", L"Service"})
+        EXPECT_NE(RegGetValueW(HKEY_LOCAL_MACHINE, deviceKey.c_str(), value, RRF_RT_ANY, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS)
+            << Text(value);
+    EXPECT_FALSE(CServiceControl(L"zolchip").ServiceExists());
+    EXPECT_EQ(Status(m_old), STATUS_NOT_INSTALLED);
+}
+
 TEST_F(Uninstall, EachDeviceGoesBackToItsOwnEarlierDriverOrTheNextBest)
 {
     CSimulatedDevice bare({kId0E83});

@@ -258,6 +258,27 @@ bool ReadDeviceDriver(const wchar_t* instanceId, DEVICEDRIVER* driver)
     return true;
 }
 
+bool IsDriverPartlyRemoved(const wchar_t* instanceId)
+{
+    if (instanceId == nullptr || instanceId[0] == L'\0' || wcslen(instanceId) > MAX_DEVICE_ID_LEN)
+        return false;
+    CUniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, FormatWide(L"SYSTEM\\CurrentControlSet\\Enum\\%s", instanceId).c_str(), 0,
+                      KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return false;
+    const bool hasDriver = RegQueryValueExW(key.get(), L"Driver", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    const bool hasService = RegQueryValueExW(key.get(), L"Service", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    if (!hasDriver)
+        return hasService;
+    CStr name = ReadDriverKeyValue(key.get(), L"Driver");
+    if (name.IsEmpty())
+        return true;
+    CUniqueRegKey driverKey;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                         FormatWide(L"SYSTEM\\CurrentControlSet\\Control\\Class\\%s", name.GetString()).c_str(), 0,
+                         KEY_QUERY_VALUE, driverKey.put()) == ERROR_FILE_NOT_FOUND;
+}
+
 std::vector<DEVICEDRIVER> FindDevicesUsingInf(const wchar_t* infName)
 {
     std::vector<DEVICEDRIVER> devices;
@@ -443,7 +464,8 @@ bool RemoveDeviceDriver(const wchar_t* instanceId, DWORD* error)
     // The driver key is named by the device's "Driver" property, a class
     // GUID and a number; anything else is not a driver key of this device.
     std::vector<wchar_t> driver;
-    if (ReadProperty(set.get(), &data, SPDRP_DRIVER, REG_SZ, &driver)) {
+    // An empty name (Wine's left-over of a deletion) names no driver key.
+    if (ReadProperty(set.get(), &data, SPDRP_DRIVER, REG_SZ, &driver) && driver[0] != L'\0') {
         const wchar_t* slash = wcschr(driver.data(), L'\\');
         bool wellFormed = driver[0] == L'{' && slash != nullptr && slash[-1] == L'}' &&
                           IsPlainName(slash + 1) && wcschr(slash + 1, L'\\') == nullptr;

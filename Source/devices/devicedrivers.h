@@ -29,6 +29,10 @@ struct DEVICEDRIVER {
 
 // The driver of one device; false when the device is not known.
 bool ReadDeviceDriver(const wchar_t* instanceId, DEVICEDRIVER* driver);
+// Whether a device's driver was being taken off when a run ended: its
+// "Driver" value is empty or names a driver key that is gone, or a
+// "Service" value is left without a "Driver" value.
+bool IsDriverPartlyRemoved(const wchar_t* instanceId);
 // Every device, present or not, whose driver is the INF infName (a file
 // name in the INF folder, letter case aside), in enumeration order.
 std::vector<DEVICEDRIVER> FindDevicesUsingInf(const wchar_t* infName);
