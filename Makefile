@@ -67,7 +67,7 @@ stress: build prefix
 
 # Every install and uninstall of the samples cut off before each change it
 # makes, then run again (tests/crash_sweep.py); `make test` runs a spread of
-# the cut points. Not part of the tests: about an hour on this machine.
+# the cut points. Not part of the tests: about 40 minutes on two cores.
 crash-sweep: build prefix
 	@python3 tests/crash_sweep.py $(BUILD) --all
 
