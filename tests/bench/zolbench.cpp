@@ -214,8 +214,11 @@ void BenchDeviceList()
             printf("  cannot create %d devices\n", count);
             return;
         }
-        // The short cases vary most from run to run: more runs of them.
-        int runs = count >= 1000 ? 5 : count >= 100 ? 11 : 21;
+        // Every size wanders from run to run under Wine: with five rounds the
+        // 1000-device median came out a fifth apart from the plain
+        // enumeration's while the fastest rounds stayed within 2 %. The
+        // short cases take more rounds still.
+        int runs = count >= 1000 ? 11 : count >= 100 ? 21 : 31;
         PAIRTIMING t = MeasurePair(
             runs, true,
             [] {
