@@ -315,9 +315,11 @@ void BenchPackage()
     // phases more than the code. Each side's memory is what it gets in any
     // order: the component reuses its kept blocks, raw Expat takes new pages
     // for its copy of the file and its buffer (the heap gives them back
-    // after each run).
+    // after each run). A round of either side took anywhere from 70 to
+    // 137 ms within one run, a single pair up to 1.6x apart either way:
+    // 31 rounds, a few seconds, keep the median off such rounds.
     PAIRTIMING t = MeasurePair(
-        11, true,
+        31, true,
         [] {
             CBaseComponent c;
             c.ReadPackageDefinition(L"qxlarge.xml");
